@@ -1,0 +1,107 @@
+#include "IniFile.h"
+
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "AtomicFile.h"
+#include "Text.h"
+#include "VelkorError.h"
+
+namespace velkor {
+namespace {
+
+std::vector<std::string> readLines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The section a line opens, or nothing when it is not a section line.
+std::optional<std::string> sectionName(const std::string& line) {
+    const std::string text = trimmed(line);
+    if (text.size() < 2 || text.front() != '[' || text.back() != ']') {
+        return std::nullopt;
+    }
+    return trimmed(std::string_view(text).substr(1, text.size() - 2));
+}
+
+struct Entry {
+    std::string key;
+    std::string value;
+};
+
+std::optional<Entry> entryOf(const std::string& line) {
+    const auto equals = line.find('=');
+    if (equals == std::string::npos) {
+        return std::nullopt;
+    }
+    return Entry{trimmed(std::string_view(line).substr(0, equals)),
+                 trimmed(std::string_view(line).substr(equals + 1))};
+}
+
+}  // namespace
+
+std::optional<std::string> IniFile::read(std::string_view section, std::string_view key) const {
+    bool inSection = false;
+    for (const auto& line : readLines(path_)) {
+        if (const auto name = sectionName(line)) {
+            inSection = equalsIgnoringCase(*name, section);
+        } else if (inSection) {
+            const auto entry = entryOf(line);
+            if (entry && equalsIgnoringCase(entry->key, key)) {
+                return entry->value;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+void IniFile::write(std::string_view section, std::string_view key, std::string_view value) const {
+    std::vector<std::string> lines = readLines(path_);
+    const std::string newEntry = std::string(key) + "=" + std::string(value);
+
+    std::optional<std::size_t> sectionEnd;  // one past the last non-blank line of the section
+    bool inSection = false;
+    bool replaced = false;
+    for (std::size_t i = 0; i < lines.size() && !replaced; ++i) {
+        if (const auto name = sectionName(lines[i])) {
+            inSection = equalsIgnoringCase(*name, section);
+            if (inSection) {
+                sectionEnd = i + 1;
+            }
+        } else if (inSection) {
+            const auto entry = entryOf(lines[i]);
+            if (entry && equalsIgnoringCase(entry->key, key)) {
+                lines[i] = newEntry;
+                replaced = true;
+            } else if (!trimmed(lines[i]).empty()) {
+                sectionEnd = i + 1;
+            }
+        }
+    }
+    if (!replaced) {
+        if (sectionEnd) {
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*sectionEnd), newEntry);
+        } else {
+            lines.push_back("[" + std::string(section) + "]");
+            lines.push_back(newEntry);
+        }
+    }
+
+    std::string contents;
+    for (const auto& line : lines) {
+        contents += line;
+        contents += "\r\n";
+    }
+    replaceFile(path_, contents);
+}
+
+}  // namespace velkor

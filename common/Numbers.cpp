@@ -1,0 +1,146 @@
+#include "Numbers.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include <locale.h>
+
+#include "VelkorError.h"
+
+namespace velkor {
+namespace {
+
+[[noreturn]] void notAnInteger(std::string_view text) {
+    throw VelkorError("'" + std::string(text) + "' is not a valid integer value");
+}
+
+[[noreturn]] void notAReal(std::string_view text) {
+    throw VelkorError("'" + std::string(text) + "' is not a valid floating point value");
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+int hexValue(char c) {
+    if (isDigit(c)) {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::int32_t readInteger(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ') {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    bool hex = false;
+    if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+        hex = true;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        hex = true;
+        i += 2;
+    }
+    if (i == text.size()) {
+        notAnInteger(text);
+    }
+    std::uint64_t value = 0;
+    for (; i < text.size(); ++i) {
+        const int digit = hex ? hexValue(text[i]) : (isDigit(text[i]) ? text[i] - '0' : -1);
+        if (digit < 0) {
+            notAnInteger(text);
+        }
+        value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
+        if (value > 0xFFFFFFFFull) {
+            notAnInteger(text);
+        }
+    }
+    if (hex) {
+        // Hexadecimal covers the whole 32-bit pattern, as the controller's tables write it.
+        const auto bits = static_cast<std::uint32_t>(value);
+        const auto result = static_cast<std::int32_t>(bits);
+        return negative ? static_cast<std::int32_t>(0u - bits) : result;
+    }
+    if (value > (negative ? 0x80000000ull : 0x7FFFFFFFull)) {
+        notAnInteger(text);
+    }
+    return negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(value))
+                    : static_cast<std::int32_t>(value);
+}
+
+long double readReal(std::string_view text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && text[begin] == ' ') {
+        ++begin;
+    }
+    while (end > begin && text[end - 1] == ' ') {
+        --end;
+    }
+    // Check the grammar here and hand strtold a C-locale copy, so that neither the process
+    // locale nor strtold's extras (hex floats, "inf", "nan") can change what is accepted.
+    std::string plain;
+    std::size_t i = begin;
+    if (i < end && (text[i] == '+' || text[i] == '-')) {
+        plain += text[i++];
+    }
+    std::size_t digits = 0;
+    bool separatorSeen = false;
+    for (; i < end; ++i) {
+        if (isDigit(text[i])) {
+            ++digits;
+            plain += text[i];
+        } else if (text[i] == ',' && !separatorSeen) {
+            separatorSeen = true;
+            plain += '.';
+        } else {
+            break;
+        }
+    }
+    if (digits == 0) {
+        notAReal(text);
+    }
+    if (i < end && (text[i] == 'e' || text[i] == 'E')) {
+        plain += 'e';
+        ++i;
+        if (i < end && (text[i] == '+' || text[i] == '-')) {
+            plain += text[i++];
+        }
+        std::size_t exponentDigits = 0;
+        for (; i < end && isDigit(text[i]); ++i) {
+            plain += text[i];
+            ++exponentDigits;
+        }
+        if (exponentDigits == 0) {
+            notAReal(text);
+        }
+    }
+    if (i != end) {
+        notAReal(text);
+    }
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
+    errno = 0;
+    const long double value = strtold_l(plain.c_str(), nullptr, cLocale);
+    if (errno == ERANGE && std::isinf(value)) {
+        notAReal(text);
+    }
+    return value;
+}
+
+}  // namespace velkor

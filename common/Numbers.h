@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velkor {
+
+// Reads a 32-bit signed integer the way every integer in the console is read: leading blanks,
+// an optional sign, then decimal digits, or hexadecimal digits after "$", "x" or "0x" (up to
+// eight of them; $FFFFFFFF reads as -1). Anything else, trailing blanks included, throws
+// "'<text>' is not a valid integer value".
+std::int32_t readInteger(std::string_view text);
+
+// Reads a decimal number whose decimal separator is the comma, in 80-bit extended precision:
+// blanks around it, an optional sign, digits with at most one comma, an optional exponent
+// (E or e, optional sign, digits). Anything else throws
+// "'<text>' is not a valid floating point value".
+long double readReal(std::string_view text);
+
+}  // namespace velkor

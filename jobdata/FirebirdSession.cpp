@@ -1,0 +1,398 @@
+#include "FirebirdSession.h"
+
+#include <firebird/Interface.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "VelkorError.h"
+
+namespace velkor {
+
+using namespace Firebird;
+
+namespace {
+
+IMaster* master() {
+    static IMaster* const instance = fb_get_master_interface();
+    return instance;
+}
+
+// A status for one call into the client library; a failure leaves it as FbException, which
+// `translated` turns into the console's error carrying the engine's message.
+class Status {
+  public:
+    Status() : raw_(master()->getStatus()), wrapper_(raw_) {}
+    ~Status() { raw_->dispose(); }
+    Status(const Status&) = delete;
+    Status& operator=(const Status&) = delete;
+    ThrowStatusWrapper* operator&() { return &wrapper_; }
+
+  private:
+    IStatus* raw_;
+    ThrowStatusWrapper wrapper_;
+};
+
+template <typename Action>
+auto translated(Action&& action) {
+    try {
+        return action();
+    } catch (const FbException& error) {
+        char text[2048];
+        master()->getUtilInterface()->formatStatus(text, sizeof text, error.getStatus());
+        throw VelkorError(text);
+    }
+}
+
+// Releases a reference-counted interface when it goes out of scope.
+template <typename Interface>
+class Held {
+  public:
+    explicit Held(Interface* p = nullptr) : p_(p) {}
+    ~Held() {
+        if (p_ != nullptr) {
+            p_->release();
+        }
+    }
+    Held(Held&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    Held& operator=(Held&&) = delete;
+    Interface* operator->() const { return p_; }
+    Interface* get() const { return p_; }
+
+  private:
+    Interface* p_;
+};
+
+std::vector<unsigned char> connectionParameters(bool forCreate) {
+    Status status;
+    const std::unique_ptr<IXpbBuilder, void (*)(IXpbBuilder*)> dpb(
+        master()->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0),
+        [](IXpbBuilder* builder) { builder->dispose(); });
+    dpb->insertString(&status, isc_dpb_user_name, ConnectionParameters::kUser);
+    dpb->insertString(&status, isc_dpb_password, ConnectionParameters::kPassword);
+    dpb->insertString(&status, isc_dpb_lc_ctype, ConnectionParameters::kCharacterSet);
+    dpb->insertInt(&status, isc_dpb_sql_dialect, ConnectionParameters::kDialect);
+    if (forCreate) {
+        dpb->insertString(&status, isc_dpb_set_db_charset, ConnectionParameters::kCharacterSet);
+        dpb->insertInt(&status, isc_dpb_page_size, 8192);
+    }
+    const unsigned char* bytes = dpb->getBuffer(&status);
+    return std::vector<unsigned char>(bytes, bytes + dpb->getBufferLength(&status));
+}
+
+// Input message: every parameter travels as nullable VARCHAR and the engine converts it to
+// the type the statement expects, so quotes or any other byte in a value are plain data.
+struct InputMessage {
+    Held<IMessageMetadata> metadata;
+    std::vector<unsigned char> buffer;
+};
+
+std::optional<InputMessage> buildInput(IStatement* statement,
+                                       const std::vector<Parameter>& parameters) {
+    Status status;
+    Held<IMessageMetadata> described(statement->getInputMetadata(&status));
+    const unsigned count = described->getCount(&status);
+    if (count != parameters.size()) {
+        throw VelkorError("Statement expects " + std::to_string(count) + " parameters, got " +
+                          std::to_string(parameters.size()));
+    }
+    if (count == 0) {
+        return std::nullopt;
+    }
+    Held<IMetadataBuilder> builder(described->getBuilder(&status));
+    for (unsigned i = 0; i < count; ++i) {
+        const auto& value = parameters[i];
+        builder->setType(&status, i, SQL_VARYING + 1);
+        builder->setLength(&status, i,
+                           std::max<unsigned>(1, value ? static_cast<unsigned>(value->size()) : 1));
+    }
+    std::optional<InputMessage> message(
+        InputMessage{Held<IMessageMetadata>(builder->getMetadata(&status)), {}});
+    message->buffer.assign(message->metadata->getMessageLength(&status), 0);
+    for (unsigned i = 0; i < count; ++i) {
+        unsigned char* base = message->buffer.data();
+        auto* nullFlag =
+            reinterpret_cast<short*>(base + message->metadata->getNullOffset(&status, i));
+        const auto& value = parameters[i];
+        *nullFlag = value ? 0 : -1;
+        if (value) {
+            unsigned char* field = base + message->metadata->getOffset(&status, i);
+            const auto length = static_cast<std::uint16_t>(value->size());
+            std::memcpy(field, &length, sizeof length);
+            std::memcpy(field + sizeof length, value->data(), value->size());
+        }
+    }
+    return message;
+}
+
+// Output message: whole numbers as scaled 64-bit integers, reals as doubles, everything else as
+// text, so that a column can be read as whatever its caller needs.
+Held<IMessageMetadata> buildOutput(IStatement* statement) {
+    Status status;
+    Held<IMessageMetadata> described(statement->getOutputMetadata(&status));
+    Held<IMetadataBuilder> builder(described->getBuilder(&status));
+    const unsigned count = described->getCount(&status);
+    for (unsigned i = 0; i < count; ++i) {
+        const unsigned type = described->getType(&status, i) & ~1u;
+        if (type == SQL_SHORT || type == SQL_LONG || type == SQL_INT64) {
+            builder->setType(&status, i, SQL_INT64 + 1);
+            builder->setLength(&status, i, sizeof(std::int64_t));
+        } else if (type == SQL_FLOAT || type == SQL_DOUBLE || type == SQL_D_FLOAT) {
+            builder->setType(&status, i, SQL_DOUBLE + 1);
+            builder->setLength(&status, i, sizeof(double));
+        } else {
+            builder->setType(&status, i, SQL_VARYING + 1);
+            builder->setLength(&status, i, std::max(described->getLength(&status, i), 64u));
+        }
+    }
+    return Held<IMessageMetadata>(builder->getMetadata(&status));
+}
+
+Row decodeRow(IMessageMetadata* metadata, const unsigned char* buffer) {
+    Status status;
+    const unsigned count = metadata->getCount(&status);
+    Row row;
+    row.reserve(count);
+    for (unsigned i = 0; i < count; ++i) {
+        const auto* nullFlag =
+            reinterpret_cast<const short*>(buffer + metadata->getNullOffset(&status, i));
+        const unsigned char* field = buffer + metadata->getOffset(&status, i);
+        if (*nullFlag != 0) {
+            row.emplace_back();
+            continue;
+        }
+        switch (metadata->getType(&status, i) & ~1u) {
+            case SQL_INT64: {
+                std::int64_t value;
+                std::memcpy(&value, field, sizeof value);
+                const int scale = metadata->getScale(&status, i);
+                if (scale == 0) {
+                    row.emplace_back(Field::Value(value));
+                } else {
+                    row.emplace_back(
+                        Field::Value(static_cast<double>(value) * std::pow(10.0, scale)));
+                }
+                break;
+            }
+            case SQL_DOUBLE: {
+                double value;
+                std::memcpy(&value, field, sizeof value);
+                row.emplace_back(Field::Value(value));
+                break;
+            }
+            default: {
+                std::uint16_t length;
+                std::memcpy(&length, field, sizeof length);
+                row.emplace_back(Field::Value(
+                    std::string(reinterpret_cast<const char*>(field + sizeof length), length)));
+            }
+        }
+    }
+    return row;
+}
+
+}  // namespace
+
+std::string Field::asText() const {
+    if (const auto* text = std::get_if<std::string>(&value_)) {
+        return *text;
+    }
+    if (const auto* whole = std::get_if<std::int64_t>(&value_)) {
+        return std::to_string(*whole);
+    }
+    if (const auto* real = std::get_if<double>(&value_)) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.15g", *real);
+        return text;
+    }
+    return {};
+}
+
+std::int64_t Field::asInteger() const {
+    if (const auto* whole = std::get_if<std::int64_t>(&value_)) {
+        return *whole;
+    }
+    if (const auto* real = std::get_if<double>(&value_)) {
+        return static_cast<std::int64_t>(*real);
+    }
+    if (const auto* text = std::get_if<std::string>(&value_)) {
+        return std::strtoll(text->c_str(), nullptr, 10);
+    }
+    return 0;
+}
+
+double Field::asReal() const {
+    if (const auto* real = std::get_if<double>(&value_)) {
+        return *real;
+    }
+    if (const auto* whole = std::get_if<std::int64_t>(&value_)) {
+        return static_cast<double>(*whole);
+    }
+    if (const auto* text = std::get_if<std::string>(&value_)) {
+        return std::strtod(text->c_str(), nullptr);
+    }
+    return 0;
+}
+
+struct FirebirdSession::Impl {
+    IAttachment* attachment = nullptr;
+    ITransaction* transaction = nullptr;
+
+    void open(const std::string& databaseString, bool create) {
+        const auto dpb = connectionParameters(create);
+        Status status;
+        IProvider* provider = master()->getDispatcher();
+        try {
+            attachment =
+                create ? provider->createDatabase(&status, databaseString.c_str(),
+                                                  static_cast<unsigned>(dpb.size()), dpb.data())
+                       : provider->attachDatabase(&status, databaseString.c_str(),
+                                                  static_cast<unsigned>(dpb.size()), dpb.data());
+        } catch (...) {
+            provider->release();
+            throw;
+        }
+        provider->release();
+    }
+
+    ITransaction* activeTransaction() const {
+        if (transaction == nullptr) {
+            throw VelkorError("No active transaction");
+        }
+        return transaction;
+    }
+
+    IAttachment* activeAttachment() const {
+        if (attachment == nullptr) {
+            throw VelkorError("Cannot perform operation -- DB is not open");
+        }
+        return attachment;
+    }
+
+    IStatement* prepare(std::string_view sql) {
+        Status status;
+        return activeAttachment()->prepare(
+            &status, activeTransaction(), static_cast<unsigned>(sql.size()), sql.data(),
+            ConnectionParameters::kDialect, IStatement::PREPARE_PREFETCH_METADATA);
+    }
+};
+
+FirebirdSession::FirebirdSession() : impl_(std::make_unique<Impl>()) {}
+
+FirebirdSession::~FirebirdSession() {
+    try {
+        detach();
+    } catch (const VelkorError&) {
+        // The process is ending its use of the file; the engine rolls back what is left.
+    }
+}
+
+void FirebirdSession::attach(const std::string& databaseString) {
+    detach();
+    translated([&] { impl_->open(databaseString, false); });
+}
+
+void FirebirdSession::create(const std::string& databaseString) {
+    detach();
+    translated([&] { impl_->open(databaseString, true); });
+}
+
+void FirebirdSession::detach() {
+    translated([&] {
+        if (impl_->transaction != nullptr) {
+            Status status;
+            ITransaction* transaction = std::exchange(impl_->transaction, nullptr);
+            transaction->commit(&status);
+        }
+        if (impl_->attachment != nullptr) {
+            Status status;
+            IAttachment* attachment = std::exchange(impl_->attachment, nullptr);
+            try {
+                attachment->detach(&status);
+            } catch (...) {
+                attachment->release();
+                throw;
+            }
+        }
+    });
+}
+
+bool FirebirdSession::attached() const {
+    return impl_->attachment != nullptr;
+}
+
+void FirebirdSession::startTransaction() {
+    translated([&] {
+        Status status;
+        impl_->transaction = impl_->activeAttachment()->startTransaction(&status, 0, nullptr);
+    });
+}
+
+void FirebirdSession::commit() {
+    translated([&] {
+        Status status;
+        impl_->activeTransaction()->commit(&status);
+        impl_->transaction = nullptr;  // a successful commit releases the interface
+    });
+}
+
+void FirebirdSession::rollback() {
+    translated([&] {
+        Status status;
+        impl_->activeTransaction()->rollback(&status);
+        impl_->transaction = nullptr;
+    });
+}
+
+bool FirebirdSession::inTransaction() const {
+    return impl_->transaction != nullptr;
+}
+
+void FirebirdSession::execute(std::string_view sql, const std::vector<Parameter>& parameters) {
+    translated([&] {
+        Held<IStatement> statement(impl_->prepare(sql));
+        auto input = buildInput(statement.get(), parameters);
+        Status status;
+        statement->execute(&status, impl_->transaction, input ? input->metadata.get() : nullptr,
+                           input ? input->buffer.data() : nullptr, nullptr, nullptr);
+    });
+}
+
+std::vector<Row> FirebirdSession::query(std::string_view sql,
+                                        const std::vector<Parameter>& parameters,
+                                        std::size_t maxRows) {
+    return translated([&] {
+        Held<IStatement> statement(impl_->prepare(sql));
+        auto input = buildInput(statement.get(), parameters);
+        const Held<IMessageMetadata> output = buildOutput(statement.get());
+        Status status;
+        Held<IResultSet> cursor(statement->openCursor(
+            &status, impl_->transaction, input ? input->metadata.get() : nullptr,
+            input ? input->buffer.data() : nullptr, output.get(), 0));
+        std::vector<unsigned char> buffer(output->getMessageLength(&status));
+        std::vector<Row> rows;
+        while (rows.size() < maxRows &&
+               cursor->fetchNext(&status, buffer.data()) == IStatus::RESULT_OK) {
+            rows.push_back(decodeRow(output.get(), buffer.data()));
+        }
+        return rows;
+    });
+}
+
+void prepareFirebirdEnvironment() {
+    if (std::getenv("FIREBIRD_LOCK") != nullptr) {
+        return;
+    }
+    const std::string folder = "/tmp/velkor-firebird-" + std::to_string(::getuid());
+    ::mkdir(folder.c_str(), 0700);
+    ::setenv("FIREBIRD_LOCK", folder.c_str(), 0);
+}
+
+}  // namespace velkor

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace velkor {
+
+// One value of a fetched row: SQL null, text (Windows-1251 bytes), a whole number or a real.
+class Field {
+  public:
+    using Value = std::variant<std::monostate, std::string, std::int64_t, double>;
+
+    Field() = default;
+    explicit Field(Value value) : value_(std::move(value)) {}
+
+    bool isNull() const { return std::holds_alternative<std::monostate>(value_); }
+    std::string asText() const;  // a null reads as empty text
+    std::int64_t asInteger() const;
+    double asReal() const;
+
+  private:
+    Value value_;
+};
+
+using Row = std::vector<Field>;
+
+// A statement parameter: text handed to the engine, which converts it to the column's type;
+// nothing stands for SQL null. Values never become part of the SQL text.
+using Parameter = std::optional<std::string>;
+
+// The connection parameters that the console always uses.
+struct ConnectionParameters {
+    static constexpr const char* kUser = "SYSDBA";
+    static constexpr const char* kPassword = "plumeroak";
+    static constexpr const char* kCharacterSet = "WIN1251";
+    static constexpr unsigned kDialect = 3;
+};
+
+// A Firebird attachment through the client library's object interface, with at most one
+// transaction at a time. A local path opens the file with the embedded engine; "host:/path"
+// goes to a server. Every failure throws VelkorError with the engine's message.
+class FirebirdSession {
+  public:
+    FirebirdSession();
+    ~FirebirdSession();
+    FirebirdSession(const FirebirdSession&) = delete;
+    FirebirdSession& operator=(const FirebirdSession&) = delete;
+
+    void attach(const std::string& databaseString);
+    // Creates a new database file (dialect 3, default character set WIN1251) and attaches it.
+    void create(const std::string& databaseString);
+    void detach();
+    bool attached() const;
+
+    void startTransaction();
+    void commit();
+    void rollback();
+    bool inTransaction() const;
+
+    // Runs a statement that returns no rows in the active transaction.
+    void execute(std::string_view sql, const std::vector<Parameter>& parameters = {});
+    // Runs a select in the active transaction and returns up to maxRows rows, from the first.
+    std::vector<Row> query(std::string_view sql, const std::vector<Parameter>& parameters = {},
+                           std::size_t maxRows = SIZE_MAX);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Points the embedded engine's lock files at a folder of this user's own (unless FIREBIRD_LOCK
+// is set already), so that the console, its tools and its tests share locks on one database file
+// and never trip over a /tmp/firebird that another user created. Call before the first
+// connection.
+void prepareFirebirdEnvironment();
+
+}  // namespace velkor

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "FirebirdSession.h"
+
+namespace velkor {
+
+// A row of VARIABLES as stored: the key and the value text, untouched.
+struct VariableRow {
+    std::string key;
+    std::string value;
+};
+
+// The values of one OPTDETAIL row, as texts the engine converts to the column types.
+struct PieceRow {
+    std::string length;
+    std::string firstAngle;
+    std::string secondAngle;
+    std::string number;
+    std::string trolley;
+    std::string cell;
+    std::string barcode;
+    std::optional<std::string> comment;  // nothing is SQL null
+};
+
+// The console's job database: one connection for the life of the program, one transaction
+// shared by every statement, and the only statements the console ever runs.
+//
+// A read starts the transaction when none is active and leaves it active; a write starts it
+// when needed, executes and commits at once, so every write is durable when it returns.
+// After a failed connect, the next read tries to connect again; a write fails with
+// "Cannot perform operation -- DB is not open" until a read has connected.
+class JobDatabase {
+  public:
+    explicit JobDatabase(std::string databaseString);
+
+    const std::string& databaseString() const { return databaseString_; }
+    bool connected() const { return session_.attached(); }
+    bool inTransaction() const { return session_.inTransaction(); }
+
+    // Connects and makes the transaction active, so that the start-up read runs in it.
+    void connect();
+
+    // Every machine variable row, in the order the engine returns them.
+    std::vector<VariableRow> readVariables();
+    // The distinct hole positions of the piece with this barcode, ascending.
+    std::vector<double> readPiecePositions(std::string_view barcode);
+    // Sets VAR_STR of the rows whose upper-cased key equals `upperKey`; no row, no change.
+    void updateVariable(std::string_view upperKey, std::string_view value);
+    // A batch: its GRORDERS row, then the single "VIRT" bar that all its pieces belong to.
+    void insertBatch(std::string_view name);
+    void insertBatchBar();
+    // A piece of the bar inserted last.
+    void insertPiece(const PieceRow& piece);
+    // The key of the hole type with this code, or nothing when there is none.
+    std::optional<std::string> findHoleType(std::string_view code);
+    // A hole of the piece inserted last.
+    void insertHole(std::string_view holeTypeKey, std::string_view position);
+
+  private:
+    std::vector<Row> read(std::string_view sql, const std::vector<Parameter>& parameters,
+                          std::size_t maxRows = SIZE_MAX);
+    void write(std::string_view sql, const std::vector<Parameter>& parameters);
+
+    std::string databaseString_;
+    FirebirdSession session_;
+};
+
+}  // namespace velkor
