@@ -4,10 +4,9 @@
 
 namespace velkor {
 
-JobDatabase::JobDatabase(std::string databaseString) : databaseString_(std::move(databaseString)) {}
-
-void JobDatabase::connect() {
+void JobDatabase::connect(std::string databaseString) {
     session_.detach();
+    databaseString_ = std::move(databaseString);
     session_.attach(databaseString_);
     session_.startTransaction();
 }

@@ -36,14 +36,13 @@ struct PieceRow {
 // "Cannot perform operation -- DB is not open" until a read has connected.
 class JobDatabase {
   public:
-    explicit JobDatabase(std::string databaseString);
-
     const std::string& databaseString() const { return databaseString_; }
     bool connected() const { return session_.attached(); }
     bool inTransaction() const { return session_.inTransaction(); }
 
-    // Connects and makes the transaction active, so that the start-up read runs in it.
-    void connect();
+    // Connects to the database (a local file path for the embedded engine, or "host:/path" for
+    // a server) and makes the transaction active, so that the start-up read runs in it.
+    void connect(std::string databaseString);
 
     // Every machine variable row, in the order the engine returns them.
     std::vector<VariableRow> readVariables();

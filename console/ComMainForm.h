@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ConsoleState.h"
+#include "JobDatabase.h"
+
+class QAction;
+class QCloseEvent;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+
+namespace velkor {
+
+// How the console was started.
+struct ConsoleOptions {
+    // The job database to use instead of KV.GDB in the start-up directory, for example
+    // "server:/srv/velkor/KV.GDB" for a Firebird server shared by several workstations.
+    std::optional<std::string> databaseString;
+};
+
+// The main window. Creating it runs the start-up sequence; closing it runs the shutdown
+// sequence. Control names are those of the operator's manual and are also the widgets'
+// object names.
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    explicit TForm1(ConsoleOptions options = {}, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    ConsoleState& state() { return state_; }
+    JobDatabase& database() { return IBDatabase1; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildControls();
+    void buildMenu();
+    void bindEventLog();
+
+    void FormCreate();
+    void runStartup();
+    void FormClose();
+    void SpeedButton3Click();
+
+    ConsoleOptions options_;
+    ConsoleState state_;
+    bool shutDown_ = false;
+
+    JobDatabase IBDatabase1;  // the connection, with its one transaction and query
+
+    QPushButton* Button_Lamin = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Label_CNT = nullptr;
+    QLabel* Label9 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLineEdit* Edit_BarCode = nullptr;
+    QLabel* Label_Bar_Code = nullptr;
+    QPushButton* SpeedButton2 = nullptr;
+    QPushButton* Speed_step = nullptr;
+    QPushButton* SpeedButton4 = nullptr;
+    QPushButton* Speed_Imp_full_set = nullptr;
+    QPushButton* SpeedButton8 = nullptr;
+    QPushButton* SpeedButton3 = nullptr;
+    QPlainTextEdit* Memo = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QLineEdit* Edit5 = nullptr;
+    QLineEdit* Edit6 = nullptr;
+    QLineEdit* Edit7 = nullptr;
+    QLineEdit* Edit9 = nullptr;
+    QPushButton* SpeedButton1 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QLineEdit* E_R_DELTA = nullptr;
+    QPushButton* But_R_DELTA = nullptr;
+    QLabel* Label10 = nullptr;
+    QLineEdit* Edit8 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QListWidget* ListBoxPort = nullptr;
+    QLabel* Label2 = nullptr;
+    QAction* N2 = nullptr;  // Файл / Загрузить
+    QAction* ExportLogItem = nullptr;
+    QAction* SettingsItem = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+    QTimer* Timer3 = nullptr;
+};
+
+}  // namespace velkor

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QApplication>
+#include <exception>
+#include <string>
+
+namespace velkor {
+
+// The console's title, shown as the caption of its message boxes.
+inline constexpr const char* kApplicationTitle = "Velkor QN704";
+
+// The message as the standard error box shows it: a full stop is appended when the last
+// character sorts after the full stop (letters and digits do; ")" and "." do not).
+std::string errorBoxText(const std::string& message);
+
+// The standard error box: the message, the application title as caption, an error icon and an
+// OK button. The one way a failure reaches the operator.
+void showErrorBox(const std::string& message);
+
+// Shows the error that `error` carries in the standard error box.
+void reportException(std::exception_ptr error);
+
+// The console's application object: an exception that escapes any event handler ends up here
+// and is shown in the standard error box; the event loop then goes on.
+class ConsoleApplication : public QApplication {
+  public:
+    ConsoleApplication(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+}  // namespace velkor

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "JobDatabase.h"
+
+namespace velkor {
+
+// The machine's parameters as the console holds them for the whole run, one member per key of
+// VARIABLES (member names are the keys). Lengths are millimetres in 80-bit extended precision;
+// most parameters come as a white-profile value and its laminated twin ending in _L.
+// Zero or empty until start-up loads them; afterwards only the settings window changes them.
+struct MachineVariables {
+    long double Qty_Imp_mm = 0;
+    long double Step_pnevmo = 0;
+    std::int32_t L_marking = 0;
+    std::int32_t L_BarCode = 0;
+    std::string Port;
+    std::string pwd;
+    std::int32_t TestMode = 0;
+
+    long double SH_S = 0, SH_S_L = 0;
+    long double head_DELTA = 0, head_DELTA_L = 0;
+    std::int32_t setSpeed = 0, setSpeed_L = 0;
+    std::int32_t setAccel = 0, setAccel_L = 0;
+    std::int32_t SAM_DEL = 0, SAM_DEL_L = 0;
+    long double STP_OUT = 0, STP_OUT_L = 0;
+    long double L1headPaz = 0, L1headPaz_L = 0;
+    long double L_upor = 0, L_upor_L = 0;
+    long double stToR = 0, stToR_L = 0;
+    std::int32_t setS_OUT = 0, setS_OUT_L = 0;
+    std::int32_t setA_OUT = 0, setA_OUT_L = 0;
+    long double R_DELTA = 0, R_DELTA_L = 0;
+    std::int32_t uporDelay = 0, uporDelay_L = 0;
+    std::int32_t SbrosDelay = 0, SbrosDelay_L = 0;
+    std::int32_t n_uporDelay = 0, n_uporDelay_L = 0;
+    long double S_SH_S = 0, S_SH_S_L = 0;
+    std::string VOZVRAT, VOZVRAT_L;
+};
+
+// One machine variable: its key and where it lives. Texts are kept as read, except those
+// marked trimmed.
+struct VariableDefinition {
+    using Member = std::variant<long double MachineVariables::*, std::int32_t MachineVariables::*,
+                                std::string MachineVariables::*>;
+    std::string_view key;
+    Member member;
+    bool trimmedText = false;
+};
+
+// All 41 machine variables.
+const std::vector<VariableDefinition>& machineVariableDefinitions();
+
+// The definition whose key equals `key` exactly (case-sensitive), or null.
+const VariableDefinition* findMachineVariable(std::string_view key);
+
+// Stores a value text read from VARIABLES into its variable: integers as readInteger reads
+// them, reals with either "." or "," as the decimal separator, texts as they are (trimmed where
+// the definition says so). A text that does not convert throws the conversion error and leaves
+// the variable unchanged.
+void storeVariableText(MachineVariables& variables, const VariableDefinition& definition,
+                       std::string_view text);
+
+// Loads the rows of VARIABLES in the order given. Keys are trimmed and compared exactly; rows
+// with unknown keys are ignored; a key that occurs twice ends with its last value. The first
+// row that does not convert stops the load with its error; the rows before it stay loaded.
+void loadMachineVariables(MachineVariables& variables, const std::vector<VariableRow>& rows);
+
+}  // namespace velkor
