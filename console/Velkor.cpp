@@ -7,11 +7,11 @@
 // DATABASE replaces KV.GDB in the start-up directory, for example "server:/srv/velkor/KV.GDB"
 // for a job database on a Firebird server.
 
-#include <sys/socket.h>
+#include <signal.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
-#include <csignal>
 #include <iostream>
 
 #include "ComMainForm.h"
@@ -21,36 +21,37 @@
 
 namespace {
 
-int stopSignalPipe[2] = {-1, -1};
-
-void onStopSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const auto ignored = ::write(stopSignalPipe[1], &byte, 1);
+// SIGTERM and SIGINT close the main window the way the operator would, so that the shutdown
+// sequence still saves the production counter when the workstation shuts down. They are
+// blocked in every thread (the database engine's threads must never be interrupted by them)
+// and read from a signal descriptor by the event loop instead.
+int blockStopSignals() {
+    sigset_t stopSet;
+    sigemptyset(&stopSet);
+    sigaddset(&stopSet, SIGTERM);
+    sigaddset(&stopSet, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
+    return signalfd(-1, &stopSet, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
-// SIGTERM and SIGINT close the main window the way the operator would, so that the shutdown
-// sequence still saves the production counter when the workstation is shut down.
-void closeOnStopSignals(QWidget& mainWindow) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, stopSignalPipe) != 0) {
+void closeOnStopSignals(int signalDescriptor, QWidget& mainWindow) {
+    if (signalDescriptor < 0) {
         return;
     }
-    auto* notifier = new QSocketNotifier(stopSignalPipe[0], QSocketNotifier::Read, &mainWindow);
-    QObject::connect(notifier, &QSocketNotifier::activated, &mainWindow, [&mainWindow, notifier] {
-        char byte;
-        [[maybe_unused]] const auto ignored = ::read(stopSignalPipe[0], &byte, 1);
-        notifier->setEnabled(false);
-        mainWindow.close();
-    });
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    auto* notifier = new QSocketNotifier(signalDescriptor, QSocketNotifier::Read, &mainWindow);
+    QObject::connect(notifier, &QSocketNotifier::activated, &mainWindow,
+                     [signalDescriptor, &mainWindow] {
+                         signalfd_siginfo info;
+                         while (::read(signalDescriptor, &info, sizeof info) == sizeof info) {
+                         }
+                         mainWindow.close();
+                     });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const int stopSignals = blockStopSignals();  // before any thread starts
     velkor::prepareFirebirdEnvironment();
     velkor::ConsoleApplication application(argc, argv);
 
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
 
     velkor::TForm1 mainWindow(options);
     velkor::TSet_Form settingsWindow(mainWindow.state());
-    closeOnStopSignals(mainWindow);
+    closeOnStopSignals(stopSignals, mainWindow);
     mainWindow.show();
     return application.exec();
 }

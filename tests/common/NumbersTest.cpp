@@ -1,0 +1,98 @@
+#include "Numbers.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+#include "VelkorError.h"
+
+namespace velkor {
+namespace {
+
+std::string integerError(const std::string& text) {
+    try {
+        readInteger(text);
+    } catch (const VelkorError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+std::string realError(const std::string& text) {
+    try {
+        readReal(text);
+    } catch (const VelkorError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+TEST(IntegerReading, DecimalWithSignAndLeadingBlanks) {
+    EXPECT_EQ(readInteger("0050"), 50);
+    EXPECT_EQ(readInteger("-163"), -163);
+    EXPECT_EQ(readInteger("+7"), 7);
+    EXPECT_EQ(readInteger("  12"), 12);
+    EXPECT_EQ(readInteger("2147483647"), 2147483647);
+    EXPECT_EQ(readInteger("-2147483648"), INT32_MIN);
+}
+
+TEST(IntegerReading, HexadecimalAfterDollarXOrZeroX) {
+    EXPECT_EQ(readInteger("$1F"), 31);
+    EXPECT_EQ(readInteger("x10"), 16);
+    EXPECT_EQ(readInteger("0x10"), 16);
+    EXPECT_EQ(readInteger("0XfF"), 255);
+    EXPECT_EQ(readInteger("$FFFFFFFF"), -1);
+    EXPECT_EQ(readInteger("-$10"), -16);
+}
+
+TEST(IntegerReading, RejectsEverythingElseWithTheConsoleMessage) {
+    EXPECT_EQ(integerError("abc"), "'abc' is not a valid integer value");
+    EXPECT_EQ(integerError(""), "'' is not a valid integer value");
+    EXPECT_EQ(integerError("12 "), "'12 ' is not a valid integer value");
+    EXPECT_EQ(integerError("12.5"), "'12.5' is not a valid integer value");
+    EXPECT_EQ(integerError("2147483648"), "'2147483648' is not a valid integer value");
+    EXPECT_EQ(integerError("$100000000"), "'$100000000' is not a valid integer value");
+    EXPECT_EQ(integerError("-"), "'-' is not a valid integer value");
+    EXPECT_EQ(integerError("0x"), "'0x' is not a valid integer value");
+    EXPECT_EQ(integerError("99999999999999999999999"),
+              "'99999999999999999999999' is not a valid integer value");
+}
+
+TEST(RealReading, CommaIsTheDecimalSeparator) {
+    EXPECT_EQ(readReal("16,3"), 16.3L);
+    EXPECT_EQ(readReal("-1,26"), -1.26L);
+    EXPECT_EQ(readReal(" 300 "), 300.0L);
+    EXPECT_EQ(readReal(",5"), 0.5L);
+    EXPECT_EQ(readReal("5,"), 5.0L);
+    EXPECT_EQ(readReal("1,5E2"), 150.0L);
+    EXPECT_EQ(readReal("2e-1"), 0.2L);
+}
+
+TEST(RealReading, KeepsExtendedPrecision) {
+    // 16,3 in 80-bit differs from 16.3 in 64-bit; products with it must use the former.
+    EXPECT_NE(static_cast<long double>(16.3), readReal("16,3"));
+}
+
+TEST(RealReading, RejectsFullStopsUnitsAndOtherNotations) {
+    EXPECT_EQ(realError("16.3"), "'16.3' is not a valid floating point value");
+    EXPECT_EQ(realError("12,5mm"), "'12,5mm' is not a valid floating point value");
+    EXPECT_EQ(realError(""), "'' is not a valid floating point value");
+    EXPECT_EQ(realError("1,2,3"), "'1,2,3' is not a valid floating point value");
+    EXPECT_EQ(realError("inf"), "'inf' is not a valid floating point value");
+    EXPECT_EQ(realError("0x10"), "'0x10' is not a valid floating point value");
+    EXPECT_EQ(realError("1E"), "'1E' is not a valid floating point value");
+    EXPECT_EQ(realError("1E99999"), "'1E99999' is not a valid floating point value");
+}
+
+TEST(RealReading, DoesNotDependOnTheProcessLocale) {
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, "ru_RU.UTF-8") == nullptr &&
+        std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    }
+    EXPECT_EQ(readReal("16,3"), 16.3L);
+    std::setlocale(LC_NUMERIC, previous.c_str());
+}
+
+}  // namespace
+}  // namespace velkor

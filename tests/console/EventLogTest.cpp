@@ -1,0 +1,83 @@
+#include "EventLog.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Text.h"
+#include "VelkorError.h"
+#include "Workspace.h"
+
+namespace velkor {
+namespace {
+
+std::tm moment(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return t;
+}
+
+TEST(LogFileName, DayMonthYearThenHourMinuteThenSecondWithLeadingZeros) {
+    EXPECT_EQ(logFileName(moment(2026, 12, 31, 23, 59, 59)), "31-12-2026_2359_59");
+    EXPECT_EQ(logFileName(moment(2026, 12, 6, 9, 5, 7)), "06-12-2026_0905_07");
+    EXPECT_EQ(logFileName(moment(2027, 1, 1, 0, 0, 0)), "01-01-2027_0000_00");
+}
+
+TEST(EventLog, TellsItsObserverOfEveryLineAndEveryClear) {
+    EventLog log;
+    std::vector<std::string> shown;
+    log.setObserver(
+        {[&](const std::string& line) { shown.push_back(line); }, [&] { shown.clear(); }});
+    log.append("->Lamin1");
+    log.append("Lamin1");
+    EXPECT_EQ(shown, log.lines());
+    log.clear();
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_TRUE(shown.empty());
+}
+
+class LogExportTest : public ::testing::Test {
+  protected:
+    test::Workspace workspace;
+    const std::tm newYearsEve = moment(2026, 12, 31, 23, 59, 59);
+};
+
+TEST_F(LogExportTest, WritesEveryLineInWindows1251EndedByCrLf) {
+    std::filesystem::create_directory(workspace.file("log"));
+    const std::vector<std::string> lines = {
+        workspace.file("KV.GDB"), cp1251("Ошибка подключения ttyS0"), "GET_ALL;CNT=17;", ""};
+    const std::string path = exportEventLog(lines, workspace.path(), newYearsEve);
+    EXPECT_EQ(path, workspace.file("log/31-12-2026_2359_59.log"));
+    EXPECT_EQ(workspace.readFile("log/31-12-2026_2359_59.log"),
+              workspace.file("KV.GDB") +
+                  "\r\n\xCE\xF8\xE8\xE1\xEA\xE0 \xEF\xEE\xE4\xEA\xEB\xFE\xF7\xE5\xED\xE8\xFF "
+                  "ttyS0\r\nGET_ALL;CNT=17;\r\n\r\n");
+}
+
+TEST_F(LogExportTest, AnEmptyLogWritesAnEmptyFileAndASecondExportReplacesTheFirst) {
+    std::filesystem::create_directory(workspace.file("log"));
+    exportEventLog({"first"}, workspace.path(), newYearsEve);
+    exportEventLog({}, workspace.path(), newYearsEve);
+    EXPECT_TRUE(workspace.exists("log/31-12-2026_2359_59.log"));
+    EXPECT_EQ(workspace.readFile("log/31-12-2026_2359_59.log"), "");
+}
+
+TEST_F(LogExportTest, AMissingLogFolderIsNotCreatedAndTheErrorNamesTheFile) {
+    try {
+        exportEventLog({"line"}, workspace.path(), newYearsEve);
+        FAIL() << "no error";
+    } catch (const VelkorError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file \"" +
+                                             workspace.file("log/31-12-2026_2359_59.log") +
+                                             "\". No such file or directory");
+    }
+    EXPECT_FALSE(workspace.exists("log"));
+}
+
+}  // namespace
+}  // namespace velkor

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <filesystem>
+
+#include "ComMainForm.h"
+#include "MessageBoxWatcher.h"
+#include "Numbers.h"
+#include "PumpingDelay.h"
+#include "Text.h"
+#include "Workspace.h"
+
+namespace velkor {
+namespace {
+
+const QString kMissingCounter = QString::fromUtf8("Ошибка в названии параметров : MAIN = CNT");
+
+// A workspace made current, with a watcher for the error boxes that start-up may show.
+class StartupTest : public ::testing::Test {
+  protected:
+    template <typename Widget = QWidget>
+    static Widget* control(QWidget& window, const char* name) {
+        auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    static QString counter(TForm1& window) { return control<QLabel>(window, "Label_CNT")->text(); }
+
+    test::Workspace workspace;
+    test::CurrentDirectory current{workspace.path()};
+    test::MessageBoxWatcher boxes;
+};
+
+TEST_F(StartupTest, LogsTheDatabaseLoadsTheVariablesAndShowsTheIniCounter) {
+    workspace.createDatabase({{"Qty_Imp_mm", "16.3"}, {"L_upor", "50"}, {"pwd", "7"}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=1234\r\n");
+    TForm1 window;
+
+    EXPECT_TRUE(boxes.seen().empty());
+    EXPECT_EQ(window.state().startupDirectory, workspace.path());
+    ASSERT_FALSE(window.state().eventLog.lines().empty());
+    EXPECT_EQ(window.state().eventLog.lines().front(), workspace.file("KV.GDB"));
+    EXPECT_EQ(control<QPlainTextEdit>(window, "Memo")->toPlainText(),
+              QString::fromStdString(workspace.file("KV.GDB")));
+    EXPECT_EQ(window.state().variables.Qty_Imp_mm, readReal("16,3"));
+    EXPECT_EQ(window.state().variables.pwd, "7");
+    EXPECT_EQ(counter(window), QStringLiteral("1234"));
+    EXPECT_EQ(window.state().counterBase, 1234);
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Velkor v.4  11.08.2021  Production by Morvel"));
+    EXPECT_FALSE(control<QTimer>(window, "Timer1")->isActive());
+    EXPECT_EQ(window.focusWidget(), control(window, "Edit_BarCode"));
+}
+
+TEST_F(StartupTest, TheMainWindowHasEveryControlWithItsCaptionAndVisibility) {
+    workspace.createDatabase();
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+    TForm1 window;
+    window.show();
+
+    const std::vector<std::tuple<const char*, const char*, bool>> buttons = {
+        {"Button_Lamin", "Белый", true},
+        {"SpeedButton2", "Показать", true},
+        {"Speed_step", "STEP", true},
+        {"SpeedButton4", "Очистить", true},
+        {"Speed_Imp_full_set", "Иморт настроек", true},
+        {"SpeedButton8", "Количество заготовок", false},
+        {"SpeedButton1", "Import size", true},
+        {"SpeedButton3", "Save Log", false},
+        {"But_R_DELTA", "1/2 ручки", false},
+        {"Button1", "OK", false},
+    };
+    for (const auto& [name, caption, shown] : buttons) {
+        auto* button = control<QPushButton>(window, name);
+        EXPECT_EQ(button->text(), QString::fromUtf8(caption)) << name;
+        EXPECT_EQ(button->isVisible(), shown) << name;
+    }
+    const std::vector<std::tuple<const char*, const char*, bool>> labels = {
+        {"Label7", "Циклов:", true},   {"Label_CNT", "0", true},
+        {"Label9", "Кво :", true},     {"Label8", "0", true},
+        {"Label_Bar_Code", "0", true}, {"Label10", "Размер до ручки", false},
+        {"Label2", "Label2", false},
+    };
+    for (const auto& [name, caption, shown] : labels) {
+        EXPECT_EQ(control<QLabel>(window, name)->text(), QString::fromUtf8(caption)) << name;
+        EXPECT_EQ(control<QLabel>(window, name)->isVisible(), shown) << name;
+    }
+    for (const char* name :
+         {"Edit_BarCode", "Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit9"}) {
+        EXPECT_TRUE(control<QLineEdit>(window, name)->isVisible()) << name;
+        EXPECT_TRUE(control<QLineEdit>(window, name)->text().isEmpty()) << name;
+    }
+    EXPECT_EQ(control<QGroupBox>(window, "GroupBox2")->title(),
+              QString::fromUtf8("Параметры для ручки"));
+    EXPECT_FALSE(control(window, "GroupBox2")->isVisible());
+    EXPECT_FALSE(control(window, "ListBoxPort")->isVisible());
+    EXPECT_TRUE(control<QPlainTextEdit>(window, "Memo")->isReadOnly());
+    EXPECT_EQ(control<QLabel>(window, "Image1")->pixmap().size(), QSize(260, 96));
+    EXPECT_FALSE(control<QLabel>(window, "Label1")->text().isEmpty());
+
+    QStringList menu;
+    for (QAction* top : window.menuBar()->actions()) {
+        menu << top->text();
+        if (top->menu() != nullptr) {
+            for (QAction* item : top->menu()->actions()) {
+                menu << QStringLiteral("  ") + item->text();
+            }
+        }
+    }
+    EXPECT_EQ(menu, (QStringList{QString::fromUtf8("Файл"), QString::fromUtf8("  Загрузить"),
+                                 QStringLiteral("  Export log"), QString::fromUtf8("Настройки")}));
+
+    const std::vector<std::tuple<const char*, int, bool>> timers = {
+        {"Timer1", 1000, false}, {"Timer2", 500, true}, {"Timer3", 3000, false}};
+    for (const auto& [name, interval, active] : timers) {
+        EXPECT_EQ(control<QTimer>(window, name)->interval(), interval) << name;
+        EXPECT_EQ(control<QTimer>(window, name)->isActive(), active) << name;
+    }
+}
+
+TEST_F(StartupTest, AFreshWorkspaceWithoutIniShowsTheMissingEntryAndReportsItsConversion) {
+    workspace.createDatabase();
+    TForm1 window;
+    EXPECT_EQ(counter(window), kMissingCounter);
+    EXPECT_EQ(window.state().counterBase, 0);
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("'") + kMissingCounter +
+                                        QStringLiteral("' is not a valid integer value."));
+    EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("Velkor QN704"));
+    EXPECT_EQ(boxes.seen()[0].icon, QMessageBox::Critical);
+}
+
+TEST_F(StartupTest, AMissingDatabaseStopsStartUpButTheWindowStillWorks) {
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
+    std::filesystem::create_directory(workspace.file("log"));
+    TForm1 window;
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("KV.GDB")))
+        << boxes.seen()[0].text.toStdString();
+    EXPECT_EQ(window.state().eventLog.lines(), std::vector<std::string>{workspace.file("KV.GDB")});
+    EXPECT_EQ(counter(window), QStringLiteral("0"));
+    EXPECT_TRUE(control<QTimer>(window, "Timer1")->isActive());
+
+    // The event loop runs on: the log export from the menu still works.
+    QMetaObject::invokeMethod(window.findChild<QAction*>(QStringLiteral("N3")), "trigger",
+                              Qt::QueuedConnection);
+    pumpingDelay(50);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(workspace.file("log")), {}), 1);
+}
+
+TEST_F(StartupTest, ABadVariableStopsStartUpBeforeTheCounterIsRead) {
+    workspace.createDatabase({{"setSpeed", "800"}, {"SH_S", "12.5mm"}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
+    TForm1 window;
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_EQ(boxes.seen()[0].text,
+              QStringLiteral("'12,5mm' is not a valid floating point value."));
+    EXPECT_EQ(window.state().variables.setSpeed, 800);
+    EXPECT_EQ(counter(window), QStringLiteral("0"));
+}
+
+TEST_F(StartupTest, ShutdownSavesTheCounterLabelAndKeepsTheRestOfTheIni) {
+    workspace.createDatabase();
+    workspace.writeFile("Morvel.INI", "[Main]\r\nR_DELTA=12,5\r\ncnt=77\r\n");
+    {
+        TForm1 window;
+        window.show();
+        control<QLabel>(window, "Label_CNT")
+            ->setText(QStringLiteral(" 80 "));  // as a state report sets it
+        window.close();
+    }
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nR_DELTA=12,5\r\nCNT=80\r\n");
+}
+
+TEST_F(StartupTest, ExportFromTheMenuWritesTheLogAndAMissingFolderIsReported) {
+    workspace.createDatabase();
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=3\r\n");
+    TForm1 window;
+    QAction* exportItem = window.findChild<QAction*>(QStringLiteral("N3"));
+    ASSERT_NE(exportItem, nullptr);
+
+    QMetaObject::invokeMethod(exportItem, "trigger", Qt::QueuedConnection);
+    pumpingDelay(50);
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_TRUE(boxes.seen()[0].text.startsWith(QStringLiteral("Cannot create file \"") +
+                                                QString::fromStdString(workspace.file("log/"))));
+    EXPECT_TRUE(
+        boxes.seen()[0].text.endsWith(QStringLiteral(".log\". No such file or directory.")));
+
+    std::filesystem::create_directory(workspace.file("log"));
+    QMetaObject::invokeMethod(exportItem, "trigger", Qt::QueuedConnection);
+    pumpingDelay(50);
+    ASSERT_EQ(std::distance(std::filesystem::directory_iterator(workspace.file("log")), {}), 1);
+    const auto exported = std::filesystem::directory_iterator(workspace.file("log"))->path();
+    EXPECT_EQ(exported.extension(), ".log");
+    EXPECT_EQ(workspace.readFile("log/" + exported.filename().string()),
+              workspace.file("KV.GDB") + "\r\n");
+}
+
+}  // namespace
+}  // namespace velkor

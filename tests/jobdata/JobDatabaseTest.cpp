@@ -1,0 +1,155 @@
+#include "JobDatabase.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Text.h"
+#include "VelkorError.h"
+#include "Workspace.h"
+
+namespace velkor {
+namespace {
+
+std::string errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const VelkorError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+// Reads what the console's statements left behind through a connection of its own.
+std::vector<Row> inspect(const std::string& database, const std::string& sql) {
+    FirebirdSession session;
+    session.attach(database);
+    session.startTransaction();
+    auto rows = session.query(sql);
+    session.rollback();
+    return rows;
+}
+
+class JobDatabaseTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        workspace.createDatabase({{"SH_S", "500"}, {"VOZVRAT", "abc"}, {"setSpeed", "800"}});
+    }
+
+    std::string path() const { return workspace.file("KV.GDB"); }
+
+    test::Workspace workspace;
+};
+
+TEST_F(JobDatabaseTest, ConnectStartsTheTransactionAndReadsKeepItWritesCommitIt) {
+    JobDatabase db;
+    db.connect(path());
+    EXPECT_TRUE(db.connected());
+    EXPECT_TRUE(db.inTransaction());
+    EXPECT_EQ(db.readVariables().size(), 3u);
+    EXPECT_TRUE(db.inTransaction());
+    db.updateVariable("SETSPEED", "900");
+    EXPECT_FALSE(db.inTransaction());
+    db.readVariables();
+    EXPECT_TRUE(db.inTransaction());
+}
+
+TEST_F(JobDatabaseTest, ValuesWithQuotesAreStoredExactlyAndCannotChangeTheStatement) {
+    const std::string hostile = "it's'; update VARIABLES set VAR_STR = 'x' where '1'='1";
+    {
+        JobDatabase db;
+        db.connect(path());
+        db.updateVariable("VOZVRAT", hostile);
+        db.updateVariable("VOZVRAT_L", "no such row");  // changes nothing, reports nothing
+        db.insertBatch("O'Brien");
+        db.insertBatchBar();
+        db.insertPiece({"123.4", "45.0", "90.0", "7", "3", "12", "123456789", cp1251("ЛЕВ'АЯ")});
+        EXPECT_EQ(db.findHoleType("SCREW' or '1'='1"), std::nullopt);
+        EXPECT_EQ(db.findHoleType("HANDLE"), "3");
+    }
+    const auto variables = inspect(path(), "select kods, var_str from variables order by kods");
+    ASSERT_EQ(variables.size(), 3u);
+    EXPECT_EQ(variables[0][1].asText(), "500");
+    EXPECT_EQ(variables[1][1].asText(), hostile);
+    EXPECT_EQ(variables[2][1].asText(), "800");
+    EXPECT_EQ(inspect(path(), "select name from grorders")[0][0].asText(), "O'Brien");
+    EXPECT_EQ(inspect(path(), "select rcomment from optdetail")[0][0].asText(), cp1251("ЛЕВ'АЯ"));
+}
+
+TEST_F(JobDatabaseTest, AParentsChildrenReachItThroughTheGenerators) {
+    JobDatabase db;
+    db.connect(path());
+    for (int batch = 0; batch < 2; ++batch) {
+        db.insertBatch("batch");
+        db.insertBatchBar();
+        db.insertPiece({"1200.0", "45.0", "45.0", "1", "0", "0", std::to_string(555000 + batch),
+                        std::nullopt});
+        db.insertHole("1", "400");
+        db.insertHole("1", "100");
+        db.insertHole("3", "250.5");
+        db.insertHole("1", "100");  // a second hole at the same place is one position
+    }
+    EXPECT_EQ(db.readPiecePositions("555001"), (std::vector<double>{100, 250.5, 400}));
+    EXPECT_EQ(db.readPiecePositions("555000"), (std::vector<double>{100, 250.5, 400}));
+    EXPECT_TRUE(db.readPiecePositions("999").empty());
+
+    const auto bars =
+        inspect(path(),
+                "select o.grordersid, o.qty, g.kod, o.longprof, o.ostat, o.colorin, o.coloruot "
+                "from optimized o join goods g on g.goodsid = o.goodsid order by 1");
+    ASSERT_EQ(bars.size(), 2u);
+    EXPECT_EQ(bars[1][0].asInteger(), 2);
+    EXPECT_EQ(bars[1][2].asText(), "VIRT");
+    const auto pieces = inspect(
+        path(), "select optimizedid, itemlong, optdetailid_in, rcomment from optdetail order by 1");
+    EXPECT_EQ(pieces[1][0].asInteger(), 2);
+    EXPECT_DOUBLE_EQ(pieces[1][1].asReal(), 1200.0);
+    EXPECT_TRUE(pieces[1][3].isNull());
+    EXPECT_EQ(
+        inspect(path(), "select count(*) from perforation where optdetailid = 2")[0][0].asInteger(),
+        4);
+}
+
+TEST_F(JobDatabaseTest, ABarcodeThatIsNotANumberIsRejectedByTheDatabase) {
+    JobDatabase db;
+    db.connect(path());
+    const std::string error = errorOf([&] { db.readPiecePositions("12a"); });
+    EXPECT_NE(error.find("conversion error"), std::string::npos) << error;
+}
+
+TEST_F(JobDatabaseTest, AFailedStatementLeavesTheTransactionForTheNextWriteToCommit) {
+    JobDatabase db;
+    db.connect(path());
+    db.readVariables();
+    EXPECT_NE(errorOf([&] { db.insertHole("", "1"); }), "no error");
+    EXPECT_TRUE(db.inTransaction());
+    db.updateVariable("SH_S", "12.5");
+    EXPECT_FALSE(db.inTransaction());
+    EXPECT_EQ(inspect(path(), "select var_str from variables where kods = 'SH_S'")[0][0].asText(),
+              "12.5");
+}
+
+TEST_F(JobDatabaseTest, AfterAFailedConnectReadsConnectAgainAndWritesRefuse) {
+    const std::string later = workspace.file("later/KV.GDB");
+    JobDatabase db;
+    const std::string connectError = errorOf([&] { db.connect(later); });
+    EXPECT_NE(connectError.find("later/KV.GDB"), std::string::npos) << connectError;
+    EXPECT_FALSE(db.connected());
+
+    EXPECT_EQ(errorOf([&] { db.updateVariable("SH_S", "1"); }),
+              "Cannot perform operation -- DB is not open");
+    EXPECT_NE(errorOf([&] { db.readVariables(); }), "no error");
+    EXPECT_FALSE(db.connected());
+
+    // The file turns up (a network share mounted late, say): the next read connects.
+    std::filesystem::create_directory(workspace.file("later"));
+    std::filesystem::copy_file(path(), later);
+    EXPECT_EQ(db.readVariables().size(), 3u);
+    EXPECT_TRUE(db.connected());
+    db.updateVariable("SH_S", "1");
+    EXPECT_EQ(inspect(later, "select var_str from variables where kods = 'SH_S'")[0][0].asText(),
+              "1");
+}
+
+}  // namespace
+}  // namespace velkor

@@ -1,0 +1,16 @@
+// Every test program runs inside the console's own application object, so that event loops,
+// widgets and the error box behave as in the program. Widgets use the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "ErrorBox.h"
+#include "FirebirdSession.h"
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    velkor::prepareFirebirdEnvironment();
+    velkor::ConsoleApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

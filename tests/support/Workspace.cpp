@@ -1,0 +1,64 @@
+#include "Workspace.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace velkor::test {
+
+Workspace::Workspace() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velkor-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary workspace");
+    }
+    path_ = pattern;
+}
+
+Workspace::~Workspace() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void Workspace::createDatabase(const std::vector<std::pair<std::string, std::string>>& variables,
+                               int pieces) const {
+    std::ostringstream rows;
+    for (const auto& [key, value] : variables) {
+        rows << key << "=" << value << "\n";
+    }
+    writeFile("variables.txt", rows.str());
+    const std::string command = std::string(VELKOR_MAKEDB) + " --variables '" +
+                                file("variables.txt") + "' --pieces " + std::to_string(pieces) +
+                                " '" + file("KV.GDB") + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+    std::filesystem::remove(file("variables.txt"));
+}
+
+void Workspace::writeFile(const std::string& name, const std::string& contents) const {
+    std::ofstream(file(name), std::ios::binary) << contents;
+}
+
+std::string Workspace::readFile(const std::string& name) const {
+    std::ifstream in(file(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Workspace::exists(const std::string& name) const {
+    return std::filesystem::exists(file(name));
+}
+
+CurrentDirectory::CurrentDirectory(const std::string& path)
+    : previous_(std::filesystem::current_path().string()) {
+    std::filesystem::current_path(path);
+}
+
+CurrentDirectory::~CurrentDirectory() {
+    std::filesystem::current_path(previous_);
+}
+
+}  // namespace velkor::test

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velkor::test {
+
+// A temporary folder that stands for the console's start-up directory; removed afterwards.
+class Workspace {
+  public:
+    Workspace();
+    ~Workspace();
+    Workspace(const Workspace&) = delete;
+    Workspace& operator=(const Workspace&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+    // Creates KV.GDB here with velkor-makedb, with these VARIABLES rows (key and value in UTF-8,
+    // stored exactly as given).
+    void createDatabase(const std::vector<std::pair<std::string, std::string>>& variables = {},
+                        int pieces = 0) const;
+
+    void writeFile(const std::string& name, const std::string& contents) const;
+    std::string readFile(const std::string& name) const;
+    bool exists(const std::string& name) const;
+
+  private:
+    std::string path_;
+};
+
+// Makes the workspace the current directory for the lifetime of this object.
+class CurrentDirectory {
+  public:
+    explicit CurrentDirectory(const std::string& path);
+    ~CurrentDirectory();
+
+  private:
+    std::string previous_;
+};
+
+}  // namespace velkor::test
