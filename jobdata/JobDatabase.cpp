@@ -43,8 +43,12 @@ std::vector<VariableRow> JobDatabase::readVariables() {
 
 std::vector<double> JobDatabase::readPiecePositions(std::string_view barcode) {
     std::vector<double> positions;
+    // "+ 0" keeps the engine from driving the join from PERFORATION: in a database whose index
+    // statistics date from when its tables were empty (a fresh KV.GDB filled by imports), it
+    // would otherwise read every hole of every job (seconds at a million pieces) instead of
+    // finding the piece by its barcode index first.
     for (const auto& row : read("select p.posx from PERFORATION p, optdetail o "
-                                "where p.optdetailid = o.optdetailid and o.optdetailid_in = ? "
+                                "where p.optdetailid = o.optdetailid + 0 and o.optdetailid_in = ? "
                                 "group by 1 order by 1",
                                 {std::string(barcode)})) {
         positions.push_back(row[0].asReal());
