@@ -66,6 +66,7 @@ void replaceFile(const std::string& path, std::string_view contents,
         cannotCreate(path, error);
     }
     // The rename itself lives in the folder; flush it too so that it survives a power failure.
+    // The new contents are in place already, so a folder that cannot be flushed is no error.
     const int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY);
     if (folder >= 0) {
         ::fsync(folder);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <utility>
 
@@ -289,8 +290,9 @@ FirebirdSession::FirebirdSession() : impl_(std::make_unique<Impl>()) {}
 FirebirdSession::~FirebirdSession() {
     try {
         detach();
-    } catch (const VelkorError&) {
-        // The process is ending its use of the file; the engine rolls back what is left.
+    } catch (const VelkorError& error) {
+        // Nothing to hand the error to here; the engine rolls back what is left.
+        std::cerr << "velkor: closing the job database: " << error.what() << "\n";
     }
 }
 

@@ -4,27 +4,17 @@
 
 #include <clocale>
 
-#include "VelkorError.h"
+#include "ErrorText.h"
 
 namespace velkor {
 namespace {
 
 std::string integerError(const std::string& text) {
-    try {
-        readInteger(text);
-    } catch (const VelkorError& e) {
-        return e.what();
-    }
-    return "no error";
+    return test::errorOf([&] { readInteger(text); });
 }
 
 std::string realError(const std::string& text) {
-    try {
-        readReal(text);
-    } catch (const VelkorError& e) {
-        return e.what();
-    }
-    return "no error";
+    return test::errorOf([&] { readReal(text); });
 }
 
 TEST(IntegerReading, DecimalWithSignAndLeadingBlanks) {

@@ -4,21 +4,14 @@
 
 #include <filesystem>
 
+#include "ErrorText.h"
 #include "Text.h"
-#include "VelkorError.h"
 #include "Workspace.h"
 
 namespace velkor {
 namespace {
 
-std::string errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const VelkorError& e) {
-        return e.what();
-    }
-    return "no error";
-}
+using test::errorOf;
 
 // Reads what the console's statements left behind through a connection of its own.
 std::vector<Row> inspect(const std::string& database, const std::string& sql) {
@@ -149,6 +142,19 @@ TEST_F(JobDatabaseTest, AfterAFailedConnectReadsConnectAgainAndWritesRefuse) {
     db.updateVariable("SH_S", "1");
     EXPECT_EQ(inspect(later, "select var_str from variables where kods = 'SH_S'")[0][0].asText(),
               "1");
+}
+
+TEST(GeneratedDatabase, HasTheLookupTablesAndScannablePieces) {
+    test::Workspace workspace;
+    workspace.createDatabase({}, 3);
+    JobDatabase db;
+    db.connect(workspace.file("KV.GDB"));
+    EXPECT_EQ(db.readPiecePositions("100000003"), (std::vector<double>{100, 250.5, 400}));
+    EXPECT_TRUE(db.readPiecePositions("100000004").empty());
+    EXPECT_EQ(db.findHoleType("SCREW"), "1");
+    const auto virt =
+        inspect(workspace.file("KV.GDB"), "select count(*) from goods where kod = 'VIRT'");
+    EXPECT_EQ(virt[0][0].asInteger(), 1);
 }
 
 }  // namespace
