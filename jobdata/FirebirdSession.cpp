@@ -95,6 +95,8 @@ struct InputMessage {
     std::vector<unsigned char> buffer;
 };
 
+constexpr std::size_t kLongestVarchar = 32765;
+
 std::optional<InputMessage> buildInput(IStatement* statement,
                                        const std::vector<Parameter>& parameters) {
     Status status;
@@ -110,6 +112,10 @@ std::optional<InputMessage> buildInput(IStatement* statement,
     Held<IMetadataBuilder> builder(described->getBuilder(&status));
     for (unsigned i = 0; i < count; ++i) {
         const auto& value = parameters[i];
+        if (value && value->size() > kLongestVarchar) {
+            throw VelkorError("Value of " + std::to_string(value->size()) +
+                              " bytes is longer than any text column");
+        }
         builder->setType(&status, i, SQL_VARYING + 1);
         builder->setLength(&status, i,
                            std::max<unsigned>(1, value ? static_cast<unsigned>(value->size()) : 1));
