@@ -1,0 +1,192 @@
+#include "ComThread.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QThread>
+
+namespace velkor {
+namespace {
+
+const QEvent::Type kDeliveryEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+// The hidden window's own message of smWindowSync: the first user message plus 1.
+const QEvent::Type kWindowSyncEvent = static_cast<QEvent::Type>(QEvent::User + 1025);
+
+struct WindowSyncEvent : QEvent {
+    explicit WindowSyncEvent(TComEvent e) : QEvent(kWindowSyncEvent), event(e) {}
+    TComEvent event;
+};
+
+constexpr TComEvent kStepOrder[] = {evError, evRxChar, evTxEmpty, evBreak, evRing,
+                                    evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
+
+TComEvents maskToEvents(std::uint32_t mask) {
+    const std::pair<std::uint32_t, TComEvent> table[] = {
+        {CommMask::RxChar, evRxChar}, {CommMask::TxEmpty, evTxEmpty},
+        {CommMask::RxFlag, evRxFlag}, {CommMask::Ring, evRing},
+        {CommMask::Break, evBreak},   {CommMask::Cts, evCTS},
+        {CommMask::Dsr, evDSR},       {CommMask::Err, evError},
+        {CommMask::Rlsd, evRLSD},     {CommMask::Rx80Full, evRx80Full}};
+    TComEvents events;
+    for (const auto& [bit, event] : table) {
+        if (mask & bit) {
+            events.insert(event);
+        }
+    }
+    return events;
+}
+
+}  // namespace
+
+std::uint32_t EventsToMask(TComEvents events) {
+    const std::pair<TComEvent, std::uint32_t> table[] = {
+        {evRxChar, CommMask::RxChar}, {evTxEmpty, CommMask::TxEmpty},
+        {evRxFlag, CommMask::RxFlag}, {evRing, CommMask::Ring},
+        {evBreak, CommMask::Break},   {evCTS, CommMask::Cts},
+        {evDSR, CommMask::Dsr},       {evError, CommMask::Err},
+        {evRLSD, CommMask::Rlsd},     {evRx80Full, CommMask::Rx80Full}};
+    std::uint32_t mask = 0;
+    for (const auto& [event, bit] : table) {
+        if (events.contains(event)) {
+            mask |= bit;
+        }
+    }
+    return mask;
+}
+
+TComEvents MaskToEvents(std::uint32_t mask) {
+    return maskToEvents(mask);
+}
+
+// Receives the wake-up events in the user-interface thread.
+class TComThread::Runner : public QObject {
+  public:
+    explicit Runner(TComThread& owner) : owner_(owner) {}
+
+    bool event(QEvent* e) override {
+        if (e->type() == kDeliveryEvent) {
+            owner_.RunQueuedDeliveries();
+            return true;
+        }
+        if (e->type() == kWindowSyncEvent) {
+            // An exception here reaches the application's error box through its notify.
+            if (owner_.port_.Connected()) {
+                TComEvents one;
+                one.insert(static_cast<WindowSyncEvent*>(e)->event);
+                owner_.port_.RunEventHandlers(one);
+            }
+            return true;
+        }
+        return QObject::event(e);
+    }
+
+  private:
+    TComThread& owner_;
+};
+
+TComThread::TComThread(TCustomComPort& port) : port_(port) {
+    if (port_.SyncMethod() != smNone) {
+        runner_ = new Runner(*this);
+    }
+}
+
+void TComThread::Start() {
+    port_.driver_->clearStop();
+    port_.driver_->setEventMask(EventsToMask(port_.Events()));
+    thread_ = std::thread([this] { Run(); });
+}
+
+bool TComThread::Ended() const {
+    std::lock_guard lock(mutex_);
+    return ended_;
+}
+
+TComThread::~TComThread() {
+    port_.driver_->requestStop();
+    const bool onOwnerThread = runner_ != nullptr && QThread::currentThread() == runner_->thread();
+    if (onOwnerThread) {
+        std::unique_lock lock(mutex_);
+        while (!ended_) {
+            lock.unlock();
+            RunQueuedDeliveries();
+            lock.lock();
+            changed_.wait_for(lock, std::chrono::milliseconds(10),
+                              [this] { return ended_ || !queue_.empty(); });
+        }
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    delete runner_;  // also drops wake-up events still posted to it
+}
+
+void TComThread::Run() {
+    for (;;) {
+        std::uint32_t mask = 0;
+        if (port_.driver_->waitEvents(mask) != SerialDriver::WaitResult::Events) {
+            break;  // stopped, or the device failed or went away: end quietly
+        }
+        try {
+            DeliverEvents(maskToEvents(mask));
+        } catch (...) {
+            break;  // a step failed: the thread ends, the port stays open
+        }
+    }
+    port_.driver_->setEventMask(0);
+    port_.driver_->purge(false);
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    changed_.notify_all();
+}
+
+void TComThread::DeliverEvents(TComEvents events) {
+    switch (port_.SyncMethod()) {
+        case smNone:
+            port_.RunEventHandlers(events);
+            return;
+        case smWindowSync:
+            for (TComEvent event : kStepOrder) {
+                if (events.contains(event)) {
+                    QCoreApplication::postEvent(runner_, new WindowSyncEvent(event));
+                }
+            }
+            return;
+        case smThreadSync: {
+            Delivery delivery{events, false, nullptr};
+            std::unique_lock lock(mutex_);
+            queue_.push_back(&delivery);
+            changed_.notify_all();
+            QCoreApplication::postEvent(runner_, new QEvent(kDeliveryEvent));
+            changed_.wait(lock, [&] { return delivery.done; });
+            if (delivery.error) {
+                std::rethrow_exception(delivery.error);
+            }
+            return;
+        }
+    }
+}
+
+void TComThread::RunQueuedDeliveries() {
+    for (;;) {
+        Delivery* delivery = nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            if (queue_.empty()) {
+                return;
+            }
+            delivery = queue_.front();
+            queue_.pop_front();
+        }
+        std::exception_ptr error;
+        try {
+            port_.RunEventHandlers(delivery->events);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard lock(mutex_);
+        delivery->error = error;
+        delivery->done = true;
+        changed_.notify_all();
+    }
+}
+
+}  // namespace velkor

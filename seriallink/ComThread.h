@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QObject>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+#include "ComPort.h"
+
+namespace velkor {
+
+// The event thread of an open port: waits for the device's events and hands each batch to the
+// port's steps. With smThreadSync (the console's choice) a batch is queued for the
+// user-interface thread, which runs it whenever it processes events (inside pumping delays
+// too), while the event thread waits for it to finish; an exception in a delivery is carried
+// back and ends the event thread quietly: the port stays writable but receives nothing more
+// until it is closed and opened again.
+class TComThread {
+  public:
+    explicit TComThread(TCustomComPort& port);
+    // Signals the thread to stop and waits for it; on the user-interface thread the wait runs
+    // the deliveries the thread has queued, so it never hangs.
+    ~TComThread();
+
+    void Start();
+    bool Ended() const;
+
+  private:
+    struct Delivery {
+        TComEvents events;
+        bool done = false;
+        std::exception_ptr error;
+    };
+    class Runner;
+
+    void Run();
+    void DeliverEvents(TComEvents events);
+    void RunQueuedDeliveries();
+
+    TCustomComPort& port_;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Delivery*> queue_;
+    bool ended_ = false;
+    Runner* runner_ = nullptr;  // lives in the user-interface thread; owned by this object
+};
+
+}  // namespace velkor

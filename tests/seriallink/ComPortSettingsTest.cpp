@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include "ComPort.h"
+#include "ComPortText.h"
+#include "RecordingDriver.h"
+
+namespace velkor {
+namespace {
+
+// The console's port as its main window configures it.
+void configureAsTheConsole(TCustomComPort& port) {
+    port.SetPort("COM3");
+    port.SetBaudRate(br115200);
+    port.SetDiscardNull(true);
+    port.FlowControl().SetControlDTR(dtrEnable);
+    port.FlowControl().SetControlRTS(rtsDisable);
+    port.SetTriggersOnRxChar(false);
+}
+
+class PortSettingsTest : public ::testing::Test {
+  protected:
+    test::RecordingDriver::Log log;
+    TComPort port{std::make_unique<test::RecordingDriver>(log)};
+};
+
+TEST_F(PortSettingsTest, ANewPortHasTheClassDefaults) {
+    EXPECT_EQ(port.BaudRate(), br9600);
+    EXPECT_EQ(port.Port(), "COM1");
+    EXPECT_EQ(port.DataBits(), dbEight);
+    EXPECT_EQ(port.Parity().Bits(), prNone);
+    EXPECT_EQ(port.StopBits(), sbOneStopBit);
+    EXPECT_EQ(port.Events(), kAllComEvents);
+    EXPECT_EQ(port.StoredProps(), TStoredProps{spBasic});
+    EXPECT_EQ(port.Timeouts().ReadInterval(), -1);
+    EXPECT_EQ(port.Timeouts().WriteTotalMultiplier(), 100);
+    EXPECT_EQ(port.Timeouts().WriteTotalConstant(), 1000);
+    EXPECT_EQ(port.Buffer().InputSize(), 1024);
+    EXPECT_EQ(port.Buffer().OutputSize(), 1024);
+    EXPECT_EQ(port.FlowControl().XonChar(), 17);
+    EXPECT_EQ(port.FlowControl().XoffChar(), 19);
+    EXPECT_TRUE(port.TriggersOnRxChar());
+    EXPECT_EQ(port.SyncMethod(), smThreadSync);
+    EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(PortSettingsTest, TheConsolesSettingsGiveItsLineStateRecord) {
+    configureAsTheConsole(port);
+    port.OpenPort();
+    ASSERT_EQ(log.lineStates.size(), 1u);
+    const LineState& state = log.lineStates[0];
+    EXPECT_EQ(state.length, 28u);
+    EXPECT_EQ(state.flags, 0x0811u);
+    EXPECT_EQ(state.baudRate, 115200u);
+    EXPECT_EQ(state.byteSize, 8);
+    EXPECT_EQ(state.parity, 0);
+    EXPECT_EQ(state.stopBits, 0);
+    EXPECT_EQ(state.xonLimit, 256);
+    EXPECT_EQ(state.xoffLimit, 256);
+    EXPECT_EQ(port.FlowControl().FlowControl(), fcNone);
+    // Queue sizes, line state and timeouts, in that order; -1 read interval means "largest".
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"open COM3", "queues 1024 1024", "line state",
+                                                   "timeouts"}));
+    EXPECT_EQ(log.timeouts[0], (TimeoutSettings{0xFFFFFFFF, 0, 0, 100, 1000}));
+}
+
+TEST_F(PortSettingsTest, SettingsReachTheDeviceOnlyWhileOpenAndOnlyWhenTheyChange) {
+    port.SetBaudRate(br57600);
+    port.Parity().SetBits(prEven);
+    EXPECT_TRUE(log.calls.empty());
+    port.OpenPort();
+    log.calls.clear();
+    port.SetBaudRate(br57600);
+    EXPECT_TRUE(log.calls.empty());
+    port.SetBaudRate(br19200);
+    EXPECT_EQ(log.calls, std::vector<std::string>{"line state"});
+    EXPECT_EQ(log.lineStates.back().baudRate, 19200u);
+    EXPECT_EQ(log.lineStates.back().parity, 2);
+    port.SetEvents({evRxChar});
+    port.SetCodePage(1251);
+    EXPECT_EQ(log.calls.size(), 1u);
+}
+
+TEST_F(PortSettingsTest, DeferredSettingsApplyOnceAtTheOuterEnd) {
+    port.OpenPort();
+    log.calls.clear();
+    port.EndSettingsUpdate();  // without a beginning: nothing
+    EXPECT_TRUE(log.calls.empty());
+    port.BeginSettingsUpdate();
+    port.BeginSettingsUpdate();
+    port.SetBaudRate(br38400);
+    port.Timeouts().SetReadInterval(5);
+    port.EndSettingsUpdate();
+    EXPECT_TRUE(log.calls.empty());
+    port.EndSettingsUpdate();
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"queues 1024 1024", "line state", "timeouts"}));
+}
+
+TEST_F(PortSettingsTest, OddQueueSizesAreStoredOneSmaller) {
+    port.Buffer().SetInputSize(1025);
+    EXPECT_EQ(port.Buffer().InputSize(), 1024);
+    port.Buffer().SetInputSize(2047);
+    EXPECT_EQ(port.Buffer().InputSize(), 2046);
+    EXPECT_EQ(port.BuildLineState().xonLimit, 511);
+    port.Buffer().SetOutputSize(-3);
+    EXPECT_EQ(port.Buffer().OutputSize(), -3);
+}
+
+TEST_F(PortSettingsTest, FlowControlPresetsReadAndWriteTheirFields) {
+    auto& flow = port.FlowControl();
+    flow.SetXonXoffIn(true);
+    EXPECT_EQ(flow.FlowControl(), fcCustom);
+    flow.SetFlowControl(fcHardware);
+    EXPECT_FALSE(flow.XonXoffIn());
+    EXPECT_FALSE(flow.XonXoffOut());
+    EXPECT_EQ(flow.ControlRTS(), rtsHandshake);
+    EXPECT_TRUE(flow.OutCTSFlow());
+    EXPECT_EQ(flow.FlowControl(), fcHardware);
+    flow.SetFlowControl(fcSoftware);
+    EXPECT_EQ(flow.FlowControl(), fcSoftware);
+    EXPECT_EQ(port.BuildLineState().flags & 0x0300u, 0x0300u);
+    flow.SetFlowControl(fcCustom);  // changes nothing
+    EXPECT_EQ(flow.FlowControl(), fcSoftware);
+    flow.SetControlDTR(dtrHandshake);  // DTR takes no part in the preset
+    flow.SetFlowControl(fcNone);
+    EXPECT_EQ(flow.FlowControl(), fcNone);
+    EXPECT_EQ(port.BuildLineState().flags & LineState::fDtrControlMask, LineState::fDtrHandshake);
+}
+
+TEST_F(PortSettingsTest, ParityReplacementAndCustomRatesFillTheRecord) {
+    port.Parity().SetCheck(true);
+    port.Parity().SetReplace(true);
+    port.Parity().SetReplaceChar('?');
+    port.SetBaudRate(brCustom);
+    port.SetCustomBaudRate(250000);
+    port.FlowControl().SetControlRTS(rtsToggle);
+    const LineState state = port.BuildLineState();
+    EXPECT_EQ(state.flags, 0x0001u | 0x0002u | 0x0400u | 0x3000u);
+    EXPECT_EQ(state.errorChar, '?');
+    EXPECT_EQ(state.baudRate, 250000u);
+    port.Parity().SetReplace(false);
+    EXPECT_EQ(port.BuildLineState().errorChar, 0);
+}
+
+TEST_F(PortSettingsTest, AClosedPortSendsNothingAndSaysPortNotOpen) {
+    EXPECT_EQ(port.SendText(""), 0);
+    try {
+        port.SendText("GET_ALL");
+        FAIL() << "no error";
+    } catch (const EComPort& e) {
+        EXPECT_STREQ(e.what(), "Port Not Open");
+        EXPECT_EQ(e.ErrorNumber(), 24);
+        EXPECT_EQ(e.OsError(), -1);
+    }
+    EXPECT_TRUE(log.written.empty());
+    port.OpenPort();
+    EXPECT_EQ(port.SendText("GET_ALL"), 7);
+    EXPECT_EQ(log.written, "GET_ALL");
+}
+
+TEST_F(PortSettingsTest, AFailedLineStateClosesTheDeviceAgain) {
+    log.failLineState = 22;
+    try {
+        port.OpenPort();
+        FAIL() << "no error";
+    } catch (const EComPort& e) {
+        EXPECT_STREQ(e.what(), "SetCommState function failed (Error: 22)");
+        EXPECT_EQ(e.ErrorNumber(), 7);
+        EXPECT_EQ(e.OsError(), 22);
+    }
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(log.calls.back(), "close");
+}
+
+TEST_F(PortSettingsTest, LinkRegistryAndPropertiesThatRefuseChanges) {
+    TComLink receiver;
+    receiver.LinkRxBuf = [](TCustomComPort&, const char*, int) {};
+    port.AttachLink(&receiver);
+    EXPECT_TRUE(port.HasReceiveLink());
+    EXPECT_FALSE(port.TriggersOnRxChar());
+    try {
+        port.AttachLink(&receiver);
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_STREQ(e.what(), "Link (un)registration failed");
+    }
+    try {
+        port.SetTriggersOnRxChar(true);
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_STREQ(e.what(), "A component is linked to OnRxBuf event");
+    }
+    port.DetachLink(&receiver);
+    EXPECT_THROW(port.DetachLink(&receiver), EComPort);
+    EXPECT_FALSE(port.HasReceiveLink());
+
+    port.SetEvents({});  // no event thread for this test
+    port.OpenPort();
+    try {
+        port.SetSyncMethod(smNone);
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_STREQ(e.what(), "Cannot set property while connected");
+        EXPECT_EQ(e.ErrorNumber(), 14);
+    }
+    port.ClosePort();
+    port.SetSyncMethod(smNone);
+    EXPECT_EQ(port.SyncMethod(), smNone);
+}
+
+TEST_F(PortSettingsTest, AnExceptionHandlerReplacesRaising) {
+    std::vector<std::string> reported;
+    port.OnException = [&](TCustomComPort&, int kind, const std::string& message, std::int64_t,
+                           const std::string&) {
+        reported.push_back(std::to_string(kind) + " " + message);
+    };
+    EXPECT_EQ(port.SendText("X"), 0);
+    EXPECT_EQ(reported, std::vector<std::string>{"23 Port Not Open"});
+}
+
+TEST(PortTextForms, ConvertBothWaysWithFallbacks) {
+    EXPECT_EQ(TextToBaudRate("115200"), br115200);
+    EXPECT_EQ(TextToBaudRate("custom"), brCustom);
+    EXPECT_EQ(TextToBaudRate("12345"), br9600);
+    EXPECT_EQ(BaudRateToText(br256000), "256000");
+    EXPECT_EQ(TextToStopBits("1.5"), sbOne5StopBits);
+    EXPECT_EQ(TextToFlowControl("none"), fcNone);
+    EXPECT_EQ(TextToFlowControl("xyz"), fcCustom);
+    EXPECT_EQ(TextToParity("SPACE"), prSpace);
+    EXPECT_EQ(TextToDTR("handshake"), dtrHandshake);
+    EXPECT_EQ(TextToRTS("?"), rtsDisable);
+    EXPECT_EQ(TextToDataBits("7"), dbSeven);
+    EXPECT_TRUE(TextToYesNo("yes"));
+    EXPECT_FALSE(TextToYesNo("y"));
+    EXPECT_EQ(YesNoText(false), "No");
+    EXPECT_EQ(CharToText(17), "#17");
+    EXPECT_EQ(CharToText('A'), "A");
+    EXPECT_EQ(CharToText(' '), "#32");
+    EXPECT_EQ(TextToChar("#19"), 19);
+    EXPECT_EQ(TextToChar("#"), '#');
+    EXPECT_EQ(TextToChar("#a"), 0);
+    EXPECT_EQ(TextToChar(""), 0);
+    EXPECT_EQ(TextToChar("xyz"), 'x');
+}
+
+}  // namespace
+}  // namespace velkor

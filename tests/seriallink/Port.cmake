@@ -1,0 +1,5 @@
+velkor_test(velkor_port_tests
+  seriallink/ComPortSettingsTest.cpp
+  seriallink/ComPortPtyTest.cpp
+)
+target_link_libraries(velkor_port_tests PRIVATE velkor_seriallink)

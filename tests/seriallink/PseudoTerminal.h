@@ -1,0 +1,81 @@
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+
+namespace velkor::test {
+
+// The far end of a pseudo-terminal, standing where the controller would: the port under test
+// opens path(), the test reads and writes here.
+class PseudoTerminal {
+  public:
+    PseudoTerminal() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+            throw std::runtime_error("no pseudo-terminal");
+        }
+        path_ = ::ptsname(master_);
+        // Raw from the start, so that nothing is echoed or translated before the port opens.
+        const int slave = ::open(path_.c_str(), O_RDWR | O_NOCTTY);
+        termios settings{};
+        ::tcgetattr(slave, &settings);
+        ::cfmakeraw(&settings);
+        ::tcsetattr(slave, TCSANOW, &settings);
+        ::close(slave);
+    }
+    ~PseudoTerminal() { hangUp(); }
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    void write(const std::string& bytes) {
+        if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+            throw std::runtime_error("pseudo-terminal write failed");
+        }
+    }
+
+    // What arrives within `ms` milliseconds, stopping early once `expected` bytes are in.
+    std::string read(std::size_t expected, int ms = 2000) {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (got.size() < expected) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            pollfd in{master_, POLLIN, 0};
+            if (left <= 0 || ::poll(&in, 1, static_cast<int>(left)) <= 0 ||
+                !(in.revents & POLLIN)) {
+                break;
+            }
+            char buffer[256];
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+
+    // The controller's end goes away, as when a USB adapter is pulled out.
+    void hangUp() {
+        if (master_ >= 0) {
+            ::close(master_);
+            master_ = -1;
+        }
+    }
+
+  private:
+    int master_ = -1;
+    std::string path_;
+};
+
+}  // namespace velkor::test

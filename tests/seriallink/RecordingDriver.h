@@ -1,0 +1,78 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "SerialDriver.h"
+
+namespace velkor::test {
+
+// A driver that opens nothing and records what reaches it, for the paths a pseudo-terminal
+// cannot show (line settings, timeouts, queue sizes, what a closed port sends).
+class RecordingDriver : public SerialDriver {
+  public:
+    struct Log {
+        std::vector<std::string> calls;
+        std::vector<LineState> lineStates;
+        std::vector<TimeoutSettings> timeouts;
+        std::string written;
+        int failLineState = 0;  // error number setLineState answers with
+    };
+
+    explicit RecordingDriver(Log& log) : log_(log) {}
+
+    int openDevice(const std::string& port) override {
+        log_.calls.push_back("open " + port);
+        open_ = true;
+        return 0;
+    }
+    int closeDevice() override {
+        log_.calls.push_back("close");
+        open_ = false;
+        return 0;
+    }
+    bool isOpen() const override { return open_; }
+    int setQueueSizes(std::uint32_t input, std::uint32_t output) override {
+        log_.calls.push_back("queues " + std::to_string(input) + " " + std::to_string(output));
+        return 0;
+    }
+    int setLineState(const LineState& state) override {
+        log_.calls.push_back("line state");
+        log_.lineStates.push_back(state);
+        return log_.failLineState;
+    }
+    int setTimeouts(const TimeoutSettings& timeouts) override {
+        log_.calls.push_back("timeouts");
+        log_.timeouts.push_back(timeouts);
+        return 0;
+    }
+    void setEventMask(std::uint32_t) override {}
+    WaitResult waitEvents(std::uint32_t&) override { return WaitResult::Stopped; }
+    void requestStop() override {}
+    void clearStop() override {}
+    int write(const char* bytes, std::size_t count, std::size_t& written) override {
+        log_.written.append(bytes, count);
+        written = count;
+        return 0;
+    }
+    int read(char*, std::size_t, std::size_t& got) override {
+        got = 0;
+        return 0;
+    }
+    int status(std::uint32_t& flags, std::uint32_t& waiting) override {
+        flags = 0;
+        waiting = 0;
+        return 0;
+    }
+    int modemLines(std::uint32_t& lines) override {
+        lines = 0;
+        return 0;
+    }
+    int purge(bool) override { return 0; }
+
+  private:
+    Log& log_;
+    bool open_ = false;
+};
+
+}  // namespace velkor::test
