@@ -9,12 +9,14 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 
 #include "ErrorBox.h"
 #include "JpegImage.h"
@@ -57,6 +59,7 @@ TForm1::TForm1(ConsoleOptions options, QWidget* parent)
     buildControls();
     buildMenu();
     bindEventLog();
+    configurePort();
 
     Timer1 = named(new QTimer(this), "Timer1");
     Timer1->setInterval(1000);
@@ -219,6 +222,24 @@ void TForm1::bindEventLog() {
     });
 }
 
+void TForm1::configurePort() {
+    // The controller's line: 115200 baud, 8 data bits, no parity, one stop bit, DTR on, RTS off,
+    // no flow control, null bytes dropped.
+    ComPort.SetPort("COM3");
+    ComPort.SetBaudRate(br115200);
+    ComPort.SetDataBits(dbEight);
+    ComPort.Parity().SetBits(prNone);
+    ComPort.SetStopBits(sbOneStopBit);
+    ComPort.SetDiscardNull(true);
+    ComPort.FlowControl().SetOutCTSFlow(false);
+    ComPort.FlowControl().SetOutDSRFlow(false);
+    ComPort.FlowControl().SetControlDTR(dtrEnable);
+    ComPort.FlowControl().SetControlRTS(rtsDisable);
+    ComPort.FlowControl().SetXonXoffOut(false);
+    ComPort.FlowControl().SetXonXoffIn(false);
+    ComPort.SetTriggersOnRxChar(false);
+}
+
 void TForm1::FormCreate() {
     try {
         runStartup();
@@ -237,9 +258,49 @@ void TForm1::runStartup() {
     state_.eventLog.append(utf8ToCp1251(databaseString));
     IBDatabase1.connect(databaseString);
     loadMachineVariables(state_.variables, IBDatabase1.readVariables());
+    probePorts();
+    ComPort.ClosePort();
+    ComPort.SetPort(state_.variables.Port);
+    ComPort.OpenPort();
     Timer1->stop();
     Label_CNT->setText(fromCp1251(readConsoleIniEntry(state_.iniFile(), "MAIN", "CNT")));
     state_.counterBase = readInteger(toCp1251(Label_CNT->text()));
+    clearControllerCount();
+}
+
+// Opens each serial port of the system in turn and asks whoever answers for its state; replies
+// are handled as usual while the port is open. A port that fails costs one log line. The
+// outcome does not choose the port: the Port variable does.
+void TForm1::probePorts() {
+    QStringList names;
+    ListSerialPorts(names);
+    ListBoxPort->clear();
+    ListBoxPort->addItems(names);
+    for (const QString& name : names) {
+        ComPort.ClosePort();
+        ComPort.SetPort(name.toStdString());
+        try {
+            ComPort.OpenPort();
+            ComPort.SendText("GET_ALL");
+            pumpingDelay(150);
+        } catch (const std::exception&) {
+            state_.eventLog.append(cp1251("Ошибка подключения ") + state_.variables.Port);
+        }
+    }
+}
+
+// The controller starts counting again from zero; the console adds its counter base.
+void TForm1::clearControllerCount() {
+    try {
+        ComPort.SendText("CLR_CNT");
+    } catch (const std::exception& error) {
+        const char* kind =
+            dynamic_cast<const EComPort*>(&error) != nullptr ? "EComPort" : "Exception";
+        QMessageBox::information(this, QString::fromLatin1(kApplicationTitle),
+                                 QString::fromLatin1(kind) +
+                                     fromCp1251(cp1251(" поднята ошибка, с сообщением : ")) +
+                                     fromCp1251(error.what()));
+    }
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -251,7 +312,14 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::FormClose() {
-    // Give the controller's answer time to reach the counter before it is saved.
+    // Ask the controller for its count and give the answer time to reach the counter before
+    // it is saved. Without a line (the port never opened) the counter is saved as it stands.
+    try {
+        ComPort.SendText("GET_ALL");
+    } catch (const std::exception& error) {
+        std::cerr << "velkor: at shutdown the controller could not be asked for its count: "
+                  << cp1251ToUtf8(error.what()) << "\n";
+    }
     pumpingDelay(200);
     state_.iniFile().write("Main", "CNT", trimmed(toCp1251(Label_CNT->text())));
 }

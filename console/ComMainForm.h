@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "ComPort.h"
 #include "ConsoleState.h"
 #include "JobDatabase.h"
 
@@ -39,6 +40,7 @@ class TForm1 : public QMainWindow {
 
     ConsoleState& state() { return state_; }
     JobDatabase& database() { return IBDatabase1; }
+    TCustomComPort& port() { return ComPort; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -48,8 +50,11 @@ class TForm1 : public QMainWindow {
     void buildMenu();
     void bindEventLog();
 
+    void configurePort();
     void FormCreate();
     void runStartup();
+    void probePorts();
+    void clearControllerCount();
     void FormClose();
     void SpeedButton3Click();
 
@@ -58,6 +63,7 @@ class TForm1 : public QMainWindow {
     bool shutDown_ = false;
 
     JobDatabase IBDatabase1;  // the connection, with its one transaction and query
+    TComPort ComPort;         // the line to the machine's controller
 
     QPushButton* Button_Lamin = nullptr;
     QLabel* Label7 = nullptr;

@@ -11,8 +11,10 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QSocketNotifier>
 #include <iostream>
+#include <memory>
 
 #include "ComMainForm.h"
 #include "ErrorBox.h"
@@ -34,19 +36,44 @@ int blockStopSignals() {
     return signalfd(-1, &stopSet, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
-void closeOnStopSignals(int signalDescriptor, QWidget& mainWindow) {
-    if (signalDescriptor < 0) {
-        return;
+// Turns stop signals into closing the console. A signal that comes while start-up shows an
+// error box closes the box and then the window as soon as it exists.
+class StopSignalHandler {
+  public:
+    explicit StopSignalHandler(int signalDescriptor) {
+        if (signalDescriptor < 0) {
+            return;
+        }
+        notifier_ = std::make_unique<QSocketNotifier>(signalDescriptor, QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, signalDescriptor] {
+            signalfd_siginfo info;
+            while (::read(signalDescriptor, &info, sizeof info) == sizeof info) {
+            }
+            requested_ = true;
+            closeModalBoxes();
+            if (mainWindow_ != nullptr) {
+                mainWindow_->close();
+            }
+        });
     }
-    auto* notifier = new QSocketNotifier(signalDescriptor, QSocketNotifier::Read, &mainWindow);
-    QObject::connect(notifier, &QSocketNotifier::activated, &mainWindow,
-                     [signalDescriptor, &mainWindow] {
-                         signalfd_siginfo info;
-                         while (::read(signalDescriptor, &info, sizeof info) == sizeof info) {
-                         }
-                         mainWindow.close();
-                     });
-}
+
+    // From now on a stop closes this window; true when a stop came already.
+    bool watch(QWidget& mainWindow) {
+        mainWindow_ = &mainWindow;
+        return requested_;
+    }
+
+  private:
+    static void closeModalBoxes() {
+        for (int i = 0; i < 16 && QApplication::activeModalWidget() != nullptr; ++i) {
+            QApplication::activeModalWidget()->close();
+        }
+    }
+
+    std::unique_ptr<QSocketNotifier> notifier_;
+    QWidget* mainWindow_ = nullptr;
+    bool requested_ = false;
+};
 
 }  // namespace
 
@@ -66,9 +93,13 @@ int main(int argc, char** argv) {
         }
     }
 
+    StopSignalHandler stopSignalHandler(stopSignals);
     velkor::TForm1 mainWindow(options);
     velkor::TSet_Form settingsWindow(mainWindow.state());
-    closeOnStopSignals(stopSignals, mainWindow);
+    if (stopSignalHandler.watch(mainWindow)) {
+        mainWindow.close();  // stopped during start-up: shut down at once
+        return 0;
+    }
     mainWindow.show();
     return application.exec();
 }

@@ -5,33 +5,51 @@
 #include <QProcess>
 #include <QThread>
 
+#include "PseudoTerminal.h"
 #include "Workspace.h"
 
 namespace velkor {
 namespace {
 
-TEST(Program, AStopSignalClosesTheConsoleLikeItsCloseBoxAndSavesTheCounter) {
-    test::Workspace workspace;
-    workspace.createDatabase({{"Qty_Imp_mm", "16.3"}});
-    workspace.writeFile("Morvel.INI", "[Main]\r\ncnt = 5\r\n");
-
+// Runs the console in the workspace, sends it SIGTERM after `ms` and says whether it ended on
+// its own, with exit code 0, within 15 seconds.
+::testing::AssertionResult stopsCleanly(const test::Workspace& workspace, int ms) {
     QProcess console;
     console.setWorkingDirectory(QString::fromStdString(workspace.path()));
     console.setProcessChannelMode(QProcess::ForwardedChannels);
     console.start(QStringLiteral(VELKOR_PROGRAM), {});
-    ASSERT_TRUE(console.waitForStarted(10000));
-    // Wait until start-up has opened the database (the engine's threads are running then).
-    QThread::msleep(1500);
+    if (!console.waitForStarted(10000)) {
+        return ::testing::AssertionFailure() << "the console did not start";
+    }
+    QThread::msleep(static_cast<unsigned long>(ms));
     ::kill(static_cast<pid_t>(console.processId()), SIGTERM);
-    const bool finished = console.waitForFinished(15000);
-    if (!finished) {
+    if (!console.waitForFinished(15000)) {
         console.kill();
         console.waitForFinished();
+        return ::testing::AssertionFailure() << "the console did not end after SIGTERM";
     }
-    ASSERT_TRUE(finished) << "the console did not end after SIGTERM";
-    EXPECT_EQ(console.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(console.exitCode(), 0);
+    if (console.exitStatus() != QProcess::NormalExit || console.exitCode() != 0) {
+        return ::testing::AssertionFailure() << "exit code " << console.exitCode();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(Program, AStopSignalClosesTheConsoleLikeItsCloseBoxAndSavesTheCounter) {
+    test::PseudoTerminal controller;
+    test::Workspace workspace;
+    workspace.createDatabase({{"Port", controller.path()}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\ncnt = 5\r\n");
+    // Wait until start-up has opened the database (the engine's threads are running then).
+    EXPECT_TRUE(stopsCleanly(workspace, 1500));
+    EXPECT_EQ(controller.read(14), "CLR_CNTGET_ALL");
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=5\r\n");
+}
+
+TEST(Program, AStopSignalDuringAStartUpErrorBoxStillEndsTheConsole) {
+    test::Workspace workspace;
+    workspace.createDatabase({{"Port", "/dev/velkor-no-such-device"}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
+    EXPECT_TRUE(stopsCleanly(workspace, 1500));
 }
 
 }  // namespace

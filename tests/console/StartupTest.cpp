@@ -14,6 +14,7 @@
 #include "ComMainForm.h"
 #include "MessageBoxWatcher.h"
 #include "Numbers.h"
+#include "PseudoTerminal.h"
 #include "PumpingDelay.h"
 #include "Text.h"
 #include "Workspace.h"
@@ -35,13 +36,21 @@ class StartupTest : public ::testing::Test {
 
     static QString counter(TForm1& window) { return control<QLabel>(window, "Label_CNT")->text(); }
 
+    // KV.GDB with these variables, its Port naming the pseudo-terminal where the controller
+    // would be.
+    void createDatabase(std::vector<std::pair<std::string, std::string>> variables = {}) {
+        variables.emplace_back("Port", controller.path());
+        workspace.createDatabase(variables);
+    }
+
+    test::PseudoTerminal controller;
     test::Workspace workspace;
     test::CurrentDirectory current{workspace.path()};
     test::MessageBoxWatcher boxes;
 };
 
 TEST_F(StartupTest, LogsTheDatabaseLoadsTheVariablesAndShowsTheIniCounter) {
-    workspace.createDatabase({{"Qty_Imp_mm", "16.3"}, {"L_upor", "50"}, {"pwd", "7"}});
+    createDatabase({{"Qty_Imp_mm", "16.3"}, {"L_upor", "50"}, {"pwd", "7"}});
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=1234\r\n");
     TForm1 window;
 
@@ -58,10 +67,43 @@ TEST_F(StartupTest, LogsTheDatabaseLoadsTheVariablesAndShowsTheIniCounter) {
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Velkor v.4  11.08.2021  Production by Morvel"));
     EXPECT_FALSE(control<QTimer>(window, "Timer1")->isActive());
     EXPECT_EQ(window.focusWidget(), control(window, "Edit_BarCode"));
+    EXPECT_TRUE(window.port().Connected());
+    EXPECT_EQ(controller.read(7), "CLR_CNT");
+}
+
+TEST_F(StartupTest, ShutdownAsksTheControllerForItsCountBeforeSavingIt) {
+    createDatabase();
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=100\r\n");
+    {
+        TForm1 window;
+        EXPECT_EQ(controller.read(7), "CLR_CNT");
+        window.close();
+        EXPECT_EQ(controller.read(7), "GET_ALL");
+    }
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=100\r\n");
+    EXPECT_TRUE(boxes.seen().empty());
+}
+
+TEST_F(StartupTest, APortNameWithALeadingBlankFailsToOpenAndStopsStartUp) {
+    workspace.createDatabase({{"Port", " " + controller.path()}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=100\r\n");
+    {
+        TForm1 window;
+        ASSERT_EQ(boxes.seen().size(), 1u);
+        EXPECT_TRUE(
+            boxes.seen()[0].text.startsWith(QStringLiteral("Unable to open com port (Error: ")))
+            << boxes.seen()[0].text.toStdString();
+        EXPECT_EQ(window.state().variables.Port, " " + controller.path());
+        EXPECT_FALSE(window.port().Connected());
+        EXPECT_EQ(counter(window), QStringLiteral("0"));
+        EXPECT_TRUE(control<QTimer>(window, "Timer1")->isActive());
+        window.close();  // no line to ask: shutdown still ends
+    }
+    EXPECT_EQ(controller.read(1, 200), "");
 }
 
 TEST_F(StartupTest, TheMainWindowHasEveryControlWithItsCaptionAndVisibility) {
-    workspace.createDatabase();
+    createDatabase();
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
     TForm1 window;
     window.show();
@@ -127,7 +169,7 @@ TEST_F(StartupTest, TheMainWindowHasEveryControlWithItsCaptionAndVisibility) {
 }
 
 TEST_F(StartupTest, AFreshWorkspaceWithoutIniShowsTheMissingEntryAndReportsItsConversion) {
-    workspace.createDatabase();
+    createDatabase();
     TForm1 window;
     EXPECT_EQ(counter(window), kMissingCounter);
     EXPECT_EQ(window.state().counterBase, 0);
@@ -157,7 +199,7 @@ TEST_F(StartupTest, AMissingDatabaseStopsStartUpButTheWindowStillWorks) {
 }
 
 TEST_F(StartupTest, ABadVariableStopsStartUpBeforeTheCounterIsRead) {
-    workspace.createDatabase({{"setSpeed", "800"}, {"SH_S", "12.5mm"}});
+    createDatabase({{"setSpeed", "800"}, {"SH_S", "12.5mm"}});
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
     TForm1 window;
     ASSERT_EQ(boxes.seen().size(), 1u);
@@ -168,7 +210,7 @@ TEST_F(StartupTest, ABadVariableStopsStartUpBeforeTheCounterIsRead) {
 }
 
 TEST_F(StartupTest, ShutdownSavesTheCounterLabelAndKeepsTheRestOfTheIni) {
-    workspace.createDatabase();
+    createDatabase();
     workspace.writeFile("Morvel.INI", "[Main]\r\nR_DELTA=12,5\r\ncnt=77\r\n");
     {
         TForm1 window;
@@ -181,7 +223,7 @@ TEST_F(StartupTest, ShutdownSavesTheCounterLabelAndKeepsTheRestOfTheIni) {
 }
 
 TEST_F(StartupTest, ExportFromTheMenuWritesTheLogAndAMissingFolderIsReported) {
-    workspace.createDatabase();
+    createDatabase();
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=3\r\n");
     TForm1 window;
     QAction* exportItem = window.findChild<QAction*>(QStringLiteral("N3"));
