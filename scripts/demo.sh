@@ -1,27 +1,38 @@
 #!/usr/bin/env bash
-# The console's main job: installs what is needed, builds, makes a demo workspace and runs the
-# console in it. With a display the console runs until you close it; without one it runs under
-# Xvfb for a few seconds and leaves demo/screenshot.png.
+# The console's main job: installs what is needed, builds, makes a demo workspace, starts the
+# controller simulator and runs the console in the workspace with the simulator's line as its
+# port. With a display the console runs until you close it; without one it runs under Xvfb for a
+# few seconds and leaves demo/screenshot.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
 ./scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2 --target velkor velkor-makedb
+cmake --build build -j2 --target velkor velkor-makedb velkor-simulator
 
 # A fresh workspace: job database with machine variables and a run of pieces to scan
 # (barcodes 100000001 to 100000020), the INI file, the log folder and a job file to load.
 workspace="$top/demo"
 rm -rf "$workspace"
 mkdir -p "$workspace/log" "$workspace/Job"
-build/tools/velkor-makedb --variables tools/demo/variables.txt --pieces 20 "$workspace/KV.GDB"
+# The console's port is the simulator's line.
+sed "s|^Port=.*|Port=$workspace/controller|" tools/demo/variables.txt > "$workspace/variables.txt"
+build/tools/velkor-makedb --variables "$workspace/variables.txt" --pieces 20 "$workspace/KV.GDB"
 printf '[Main]\r\nCNT=0\r\n' > "$workspace/Morvel.INI"
 cp tools/demo/sample.kv "$workspace/Job/"
 
+build/tools/velkor-simulator --link "$workspace/controller" --log "$workspace/controller.log" \
+  --state "$workspace/controller-flash.txt" > "$workspace/controller.path" &
+simulator=$!
+trap 'kill -TERM "$simulator" 2>/dev/null; wait "$simulator" 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -L "$workspace/controller" ] && break; sleep 0.1; done
+echo "demo: controller simulator on $(head -n 1 "$workspace/controller.path"), log in demo/controller.log"
+
 cd "$workspace"
 if [ -n "${DISPLAY:-}" ]; then
-  exec "$top/build/console/velkor"
+  "$top/build/console/velkor"
+  exit 0
 fi
 
 echo "demo: no display; running the console under Xvfb"
@@ -32,4 +43,5 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   kill -TERM "$console"
   wait "$console"
 ' demo "$top/build/console/velkor"
-echo "demo: screenshot in $workspace/screenshot.png; event log and counter in $workspace"
+echo "demo: screenshot in $workspace/screenshot.png; what the controller received:"
+cat "$workspace/controller.log"
