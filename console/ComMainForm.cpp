@@ -238,6 +238,19 @@ void TForm1::configurePort() {
     ComPort.FlowControl().SetXonXoffOut(false);
     ComPort.FlowControl().SetXonXoffIn(false);
     ComPort.SetTriggersOnRxChar(false);
+
+    // Replies come framed as "<" text ">".
+    ComDataPacket1.Framer().SetStartString("<");
+    ComDataPacket1.Framer().SetStopString(">");
+    ComDataPacket1.Framer().OnPacket = [this](PacketFramer&, const std::string& packet) {
+        ComDataPacket1Packet(packet);
+    };
+    ComDataPacket1.SetComPort(&ComPort);
+}
+
+// Every packet the controller sends is written to the event log.
+void TForm1::ComDataPacket1Packet(const std::string& packet) {
+    state_.eventLog.append(packet);
 }
 
 void TForm1::FormCreate() {

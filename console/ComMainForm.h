@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "ComDataPacket.h"
 #include "ComPort.h"
 #include "ConsoleState.h"
 #include "JobDatabase.h"
@@ -51,6 +52,7 @@ class TForm1 : public QMainWindow {
     void bindEventLog();
 
     void configurePort();
+    void ComDataPacket1Packet(const std::string& packet);
     void FormCreate();
     void runStartup();
     void probePorts();
@@ -62,8 +64,9 @@ class TForm1 : public QMainWindow {
     ConsoleState state_;
     bool shutDown_ = false;
 
-    JobDatabase IBDatabase1;  // the connection, with its one transaction and query
-    TComPort ComPort;         // the line to the machine's controller
+    JobDatabase IBDatabase1;        // the connection, with its one transaction and query
+    TComPort ComPort;               // the line to the machine's controller
+    TComDataPacket ComDataPacket1;  // cuts the controller's replies out of what the line brings
 
     QPushButton* Button_Lamin = nullptr;
     QLabel* Label7 = nullptr;

@@ -71,6 +71,24 @@ TEST_F(StartupTest, LogsTheDatabaseLoadsTheVariablesAndShowsTheIniCounter) {
     EXPECT_EQ(controller.read(7), "CLR_CNT");
 }
 
+TEST_F(StartupTest, TheControllersPacketsReachTheEventLogInOrderHoweverTheyAreCut) {
+    createDatabase();
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+    TForm1 window;
+    EXPECT_EQ(controller.read(7), "CLR_CNT");
+    controller.write("\r\n<CLR_CNT><GET_ALL;CNT=3;");
+    pumpingDelay(50);
+    controller.write(std::string("setOut=0;>noise<build_time: ", 28));
+    pumpingDelay(50);
+    controller.write(cp1251("ошибка>"));
+    for (int i = 0; i < 100 && window.state().eventLog.lines().size() < 4; ++i) {
+        pumpingDelay(10);
+    }
+    EXPECT_EQ(window.state().eventLog.lines(),
+              (std::vector<std::string>{workspace.file("KV.GDB"), "CLR_CNT", "GET_ALL;CNT=3;setOut=0;",
+                                        "build_time: " + cp1251("ошибка")}));
+}
+
 TEST_F(StartupTest, ShutdownAsksTheControllerForItsCountBeforeSavingIt) {
     createDatabase();
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=100\r\n");

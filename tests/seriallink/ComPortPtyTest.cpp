@@ -3,8 +3,11 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <atomic>
 #include <thread>
+#include <utility>
 
+#include "ComDataPacket.h"
 #include "ComPort.h"
 #include "PseudoTerminal.h"
 #include "PumpingDelay.h"
@@ -194,6 +197,103 @@ TEST_F(PortOverPty, ChangingThePortWhileOpenMovesToTheNewLine) {
     }
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(port.Port(), "/dev/velkor-no-such-device");
+}
+
+TEST_F(PortOverPty, EverySpeedIsTakenAndFramingTheDeviceRefusesIsReported) {
+    port.OpenPort();
+    for (TBaudRate rate : {br110, br14400, br56000, br128000, br256000, br9600}) {
+        port.SetBaudRate(rate);  // throws "SetCommState function failed" when not taken
+    }
+    port.SetBaudRate(brCustom);
+    port.SetCustomBaudRate(250000);
+    port.SetStopBits(sbTwoStopBits);
+    EXPECT_TRUE(port.ModemSignals().empty());
+    EXPECT_TRUE(port.TakeLineErrors().empty());
+    EXPECT_EQ(port.BytesWaiting(), 0);
+    // A pseudo-terminal always carries eight bits without parity; the device's answer is read
+    // back, so a setting that was not taken is an error rather than a silent mismatch.
+    try {
+        port.SetDataBits(dbSeven);
+        FAIL() << "seven data bits taken by a pseudo-terminal";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ErrorNumber(), 7);
+        EXPECT_EQ(std::string(e.what()),
+                  "SetCommState function failed (Error: " + std::to_string(EINVAL) + ")");
+    }
+    EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(PortOverPty, WithoutSynchronisationHandlersRunOnTheEventThread) {
+    port.SetSyncMethod(smNone);
+    std::atomic<bool> onEventThread{false};
+    std::atomic<int> count{0};
+    receiver.LinkRxBuf = [&](TCustomComPort&, const char*, int n) {
+        onEventThread = QThread::currentThread() != QCoreApplication::instance()->thread();
+        count += n;
+    };
+    port.OpenPort();
+    peer.write("<X>");
+    for (int i = 0; i < 200 && count < 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // no event processing at all
+    }
+    EXPECT_EQ(count, 3);
+    EXPECT_TRUE(onEventThread);
+}
+
+TEST_F(PortOverPty, WindowSynchronisationPostsEachEventToTheUserInterfaceThread) {
+    port.SetSyncMethod(smWindowSync);
+    port.OpenPort();
+    peer.write("<W>");
+    receiveUntil(3);
+    EXPECT_EQ(received, "<W>");
+    EXPECT_TRUE(onUiThread);
+}
+
+TEST(PortWithFramer, PacketsReachOnPacketInOrderAndAFailingHandlerSilencesTheLineUntilReopened) {
+    test::PseudoTerminal controller;
+    TComPort port;
+    port.SetTriggersOnRxChar(false);
+    port.SetPort(controller.path());
+    TComDataPacket framer;
+    framer.Framer().SetStartString("<");
+    framer.Framer().SetStopString(">");
+    framer.SetComPort(&port);
+    std::vector<std::string> packets;
+    bool failNext = false;
+    framer.Framer().OnPacket = [&](PacketFramer&, const std::string& packet) {
+        EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
+        packets.push_back(packet);
+        if (std::exchange(failNext, false)) {
+            throw std::runtime_error("handler failed");
+        }
+    };
+    auto waitFor = [&](std::size_t count) {
+        for (int i = 0; i < 100 && packets.size() < count; ++i) {
+            pumpingDelay(10);
+        }
+    };
+    port.OpenPort();
+    controller.write("<A><B>");
+    waitFor(2);
+    controller.write("<GE");
+    pumpingDelay(30);
+    controller.write("T_AL");
+    pumpingDelay(30);
+    controller.write("L 12>");
+    waitFor(3);
+    EXPECT_EQ(packets, (std::vector<std::string>{"A", "B", "GET_ALL 12"}));
+
+    failNext = true;
+    controller.write("<C>");
+    waitFor(4);
+    controller.write("<D>");
+    pumpingDelay(200);
+    EXPECT_EQ(packets.back(), "C");
+    port.ClosePort();
+    port.OpenPort();
+    controller.write("<E>");
+    waitFor(5);
+    EXPECT_EQ(packets.back(), "E");
 }
 
 TEST(SerialPortList, NamesExistingDevicesSortedWithoutRegardToCase) {
