@@ -84,9 +84,10 @@ TEST_F(StartupTest, TheControllersPacketsReachTheEventLogInOrderHoweverTheyAreCu
     for (int i = 0; i < 100 && window.state().eventLog.lines().size() < 4; ++i) {
         pumpingDelay(10);
     }
-    EXPECT_EQ(window.state().eventLog.lines(),
-              (std::vector<std::string>{workspace.file("KV.GDB"), "CLR_CNT", "GET_ALL;CNT=3;setOut=0;",
-                                        "build_time: " + cp1251("ошибка")}));
+    EXPECT_EQ(
+        window.state().eventLog.lines(),
+        (std::vector<std::string>{workspace.file("KV.GDB"), "CLR_CNT", "GET_ALL;CNT=3;setOut=0;",
+                                  "build_time: " + cp1251("ошибка")}));
 }
 
 TEST_F(StartupTest, ShutdownAsksTheControllerForItsCountBeforeSavingIt) {
@@ -99,6 +100,19 @@ TEST_F(StartupTest, ShutdownAsksTheControllerForItsCountBeforeSavingIt) {
         EXPECT_EQ(controller.read(7), "GET_ALL");
     }
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=100\r\n");
+    EXPECT_TRUE(boxes.seen().empty());
+}
+
+TEST_F(StartupTest, AShutdownWithoutALineStillSavesTheCounter) {
+    createDatabase();
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=100\r\n");
+    {
+        TForm1 window;
+        control<QLabel>(window, "Label_CNT")->setText(QStringLiteral("120"));
+        window.port().ClosePort();  // the line is gone: "GET_ALL" cannot be sent
+        window.close();
+    }
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=120\r\n");
     EXPECT_TRUE(boxes.seen().empty());
 }
 

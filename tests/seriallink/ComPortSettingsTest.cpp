@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "ComPort.h"
 #include "ComPortText.h"
 #include "RecordingDriver.h"
@@ -215,6 +219,86 @@ TEST_F(PortSettingsTest, AnExceptionHandlerReplacesRaising) {
     };
     EXPECT_EQ(port.SendText("X"), 0);
     EXPECT_EQ(reported, std::vector<std::string>{"23 Port Not Open"});
+}
+
+// Records the order in which a port's events and link notifications happen.
+struct EventTrail {
+    std::vector<std::string> trail;
+    TComLink link;
+
+    void watch(TCustomComPort& port) {
+        auto note = [this](std::string what) {
+            return [this, what](TCustomComPort&) { trail.push_back(what); };
+        };
+        auto noteOn = [this](std::string what) {
+            return [this, what](TCustomComPort&, bool on) {
+                trail.push_back(what + (on ? " on" : " off"));
+            };
+        };
+        port.OnBeforeOpen = note("BeforeOpen");
+        port.OnAfterOpen = note("AfterOpen");
+        port.OnBeforeClose = note("BeforeClose");
+        port.OnAfterClose = note("AfterClose");
+        port.OnTxEmpty = note("TxEmpty");
+        port.OnBreak = note("Break");
+        port.OnRing = note("Ring");
+        port.OnRxFlag = note("RxFlag");
+        port.OnRx80Full = note("Rx80Full");
+        port.OnCTSChange = noteOn("CTS");
+        port.OnDSRChange = noteOn("DSR");
+        port.OnRLSDChange = noteOn("RLSD");
+        port.OnRxChar = [this](TCustomComPort&, int count) {
+            trail.push_back("RxChar " + std::to_string(count));
+        };
+        port.OnError = [this](TCustomComPort&, TComErrors errors) {
+            trail.push_back("Error " + std::to_string(errors.bits()));
+        };
+        link.LinkConn = noteOn("link Conn");
+        link.LinkCTS = noteOn("link CTS");
+        port.AttachLink(&link);
+    }
+};
+
+TEST_F(PortSettingsTest, OpeningAndClosingFireTheirEventsInOrder) {
+    EventTrail events;
+    events.watch(port);
+    log.modemLines = ModemLine::Cts;
+    port.SetEvents({});
+    port.OpenPort();
+    port.OpenPort();  // open already: nothing
+    port.ClosePort();
+    port.ClosePort();
+    EXPECT_EQ(events.trail, (std::vector<std::string>{
+                                "BeforeOpen", "link Conn on", "AfterOpen", "link CTS on", "CTS on",
+                                "DSR off", "RLSD off", "link CTS off", "CTS off", "DSR off",
+                                "RLSD off", "BeforeClose", "link Conn off", "AfterClose"}));
+}
+
+TEST_F(PortSettingsTest, TheStepsOfABatchOfEventsRunInTheirFixedOrder) {
+    EventTrail events;
+    events.watch(port);
+    port.SetSyncMethod(smNone);
+    log.eventBatches = {CommMask::Rx80Full | CommMask::Rlsd | CommMask::RxFlag | CommMask::Dsr |
+                        CommMask::Cts | CommMask::Ring | CommMask::Break | CommMask::TxEmpty |
+                        CommMask::RxChar | CommMask::Err};
+    log.lineErrorFlags = LineErrorFlag::Frame | LineErrorFlag::RxParity;  // parity is not checked
+    log.bytesWaiting = 5;
+    std::atomic<bool> batchDone{false};
+    port.OnRx80Full = [&](TCustomComPort&) {
+        events.trail.push_back("Rx80Full");
+        batchDone = true;  // the last step: the event thread writes nothing after it
+    };
+    port.OpenPort();
+    for (int i = 0; i < 400 && !batchDone; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(batchDone);
+    const std::vector<std::string> batch(events.trail.begin() + 7, events.trail.end());
+    port.ClosePort();
+    EXPECT_EQ(batch,
+              (std::vector<std::string>{"Error " + std::to_string(TComErrors{ceFrame}.bits()),
+                                        "RxChar 5", "TxEmpty", "Break", "Ring", "link CTS off",
+                                        "CTS off", "DSR off", "RxFlag", "RLSD off", "Rx80Full"}));
 }
 
 TEST(PortTextForms, ConvertBothWaysWithFallbacks) {

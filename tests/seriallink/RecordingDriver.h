@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SerialDriver.h"
@@ -17,6 +18,11 @@ class RecordingDriver : public SerialDriver {
         std::vector<TimeoutSettings> timeouts;
         std::string written;
         int failLineState = 0;  // error number setLineState answers with
+        // What the event thread's waits report, one batch per wait; then the thread stops.
+        std::vector<std::uint32_t> eventBatches;
+        std::uint32_t lineErrorFlags = 0;
+        std::uint32_t bytesWaiting = 0;
+        std::uint32_t modemLines = 0;
     };
 
     explicit RecordingDriver(Log& log) : log_(log) {}
@@ -47,7 +53,13 @@ class RecordingDriver : public SerialDriver {
         return 0;
     }
     void setEventMask(std::uint32_t) override {}
-    WaitResult waitEvents(std::uint32_t&) override { return WaitResult::Stopped; }
+    WaitResult waitEvents(std::uint32_t& events) override {
+        if (nextBatch_ >= log_.eventBatches.size()) {
+            return WaitResult::Stopped;
+        }
+        events = log_.eventBatches[nextBatch_++];
+        return WaitResult::Events;
+    }
     void requestStop() override {}
     void clearStop() override {}
     int write(const char* bytes, std::size_t count, std::size_t& written) override {
@@ -60,12 +72,12 @@ class RecordingDriver : public SerialDriver {
         return 0;
     }
     int status(std::uint32_t& flags, std::uint32_t& waiting) override {
-        flags = 0;
-        waiting = 0;
+        flags = std::exchange(log_.lineErrorFlags, 0);
+        waiting = log_.bytesWaiting;
         return 0;
     }
     int modemLines(std::uint32_t& lines) override {
-        lines = 0;
+        lines = log_.modemLines;
         return 0;
     }
     int purge(bool) override { return 0; }
@@ -73,6 +85,7 @@ class RecordingDriver : public SerialDriver {
   private:
     Log& log_;
     bool open_ = false;
+    std::size_t nextBatch_ = 0;
 };
 
 }  // namespace velkor::test
