@@ -282,7 +282,8 @@ TEST_F(PortSettingsTest, TheStepsOfABatchOfEventsRunInTheirFixedOrder) {
                         CommMask::Cts | CommMask::Ring | CommMask::Break | CommMask::TxEmpty |
                         CommMask::RxChar | CommMask::Err};
     log.lineErrorFlags = LineErrorFlag::Frame | LineErrorFlag::RxParity;  // parity is not checked
-    log.bytesWaiting = 5;
+    log.incoming = "<5b>";
+    log.incoming += '\0';
     std::atomic<bool> batchDone{false};
     port.OnRx80Full = [&](TCustomComPort&) {
         events.trail.push_back("Rx80Full");
@@ -299,6 +300,64 @@ TEST_F(PortSettingsTest, TheStepsOfABatchOfEventsRunInTheirFixedOrder) {
               (std::vector<std::string>{"Error " + std::to_string(TComErrors{ceFrame}.bits()),
                                         "RxChar 5", "TxEmpty", "Break", "Ring", "link CTS off",
                                         "CTS off", "DSR off", "RxFlag", "RLSD off", "Rx80Full"}));
+}
+
+// Runs one received-characters event on the event thread and returns once it has been handled.
+void receiveOnce(TCustomComPort& port, test::RecordingDriver::Log& log) {
+    std::atomic<bool> handled{false};
+    port.SetSyncMethod(smNone);
+    log.eventBatches = {CommMask::RxChar | CommMask::Rx80Full};
+    port.OnRx80Full = [&](TCustomComPort&) { handled = true; };
+    port.OpenPort();
+    for (int i = 0; i < 400 && !handled; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    port.ClosePort();
+}
+
+TEST_F(PortSettingsTest, TheReceiveStepReadsOnceForAllLinks) {
+    std::vector<std::string> seen;
+    const char* firstBuffer = nullptr;
+    const char* secondBuffer = nullptr;
+    TComLink first;
+    first.LinkRxBuf = [&](TCustomComPort&, const char* bytes, int count) {
+        firstBuffer = bytes;
+        seen.push_back("first " + std::string(bytes, static_cast<std::size_t>(count)));
+    };
+    TComLink second;
+    second.LinkRxBuf = [&](TCustomComPort&, const char* bytes, int count) {
+        secondBuffer = bytes;
+        seen.push_back("second " + std::string(bytes, static_cast<std::size_t>(count)));
+    };
+    port.SetTriggersOnRxChar(false);
+    port.AttachLink(&first);
+    port.AttachLink(&second);
+    port.OnRxChar = [&](TCustomComPort&, int) { seen.push_back("RxChar"); };
+    log.incoming = "hello";
+    receiveOnce(port, log);
+    EXPECT_EQ(seen, (std::vector<std::string>{"first hello", "second hello"}));
+    EXPECT_EQ(firstBuffer, secondBuffer);
+    EXPECT_EQ(log.reads, 1);
+}
+
+TEST_F(PortSettingsTest, WithoutReceiveLinksTheStepReadsOrLeavesTheBytesToOnRxChar) {
+    std::vector<std::string> seen;
+    port.OnRxChar = [&](TCustomComPort&, int count) {
+        seen.push_back("RxChar " + std::to_string(count));
+    };
+    port.OnRxBuf = [&](TCustomComPort&, const char* bytes, int count) {
+        seen.push_back("RxBuf " + std::string(bytes, static_cast<std::size_t>(count)));
+    };
+    log.incoming = "abc";
+    receiveOnce(port, log);  // triggers on received characters: nothing read
+    EXPECT_EQ(seen, std::vector<std::string>{"RxChar 3"});
+    EXPECT_EQ(log.reads, 0);
+
+    seen.clear();
+    port.SetTriggersOnRxChar(false);
+    receiveOnce(port, log);  // read here and handed to OnRxBuf instead
+    EXPECT_EQ(seen, std::vector<std::string>{"RxBuf abc"});
+    EXPECT_EQ(log.reads, 1);
 }
 
 TEST(PortTextForms, ConvertBothWaysWithFallbacks) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,7 +22,8 @@ class RecordingDriver : public SerialDriver {
         // What the event thread's waits report, one batch per wait; then the thread stops.
         std::vector<std::uint32_t> eventBatches;
         std::uint32_t lineErrorFlags = 0;
-        std::uint32_t bytesWaiting = 0;
+        std::string incoming;  // bytes waiting to be read
+        int reads = 0;
         std::uint32_t modemLines = 0;
     };
 
@@ -54,10 +56,11 @@ class RecordingDriver : public SerialDriver {
     }
     void setEventMask(std::uint32_t) override {}
     WaitResult waitEvents(std::uint32_t& events) override {
-        if (nextBatch_ >= log_.eventBatches.size()) {
+        if (log_.eventBatches.empty()) {
             return WaitResult::Stopped;
         }
-        events = log_.eventBatches[nextBatch_++];
+        events = log_.eventBatches.front();
+        log_.eventBatches.erase(log_.eventBatches.begin());
         return WaitResult::Events;
     }
     void requestStop() override {}
@@ -67,13 +70,16 @@ class RecordingDriver : public SerialDriver {
         written = count;
         return 0;
     }
-    int read(char*, std::size_t, std::size_t& got) override {
-        got = 0;
+    int read(char* buffer, std::size_t count, std::size_t& got) override {
+        ++log_.reads;
+        got = std::min(count, log_.incoming.size());
+        log_.incoming.copy(buffer, got);
+        log_.incoming.erase(0, got);
         return 0;
     }
     int status(std::uint32_t& flags, std::uint32_t& waiting) override {
         flags = std::exchange(log_.lineErrorFlags, 0);
-        waiting = log_.bytesWaiting;
+        waiting = static_cast<std::uint32_t>(log_.incoming.size());
         return 0;
     }
     int modemLines(std::uint32_t& lines) override {
@@ -85,7 +91,6 @@ class RecordingDriver : public SerialDriver {
   private:
     Log& log_;
     bool open_ = false;
-    std::size_t nextBatch_ = 0;
 };
 
 }  // namespace velkor::test
