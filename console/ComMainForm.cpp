@@ -248,9 +248,23 @@ void TForm1::configurePort() {
     ComDataPacket1.SetComPort(&ComPort);
 }
 
-// Every packet the controller sends is written to the event log.
 void TForm1::ComDataPacket1Packet(const std::string& packet) {
-    state_.eventLog.append(packet);
+    replyHandler_.handle(packet);
+}
+
+// A state report's count: shown, and saved at once, so that a crash or a power failure loses
+// no count the controller has reported.
+void TForm1::showCounter(const std::string& counter) {
+    state_.counterKnown = true;
+    if (toCp1251(Label_CNT->text()) == counter) {
+        return;
+    }
+    Label_CNT->setText(fromCp1251(counter));
+    try {
+        state_.iniFile().write("Main", "CNT", counter);
+    } catch (const std::exception& error) {
+        state_.eventLog.append(error.what());  // the count is still shown and saved at shutdown
+    }
 }
 
 void TForm1::FormCreate() {
@@ -278,6 +292,7 @@ void TForm1::runStartup() {
     Timer1->stop();
     Label_CNT->setText(fromCp1251(readConsoleIniEntry(state_.iniFile(), "MAIN", "CNT")));
     state_.counterBase = readInteger(toCp1251(Label_CNT->text()));
+    state_.counterKnown = true;
     clearControllerCount();
 }
 
@@ -334,7 +349,11 @@ void TForm1::FormClose() {
                   << cp1251ToUtf8(error.what()) << "\n";
     }
     pumpingDelay(200);
-    state_.iniFile().write("Main", "CNT", trimmed(toCp1251(Label_CNT->text())));
+    // A label that holds no known count (start-up stopped before reading it, or the text of a
+    // missing entry) is never written over the saved one.
+    if (state_.counterKnown) {
+        state_.iniFile().write("Main", "CNT", trimmed(toCp1251(Label_CNT->text())));
+    }
 }
 
 void TForm1::SpeedButton3Click() {

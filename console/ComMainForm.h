@@ -9,6 +9,7 @@
 #include "ComPort.h"
 #include "ConsoleState.h"
 #include "JobDatabase.h"
+#include "ReplyHandler.h"
 
 class QAction;
 class QCloseEvent;
@@ -53,6 +54,7 @@ class TForm1 : public QMainWindow {
 
     void configurePort();
     void ComDataPacket1Packet(const std::string& packet);
+    void showCounter(const std::string& counter);
     void FormCreate();
     void runStartup();
     void probePorts();
@@ -62,6 +64,8 @@ class TForm1 : public QMainWindow {
 
     ConsoleOptions options_;
     ConsoleState state_;
+    ReplyHandler replyHandler_{state_,
+                               [this](const std::string& counter) { showCounter(counter); }};
     bool shutDown_ = false;
 
     JobDatabase IBDatabase1;        // the connection, with its one transaction and query

@@ -17,6 +17,15 @@ struct ConsoleState {
     int laminationMode = 0;        // 0 white, 1 laminated
     EventLog eventLog;
 
+    // Kept by the reply handling.
+    std::string lastReply;  // the newest packet that is not a state report, "=" and ";" removed
+    int showRequest = 0;    // 1: log the next state report ("Показать")
+    int autoPushState = 0;  // 1 after the first state report; 10 once the settings push started
+    int outputState = 0;    // the controller's output state from its reports
+    // True while the counter label holds a number read from the INI file or from a report;
+    // only then does shutdown save it, so a start-up that failed early never wipes the count.
+    bool counterKnown = false;
+
     IniFile iniFile() const { return IniFile(startupDirectory + "/Morvel.INI"); }
     std::string defaultDatabasePath() const { return startupDirectory + "/KV.GDB"; }
 };

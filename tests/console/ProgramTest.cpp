@@ -50,6 +50,7 @@ TEST(Program, AStopSignalDuringAStartUpErrorBoxStillEndsTheConsole) {
     workspace.createDatabase({{"Port", "/dev/velkor-no-such-device"}});
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
     EXPECT_TRUE(stopsCleanly(workspace, 1500));
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=5\r\n");  // not wiped
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <filesystem>
+#include <thread>
 
 #include "ComMainForm.h"
 #include "MessageBoxWatcher.h"
@@ -81,13 +82,15 @@ TEST_F(StartupTest, TheControllersPacketsReachTheEventLogInOrderHoweverTheyAreCu
     controller.write(std::string("setOut=0;>noise<build_time: ", 28));
     pumpingDelay(50);
     controller.write(cp1251("ошибка>"));
-    for (int i = 0; i < 100 && window.state().eventLog.lines().size() < 4; ++i) {
+    for (int i = 0; i < 100 && window.state().eventLog.lines().size() < 3; ++i) {
         pumpingDelay(10);
     }
-    EXPECT_EQ(
-        window.state().eventLog.lines(),
-        (std::vector<std::string>{workspace.file("KV.GDB"), "CLR_CNT", "GET_ALL;CNT=3;setOut=0;",
-                                  "build_time: " + cp1251("ошибка")}));
+    // The state report is not logged; its count goes to the counter.
+    EXPECT_EQ(window.state().eventLog.lines(),
+              (std::vector<std::string>{workspace.file("KV.GDB"), "CLR_CNT",
+                                        "build_time: " + cp1251("ошибка")}));
+    EXPECT_EQ(counter(window), QStringLiteral("3"));
+    EXPECT_EQ(window.state().lastReply, "build_time: " + cp1251("ошибка"));
 }
 
 TEST_F(StartupTest, ShutdownAsksTheControllerForItsCountBeforeSavingIt) {
@@ -132,6 +135,49 @@ TEST_F(StartupTest, APortNameWithALeadingBlankFailsToOpenAndStopsStartUp) {
         window.close();  // no line to ask: shutdown still ends
     }
     EXPECT_EQ(controller.read(1, 200), "");
+    EXPECT_EQ(workspace.readFile("Morvel.INI"),
+              "[Main]\r\nCNT=100\r\n");  // not wiped by the label's 0
+}
+
+TEST_F(StartupTest, StateReportsShowAndSaveTheCounterAtOnceAndItCarriesOverToTheNextRun) {
+    createDatabase();
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=100\r\n");
+    {
+        TForm1 window;
+        EXPECT_EQ(controller.read(7), "CLR_CNT");
+        controller.write("<GET_ALL;CNT=17;setOut=2;>");
+        for (int i = 0; i < 100 && counter(window) != QStringLiteral("117"); ++i) {
+            pumpingDelay(10);
+        }
+        EXPECT_EQ(counter(window), QStringLiteral("117"));
+        EXPECT_EQ(window.state().outputState, 2);
+        // Saved before any shutdown: a power failure now keeps the 17 pieces.
+        EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=117\r\n");
+        EXPECT_EQ(window.state().eventLog.lines().size(), 1u);  // reports are not logged
+        // The controller answers the shutdown's "GET_ALL" within its 200 ms wait.
+        std::string asked;
+        std::thread controllerSide([&] {
+            asked = controller.read(7);
+            controller.write("<GET_ALL;CNT=20;setOut=2;>");
+        });
+        window.close();
+        controllerSide.join();
+        EXPECT_EQ(asked, "GET_ALL");
+    }
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=120\r\n");
+    TForm1 next;
+    EXPECT_EQ(counter(next), QStringLiteral("120"));
+    EXPECT_EQ(next.state().counterBase, 120);
+}
+
+TEST_F(StartupTest, TheMissingEntryTextIsShownButNeverSavedAsTheCounter) {
+    createDatabase();
+    {
+        TForm1 window;
+        EXPECT_EQ(counter(window), kMissingCounter);
+        window.close();
+    }
+    EXPECT_FALSE(workspace.exists("Morvel.INI"));
 }
 
 TEST_F(StartupTest, TheMainWindowHasEveryControlWithItsCaptionAndVisibility) {

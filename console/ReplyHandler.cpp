@@ -1,0 +1,98 @@
+#include "ReplyHandler.h"
+
+#include <vector>
+
+#include "ControllerProtocol.h"
+#include "Numbers.h"
+#include "Text.h"
+#include "VelkorError.h"
+
+namespace velkor {
+namespace {
+
+// The report cut into lines at every ";" and every line break; an empty piece after a final
+// separator is no line.
+std::vector<std::string> reportLines(const std::string& packet) {
+    std::vector<std::string> lines;
+    std::string current;
+    bool open = false;
+    for (std::size_t i = 0; i < packet.size(); ++i) {
+        const char c = packet[i];
+        if (c == ';' || c == '\n' || c == '\r') {
+            lines.push_back(std::move(current));
+            current.clear();
+            open = false;
+            if (c == '\r' && i + 1 < packet.size() && packet[i + 1] == '\n') {
+                ++i;
+            }
+        } else {
+            current += c;
+            open = true;
+        }
+    }
+    if (open) {
+        lines.push_back(std::move(current));
+    }
+    return lines;
+}
+
+// Characters `from` (counted from 1) to `from` + 4 of a field, trimmed.
+std::string fieldValue(const std::string& field, std::size_t from) {
+    return field.size() < from ? std::string()
+                               : trimmed(std::string_view(field).substr(from - 1, 5));
+}
+
+}  // namespace
+
+void ReplyHandler::handle(const std::string& packet) noexcept {
+    try {
+        const bool report = isStateReport(packet);
+        if (report && state_.showRequest == 1) {
+            state_.eventLog.append(packet);
+            state_.showRequest = 0;
+        }
+        if (!report) {
+            state_.eventLog.append(packet);
+            state_.lastReply = replyText(packet);
+            return;
+        }
+        handleStateReport(packet);
+    } catch (const std::exception& error) {
+        // Nothing should get here; if it does, the operator sees it and the line stays alive.
+        try {
+            state_.eventLog.append(std::string("ERROR ") + error.what());
+        } catch (...) {
+        }
+    } catch (...) {
+    }
+}
+
+void ReplyHandler::handleStateReport(const std::string& packet) {
+    if (state_.autoPushState != 10) {
+        state_.autoPushState = 1;
+    }
+    const auto lines = reportLines(packet);
+    // From the last field to the first: with two count fields the first one stays on display.
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        const std::string field = trimmed(*line);
+        if (field.rfind("CNT", 0) == 0) {
+            const std::string value = fieldValue(field, 5);
+            try {
+                const std::int64_t total = std::int64_t{readInteger(value)} + state_.counterBase;
+                showCounter_(std::to_string(total));
+            } catch (const VelkorError&) {
+                // A count that is not a whole number leaves the counter as it is.
+                state_.eventLog.append("ERROR_CNT " + value);
+            }
+        } else if (field.rfind("setOut", 0) == 0) {
+            const std::string value = fieldValue(field, 8);
+            try {
+                state_.outputState = readInteger(value);
+            } catch (const VelkorError&) {
+                state_.eventLog.append("ERROR_Out " + value);
+            }
+        }
+    }
+}
+
+}  // namespace velkor

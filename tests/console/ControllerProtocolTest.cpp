@@ -1,0 +1,107 @@
+#include "ControllerProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include "Numbers.h"
+#include "ReplyHandler.h"
+#include "Text.h"
+
+namespace velkor {
+namespace {
+
+TEST(ImpulseText, TruncatesTheExtendedPrecisionProductTowardZero) {
+    EXPECT_EQ(impulseTextOf("12,34", 20), "246");
+    EXPECT_EQ(impulseTextOf("0,04", 20), "0");
+    EXPECT_EQ(impulseTextOf("-1,26", 20), "-25");
+    EXPECT_EQ(impulseTextOf(" -0,04 ", 20), "0");
+    const long double factor = readReal("16,3");  // just below 16.3 in 80 bits
+    EXPECT_EQ(impulseText(100, factor), "1629");
+    EXPECT_EQ(impulseText(300, factor), "4890");
+    EXPECT_EQ(impulseText(10, factor), "163");
+    EXPECT_EQ(impulseText(250, factor), "4074");
+    EXPECT_EQ(impulseText(-10, factor), "-163");
+    EXPECT_EQ(impulseTextOf("0,05", factor), "0");
+    EXPECT_EQ(impulseText(500, 0), "0");
+    EXPECT_THROW(impulseTextOf("12.5", 10), std::exception);
+}
+
+TEST(GeneralText, FifteenDigitsDecimalCommaNoTrailingZeros) {
+    EXPECT_EQ(generalText(readReal("16,3")), "16,3");
+    EXPECT_EQ(generalText(300), "300");
+    EXPECT_EQ(generalText(readReal("250,5") - 50), "200,5");
+    EXPECT_EQ(generalText(readReal("-0,04")), "-0,04");
+}
+
+TEST(Replies, ReportsAreRecognisedAfterBlanksAndRepliesLoseTheirSeparators) {
+    EXPECT_TRUE(isStateReport("  GET_ALL;CNT=1;"));
+    EXPECT_FALSE(isStateReport("GET_AL"));
+    EXPECT_FALSE(isStateReport("xGET_ALL"));
+    EXPECT_EQ(replyText("SH_S=1234;"), "SH_S1234");
+    EXPECT_EQ(replyText(" Lamin=1;"), " Lamin1");
+}
+
+class ReplyHandlerTest : public ::testing::Test {
+  protected:
+    ReplyHandlerTest() { state.counterBase = 100; }
+
+    ConsoleState state;
+    std::vector<std::string> counters;
+    ReplyHandler handler{state, [this](const std::string& c) { counters.push_back(c); }};
+};
+
+TEST_F(ReplyHandlerTest, AReportSetsCounterAndOutputAndIsNotLogged) {
+    handler.handle("GET_ALL;CNT=17;setOut=2;");
+    EXPECT_EQ(counters, std::vector<std::string>{"117"});
+    EXPECT_EQ(state.outputState, 2);
+    EXPECT_TRUE(state.eventLog.lines().empty());
+    EXPECT_EQ(state.autoPushState, 1);
+    EXPECT_EQ(state.lastReply, "");
+}
+
+TEST_F(ReplyHandlerTest, AfterShowTheNextReportIsLoggedOnceVerbatim) {
+    state.showRequest = 1;
+    handler.handle(" GET_ALL;CNT=1;\r\n");
+    handler.handle("GET_ALL;CNT=2;");
+    EXPECT_EQ(state.eventLog.lines(), std::vector<std::string>{" GET_ALL;CNT=1;\r\n"});
+    EXPECT_EQ(state.showRequest, 0);
+    EXPECT_EQ(counters, (std::vector<std::string>{"101", "102"}));
+}
+
+TEST_F(ReplyHandlerTest, FieldsAreCutToFiveCharactersAndBadValuesAreReportedNotRaised) {
+    handler.handle("GET_ALL;CNT=1234567;setOut=ab;");
+    EXPECT_EQ(counters, std::vector<std::string>{"12445"});
+    EXPECT_EQ(state.eventLog.lines(), std::vector<std::string>{"ERROR_Out ab"});
+
+    // A count that is not a number leaves the counter alone; the other fields still count.
+    handler.handle("GET_ALL;CNT=1a;setOut=7;");
+    EXPECT_EQ(counters.size(), 1u);
+    EXPECT_EQ(state.outputState, 7);
+    EXPECT_EQ(state.eventLog.lines().back(), "ERROR_CNT 1a");
+}
+
+TEST_F(ReplyHandlerTest, FieldsAreReadFromLastToFirstSoTheFirstCountStays) {
+    handler.handle("GET_ALL;CNT=5;CNT=9");
+    EXPECT_EQ(counters, (std::vector<std::string>{"109", "105"}));
+    handler.handle("GET_ALL\nCNT=3\r\nsetOut=4");
+    EXPECT_EQ(counters.back(), "103");
+    EXPECT_EQ(state.outputState, 4);
+}
+
+TEST_F(ReplyHandlerTest, OtherPacketsAreLoggedAndBecomeTheLastReply) {
+    handler.handle("SH_S=1234;");
+    handler.handle("build_time: 2021");
+    EXPECT_EQ(state.eventLog.lines(), (std::vector<std::string>{"SH_S=1234;", "build_time: 2021"}));
+    EXPECT_EQ(state.lastReply, "build_time: 2021");
+    handler.handle("Lamin=1;");
+    EXPECT_EQ(state.lastReply, "Lamin1");
+    EXPECT_EQ(state.autoPushState, 0);
+}
+
+TEST_F(ReplyHandlerTest, TheAutomaticPushOnceStartedStaysStarted) {
+    state.autoPushState = 10;
+    handler.handle("GET_ALL;CNT=1;");
+    EXPECT_EQ(state.autoPushState, 10);
+}
+
+}  // namespace
+}  // namespace velkor
