@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -14,13 +15,16 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <array>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
 
+#include "ControllerProtocol.h"
 #include "ErrorBox.h"
 #include "JpegImage.h"
 #include "Numbers.h"
+#include "PositionDispatch.h"
 #include "PumpingDelay.h"
 #include "Text.h"
 
@@ -111,6 +115,8 @@ void TForm1::buildControls() {
     SpeedButton3 = speedButton("SpeedButton3", QStringLiteral("Save Log"));
     SpeedButton3->hide();
     connect(SpeedButton3, &QPushButton::clicked, this, &TForm1::SpeedButton3Click);
+    // The scanner types the barcode and ends it with Enter.
+    connect(Edit_BarCode, &QLineEdit::returnPressed, this, &TForm1::Edit_BarCodeKeyPress);
 
     Memo = named(new QPlainTextEdit, "Memo");
     Memo->setReadOnly(true);
@@ -139,6 +145,7 @@ void TForm1::buildControls() {
     Edit7 = positionField("Edit7");
     Edit9 = positionField("Edit9");
     SpeedButton1 = speedButton("SpeedButton1", QStringLiteral("Import size"));
+    connect(SpeedButton1, &QPushButton::clicked, this, &TForm1::SpeedButton1Click);
 
     GroupBox2 = named(new QGroupBox(ru("Параметры для ручки")), "GroupBox2");
     E_R_DELTA = named(new QLineEdit, "E_R_DELTA");
@@ -331,7 +338,43 @@ void TForm1::clearControllerCount() {
     }
 }
 
+void TForm1::keyPressEvent(QKeyEvent* event) {
+    // Esc ends a sequence of confirmed sends that waits for an acknowledgement.
+    if (event->key() == Qt::Key_Escape && confirmedSender_.cancelInnermost()) {
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+QLineEdit* TForm1::positionField(int index) const {
+    const std::array<QLineEdit*, kPositionFields> fields = {Edit1, Edit2, Edit3, Edit4,
+                                                            Edit5, Edit6, Edit7, Edit8};
+    return fields[static_cast<std::size_t>(index)];
+}
+
+// A scan: show it, empty the fields, look up the piece's hole positions, show up to eight of
+// them and send them to the controller.
+void TForm1::Edit_BarCodeKeyPress() {
+    const std::string scan = toCp1251(Edit_BarCode->text());
+    Label_Bar_Code->setText(fromCp1251(scan));
+    Edit_BarCode->clear();
+    for (int i = 0; i < kPositionFields; ++i) {
+        positionField(i)->clear();
+    }
+    const std::vector<double> positions = IBDatabase1.readPiecePositions(barcodeOfScan(scan));
+    for (std::size_t i = 0; i < positions.size() && i < kPositionFields; ++i) {
+        positionField(static_cast<int>(i))->setText(fromCp1251(generalText(positions[i])));
+    }
+    SpeedButton1Click();
+}
+
+void TForm1::SpeedButton1Click() {
+    dispatchPositions([this](int field) { return toCp1251(positionField(field)->text()); },
+                      state_.variables, ComPort);
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+    confirmedSender_.cancelAll();  // an unacknowledged command must not keep the program alive
     if (!shutDown_) {
         shutDown_ = true;
         FormClose();

@@ -7,12 +7,14 @@
 
 #include "ComDataPacket.h"
 #include "ComPort.h"
+#include "ConfirmedSend.h"
 #include "ConsoleState.h"
 #include "JobDatabase.h"
 #include "ReplyHandler.h"
 
 class QAction;
 class QCloseEvent;
+class QKeyEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -43,9 +45,11 @@ class TForm1 : public QMainWindow {
     ConsoleState& state() { return state_; }
     JobDatabase& database() { return IBDatabase1; }
     TCustomComPort& port() { return ComPort; }
+    ConfirmedSender& confirmedSender() { return confirmedSender_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void buildControls();
@@ -61,6 +65,9 @@ class TForm1 : public QMainWindow {
     void clearControllerCount();
     void FormClose();
     void SpeedButton3Click();
+    void Edit_BarCodeKeyPress();
+    void SpeedButton1Click();
+    QLineEdit* positionField(int index) const;
 
     ConsoleOptions options_;
     ConsoleState state_;
@@ -71,6 +78,7 @@ class TForm1 : public QMainWindow {
     JobDatabase IBDatabase1;        // the connection, with its one transaction and query
     TComPort ComPort;               // the line to the machine's controller
     TComDataPacket ComDataPacket1;  // cuts the controller's replies out of what the line brings
+    ConfirmedSender confirmedSender_{ComPort, state_};
 
     QPushButton* Button_Lamin = nullptr;
     QLabel* Label7 = nullptr;

@@ -1,0 +1,71 @@
+#include "ConfirmedSend.h"
+
+#include <algorithm>
+
+#include "PumpingDelay.h"
+
+namespace velkor {
+
+ConfirmedSender::Sequence* ConfirmedSender::current(int id) {
+    const auto found = std::find_if(sequences_.begin(), sequences_.end(),
+                                    [id](const Sequence& s) { return s.id == id; });
+    return found == sequences_.end() ? nullptr : &*found;
+}
+
+void ConfirmedSender::runSequence(const std::function<void()>& body) {
+    const int id = nextId_++;
+    sequences_.push_back({id});
+    struct Pop {
+        ConfirmedSender& sender;
+        int id;
+        ~Pop() {
+            std::erase_if(sender.sequences_, [this](const Sequence& s) { return s.id == id; });
+        }
+    } pop{*this, id};
+    try {
+        body();
+    } catch (const Cancelled& cancelled) {
+        if (cancelled.sequence != id) {
+            throw;
+        }
+        state_.eventLog.append("CANCEL " + cancelled.command);
+    }
+}
+
+void ConfirmedSender::send(const std::string& command, int waitMilliseconds) {
+    if (sequences_.empty()) {
+        runSequence([&] { send(command, waitMilliseconds); });
+        return;
+    }
+    const int id = sequences_.back().id;
+    for (;;) {
+        // Looked up afresh after every wait: nested sequences come and go meanwhile.
+        if (const Sequence* sequence = current(id); sequence == nullptr || sequence->cancelled) {
+            throw Cancelled{id, command};
+        }
+        port_.SendText(command);
+        state_.eventLog.append("->" + command);
+        pumpingDelay(waitMilliseconds);
+        if (state_.lastReply == command) {
+            return;
+        }
+    }
+}
+
+bool ConfirmedSender::cancelInnermost() {
+    for (auto sequence = sequences_.rbegin(); sequence != sequences_.rend(); ++sequence) {
+        if (!sequence->cancelled) {
+            sequence->cancelled = true;
+            return true;
+        }
+    }
+    return false;
+}
+
+void ConfirmedSender::cancelAll() {
+    for (auto& sequence : sequences_) {
+        sequence.cancelled = true;
+    }
+}
+
+}  // namespace velkor

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ComPort.h"
+#include "ConsoleState.h"
+#include "VelkorError.h"
+
+namespace velkor {
+
+// Sequences of confirmed sends (the mode toggle, the settings push). A confirmed send writes
+// its command, logs "->" and the command, waits, and writes it again until the last reply
+// equals the command. A controller that never acknowledges would keep a sequence going for
+// ever, so the operator can end the sequence that is waiting (Esc) and closing the main window
+// ends them all. Sequences nest: one started inside another's wait runs to its end first.
+class ConfirmedSender {
+  public:
+    ConfirmedSender(TCustomComPort& port, ConsoleState& state) : port_(port), state_(state) {}
+
+    // Runs `body` as one sequence; when the sequence is ended from outside, its remaining
+    // commands are dropped and the event log says which command was left unconfirmed.
+    void runSequence(const std::function<void()>& body);
+
+    // One confirmed send inside the innermost running sequence.
+    void send(const std::string& command, int waitMilliseconds);
+
+    // Ends the innermost running sequence (Esc); returns false when none runs.
+    bool cancelInnermost();
+    // Ends every running sequence (the main window closes).
+    void cancelAll();
+    bool running() const { return !sequences_.empty(); }
+
+  private:
+    struct Sequence {
+        int id;
+        bool cancelled = false;
+    };
+    // Thrown inside a sequence that was ended, and caught by its runSequence.
+    struct Cancelled {
+        int sequence;
+        std::string command;
+    };
+    Sequence* current(int id);
+
+    TCustomComPort& port_;
+    ConsoleState& state_;
+    std::vector<Sequence> sequences_;
+    int nextId_ = 1;
+};
+
+}  // namespace velkor

@@ -1,0 +1,52 @@
+#include "PositionDispatch.h"
+
+#include <algorithm>
+
+#include "ControllerProtocol.h"
+#include "Numbers.h"
+#include "PumpingDelay.h"
+#include "Text.h"
+#include "VelkorError.h"
+
+namespace velkor {
+namespace {
+
+// The field's position as an impulse text, or nothing for an empty field.
+std::string positionImpulses(std::string_view fieldText, const MachineVariables& variables) {
+    const std::string text = trimmed(fieldText);
+    if (text.empty()) {
+        return {};
+    }
+    // Through the text the window would show, as the operator sees the difference.
+    const std::string fromStop = generalText(readReal(text) - variables.L_upor);
+    return impulseTextOf(fromStop, variables.Qty_Imp_mm);
+}
+
+}  // namespace
+
+std::string barcodeOfScan(std::string_view scan) {
+    const std::string barcode = trimmed(scan);
+    if (barcode.empty() ||
+        !std::all_of(barcode.begin(), barcode.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        throw VelkorError("'" + std::string(scan) + "' is not a valid integer value");
+    }
+    return barcode;
+}
+
+void dispatchPositions(const std::function<std::string(int field)>& fieldText,
+                       const MachineVariables& variables, TCustomComPort& port) {
+    pumpingDelay(150);
+    for (int field = 0; field < kPositionFields; ++field) {
+        const std::string impulses = positionImpulses(fieldText(field), variables);
+        if (field < static_cast<int>(kPositionCommands.size())) {
+            if (!impulses.empty()) {
+                port.SendText(command(kPositionCommands[field], impulses));
+            }
+            pumpingDelay(200);
+        } else {
+            pumpingDelay(150);
+        }
+    }
+}
+
+}  // namespace velkor

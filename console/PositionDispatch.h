@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "ComPort.h"
+#include "MachineVariables.h"
+
+namespace velkor {
+
+// The position fields: the first seven each have a position command; the eighth is read and
+// converted like them, but the controller has no command for it.
+inline constexpr int kPositionFields = 8;
+inline constexpr std::array<const char*, 7> kPositionCommands = {
+    "R_POS", "R2_POS", "R3_POS", "R4_POS", "R5_POS", "R6_POS", "R7_POS"};
+
+// The barcode of a scan, for the piece lookup: the scanned text without blanks around it. A
+// barcode is a number; anything else throws "'<scan>' is not a valid integer value".
+std::string barcodeOfScan(std::string_view scan);
+
+// Sends the positions in the fields to the controller: each filled field's length, less the
+// distance from the stop to the head (L_upor), as an impulse text behind its command, with
+// 150 ms before the first field, 200 ms after each of the first seven and 150 ms after the
+// eighth. `fieldText(i)` is read when field i comes up, so a field changed during the pauses is
+// sent as it is then. A field that is not a number stops the dispatch with the conversion
+// error; the fields before it have been sent.
+void dispatchPositions(const std::function<std::string(int field)>& fieldText,
+                       const MachineVariables& variables, TCustomComPort& port);
+
+}  // namespace velkor

@@ -1,0 +1,127 @@
+// The console's main job end to end: a barcode typed into the real window, the real job
+// database, and the controller simulator at the other end of a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest/QTest>
+
+#include "ComMainForm.h"
+#include "MessageBoxWatcher.h"
+#include "PumpingDelay.h"
+#include "SimulatorProcess.h"
+#include "Workspace.h"
+
+namespace velkor {
+namespace {
+
+class ScanTest : public ::testing::Test {
+  protected:
+    ScanTest() {
+        workspace.createDatabase(
+            {{"Port", simulator.path()}, {"L_upor", "50"}, {"Qty_Imp_mm", "10"}});
+        workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+        JobDatabase db;
+        db.connect(workspace.file("KV.GDB"));
+        db.insertBatch("TEST");
+        db.insertBatchBar();
+        addPiece(db, "200000001", {"400", "100", "250.5", "100"});
+        addPiece(db, "200000002", {"10", "20", "30", "40", "50", "60", "70", "80", "90"});
+    }
+
+    static void addPiece(JobDatabase& db, const std::string& barcode,
+                         const std::vector<std::string>& holes) {
+        db.insertPiece({"1000.0", "45.0", "45.0", "1", "1", "1", barcode, std::nullopt});
+        for (const auto& position : holes) {
+            db.insertHole("1", position);
+        }
+    }
+
+    // Types the barcode and Enter as the scanner does; returns when the dispatch is over.
+    long long scan(TForm1& window, const char* barcode) {
+        auto* edit = window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"));
+        QTest::keyClicks(edit, QString::fromLatin1(barcode));
+        const long long enter = test::monotonicMilliseconds();
+        QTest::keyClick(edit, Qt::Key_Return);
+        return enter;
+    }
+
+    static QStringList fields(TForm1& window) {
+        QStringList texts;
+        for (const char* name :
+             {"Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8"}) {
+            texts << window.findChild<QLineEdit*>(QString::fromLatin1(name))->text();
+        }
+        return texts;
+    }
+
+    // Waits for the simulator to have logged `count` commands.
+    void settle(std::size_t count) {
+        for (int i = 0; i < 100 && simulator.commands().size() < count; ++i) {
+            pumpingDelay(10);
+        }
+    }
+
+    test::Workspace workspace;
+    test::CurrentDirectory current{workspace.path()};
+    test::Simulator simulator{workspace.file("controller.log")};
+    test::MessageBoxWatcher boxes;
+};
+
+TEST_F(ScanTest, APiecesPositionsGoToTheControllerWithTheirPauses) {
+    TForm1 window;
+    const long long enter = scan(window, "200000001");
+    settle(4);
+    const auto received = simulator.received();
+    ASSERT_EQ(simulator.commands(),
+              (std::vector<std::string>{"CLR_CNT", "R_POS500", "R2_POS2005", "R3_POS3500"}));
+    EXPECT_GE(received[1].at - enter, 150);
+    EXPECT_GE(received[2].at - received[1].at, 199);
+    EXPECT_GE(received[3].at - received[2].at, 199);
+    EXPECT_GE(test::monotonicMilliseconds() - enter, 1700);  // the whole dispatch waits its pauses
+    // Two holes at one place are one position.
+    EXPECT_EQ(fields(window), (QStringList{"100", "250,5", "400", "", "", "", "", ""}));
+    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Label_Bar_Code"))->text(),
+              QStringLiteral("200000001"));
+    EXPECT_TRUE(window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"))->text().isEmpty());
+    EXPECT_TRUE(boxes.seen().empty());
+}
+
+TEST_F(ScanTest, NinePositionsFillEightFieldsAndOnlySevenHaveACommand) {
+    TForm1 window;
+    scan(window, "200000002");
+    settle(8);
+    EXPECT_EQ(fields(window), (QStringList{"10", "20", "30", "40", "50", "60", "70", "80"}));
+    EXPECT_EQ(simulator.commands(),
+              (std::vector<std::string>{"CLR_CNT", "R_POS-400", "R2_POS-300", "R3_POS-200",
+                                        "R4_POS-100", "R5_POS0", "R6_POS100", "R7_POS200"}));
+}
+
+TEST_F(ScanTest, ImportSizeSendsTheFieldsAsTheyStandSkippingEmptyOnes) {
+    TForm1 window;
+    scan(window, "200000001");
+    window.findChild<QLineEdit*>(QStringLiteral("Edit2"))->clear();
+    window.findChild<QLineEdit*>(QStringLiteral("Edit4"))->setText(QStringLiteral("60,05"));
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("SpeedButton1")),
+                      Qt::LeftButton);
+    settle(7);
+    const auto commands = simulator.commands();
+    EXPECT_EQ(std::vector<std::string>(commands.begin() + 4, commands.end()),
+              (std::vector<std::string>{"R_POS500", "R3_POS3500", "R4_POS100"}));
+}
+
+TEST_F(ScanTest, AScanThatIsNotANumberIsReportedAndSendsNothing) {
+    TForm1 window;
+    scan(window, "200000001");
+    settle(4);
+    scan(window, "2000x1");
+    pumpingDelay(300);
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("'2000x1' is not a valid integer value."));
+    EXPECT_EQ(fields(window), QStringList(8, QString()));
+    EXPECT_EQ(simulator.commands().size(), 4u);
+}
+
+}  // namespace
+}  // namespace velkor
