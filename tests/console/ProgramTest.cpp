@@ -53,5 +53,24 @@ TEST(Program, AStopSignalDuringAStartUpErrorBoxStillEndsTheConsole) {
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=5\r\n");  // not wiped
 }
 
+TEST(Program, AReportedCountSurvivesTheProgramBeingKilled) {
+    test::PseudoTerminal controller;
+    test::Workspace workspace;
+    workspace.createDatabase({{"Port", controller.path()}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=1000\r\n");
+    QProcess console;
+    console.setWorkingDirectory(QString::fromStdString(workspace.path()));
+    console.start(QStringLiteral(VELKOR_PROGRAM), {});
+    ASSERT_TRUE(console.waitForStarted(10000));
+    ASSERT_EQ(controller.read(7, 10000), "CLR_CNT");
+    controller.write("<GET_ALL;CNT=17;setOut=0;>");
+    for (int i = 0; i < 100 && workspace.readFile("Morvel.INI") != "[Main]\r\nCNT=1017\r\n"; ++i) {
+        QThread::msleep(20);
+    }
+    console.kill();  // a crash, or the power going: no shutdown runs
+    console.waitForFinished();
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1017\r\n");
+}
+
 }  // namespace
 }  // namespace velkor

@@ -51,14 +51,15 @@ class PseudoTerminal {
                                   deadline - std::chrono::steady_clock::now())
                                   .count();
             pollfd in{master_, POLLIN, 0};
-            if (left <= 0 || ::poll(&in, 1, static_cast<int>(left)) <= 0 ||
-                !(in.revents & POLLIN)) {
+            if (left <= 0 || ::poll(&in, 1, static_cast<int>(left)) <= 0) {
                 break;
             }
             char buffer[256];
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            const ssize_t n = (in.revents & POLLIN) ? ::read(master_, buffer, sizeof buffer) : -1;
             if (n <= 0) {
-                break;
+                // Hung up: nobody has the line open (yet, or any more). Look again shortly.
+                ::usleep(10'000);
+                continue;
             }
             got.append(buffer, static_cast<std::size_t>(n));
         }
