@@ -36,9 +36,17 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 echo "demo: no display; running the console under Xvfb"
+# One working cycle as an operator would do it: the scanner types a piece's barcode and Enter,
+# the console looks up its positions and sends them, the simulator counts the piece.
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   "$1" & console=$!
-  sleep 4
+  sleep 3
+  window=$(xdotool search --sync --name "Velkor")
+  # No window manager: the keyboard goes where the pointer is.
+  xdotool mousemove --window "$window" 400 170 click 1
+  xdotool type --delay 20 100000007
+  xdotool key Return
+  sleep 3
   import -window root screenshot.png
   kill -TERM "$console"
   wait "$console"
