@@ -373,24 +373,61 @@ void FirebirdSession::execute(std::string_view sql, const std::vector<Parameter>
     });
 }
 
+namespace {
+
+std::vector<Row> fetch(IStatement* statement, ITransaction* transaction, IMessageMetadata* output,
+                       const std::vector<Parameter>& parameters, std::size_t maxRows) {
+    auto input = buildInput(statement, parameters);
+    Status status;
+    Held<IResultSet> cursor(
+        statement->openCursor(&status, transaction, input ? input->metadata.get() : nullptr,
+                              input ? input->buffer.data() : nullptr, output, 0));
+    std::vector<unsigned char> buffer(output->getMessageLength(&status));
+    std::vector<Row> rows;
+    while (rows.size() < maxRows &&
+           cursor->fetchNext(&status, buffer.data()) == IStatus::RESULT_OK) {
+        rows.push_back(decodeRow(output, buffer.data()));
+    }
+    return rows;
+}
+
+}  // namespace
+
 std::vector<Row> FirebirdSession::query(std::string_view sql,
                                         const std::vector<Parameter>& parameters,
                                         std::size_t maxRows) {
     return translated([&] {
         Held<IStatement> statement(impl_->prepare(sql));
-        auto input = buildInput(statement.get(), parameters);
         const Held<IMessageMetadata> output = buildOutput(statement.get());
-        Status status;
-        Held<IResultSet> cursor(statement->openCursor(
-            &status, impl_->transaction, input ? input->metadata.get() : nullptr,
-            input ? input->buffer.data() : nullptr, output.get(), 0));
-        std::vector<unsigned char> buffer(output->getMessageLength(&status));
-        std::vector<Row> rows;
-        while (rows.size() < maxRows &&
-               cursor->fetchNext(&status, buffer.data()) == IStatus::RESULT_OK) {
-            rows.push_back(decodeRow(output.get(), buffer.data()));
-        }
-        return rows;
+        return fetch(statement.get(), impl_->transaction, output.get(), parameters, maxRows);
+    });
+}
+
+struct FirebirdSession::PreparedQuery::State {
+    FirebirdSession::Impl& session;
+    Held<IStatement> statement;
+    Held<IMessageMetadata> output;
+};
+
+FirebirdSession::PreparedQuery::PreparedQuery(std::unique_ptr<State> state)
+    : state_(std::move(state)) {}
+FirebirdSession::PreparedQuery::PreparedQuery(PreparedQuery&&) noexcept = default;
+FirebirdSession::PreparedQuery::~PreparedQuery() = default;
+
+std::vector<Row> FirebirdSession::PreparedQuery::run(const std::vector<Parameter>& parameters,
+                                                     std::size_t maxRows) {
+    return translated([&] {
+        return fetch(state_->statement.get(), state_->session.activeTransaction(),
+                     state_->output.get(), parameters, maxRows);
+    });
+}
+
+FirebirdSession::PreparedQuery FirebirdSession::prepare(std::string_view sql) {
+    return translated([&] {
+        Held<IStatement> statement(impl_->prepare(sql));
+        Held<IMessageMetadata> output = buildOutput(statement.get());
+        return PreparedQuery(std::unique_ptr<PreparedQuery::State>(
+            new PreparedQuery::State{*impl_, std::move(statement), std::move(output)}));
     });
 }
 

@@ -46,6 +46,24 @@ struct ConnectionParameters {
 // goes to a server. Every failure throws VelkorError with the engine's message.
 class FirebirdSession {
   public:
+    // A select prepared once and run many times in the session's active transaction.
+    class PreparedQuery {
+      public:
+        ~PreparedQuery();
+        PreparedQuery(PreparedQuery&&) noexcept;
+        PreparedQuery(const PreparedQuery&) = delete;
+        PreparedQuery& operator=(const PreparedQuery&) = delete;
+        PreparedQuery& operator=(PreparedQuery&&) = delete;
+        std::vector<Row> run(const std::vector<Parameter>& parameters,
+                             std::size_t maxRows = SIZE_MAX);
+
+      private:
+        friend class FirebirdSession;
+        struct State;
+        explicit PreparedQuery(std::unique_ptr<State> state);
+        std::unique_ptr<State> state_;
+    };
+
     FirebirdSession();
     ~FirebirdSession();
     FirebirdSession(const FirebirdSession&) = delete;
@@ -67,6 +85,7 @@ class FirebirdSession {
     // Runs a select in the active transaction and returns up to maxRows rows, from the first.
     std::vector<Row> query(std::string_view sql, const std::vector<Parameter>& parameters = {},
                            std::size_t maxRows = SIZE_MAX);
+    PreparedQuery prepare(std::string_view sql);
 
   private:
     struct Impl;

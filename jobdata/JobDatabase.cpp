@@ -5,6 +5,7 @@
 namespace velkor {
 
 void JobDatabase::connect(std::string databaseString) {
+    preparedReads_.clear();
     session_.detach();
     databaseString_ = std::move(databaseString);
     session_.attach(databaseString_);
@@ -19,7 +20,11 @@ std::vector<Row> JobDatabase::read(std::string_view sql, const std::vector<Param
     if (!session_.inTransaction()) {
         session_.startTransaction();
     }
-    return session_.query(sql, parameters, maxRows);
+    auto prepared = preparedReads_.find(sql);
+    if (prepared == preparedReads_.end()) {
+        prepared = preparedReads_.emplace(std::string(sql), session_.prepare(sql)).first;
+    }
+    return prepared->second.run(parameters, maxRows);
 }
 
 void JobDatabase::write(std::string_view sql, const std::vector<Parameter>& parameters) {

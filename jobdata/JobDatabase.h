@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,6 +68,9 @@ class JobDatabase {
 
     std::string databaseString_;
     FirebirdSession session_;
+    // Selects are prepared once per connection: a scan then costs one execution, not a
+    // prepare and an execution.
+    std::map<std::string, FirebirdSession::PreparedQuery, std::less<>> preparedReads_;
 };
 
 }  // namespace velkor

@@ -1,12 +1,13 @@
 // velkor-makedb: creates a fresh job database (KV.GDB) for the console from the project's
 // schema, optionally with machine variables and a run of generated pieces to scan.
 //
-//   velkor-makedb [--force] [--variables FILE] [--pieces N] DATABASE
+//   velkor-makedb [--force] [--variables FILE] [--pieces N [--holes H]] DATABASE
 //
 // FILE holds one KEY=VALUE line per VARIABLES row, in UTF-8 (stored as Windows-1251); blank
 // lines and lines starting with # are skipped; key and value are stored exactly as written,
 // so a file can also hold oddly spelled keys on purpose. --pieces N adds one batch of N pieces
-// with the barcodes 100000001, 100000002, ... and three holes each, at 100, 250.5 and 400 mm.
+// with the barcodes 100000001, 100000002, ... and H holes each (3 unless --holes says), at 100,
+// 250.5 and 400 mm, then every 50 mm.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,8 +32,9 @@ constexpr const char* kUsage =
 // Runs on the engine in one transaction: a million pieces take seconds instead of the hours that
 // a commit per row would cost.
 constexpr const char* kGeneratePieces = R"(
-EXECUTE BLOCK (PIECES INTEGER = ?, FIRST_BARCODE BIGINT = ?) AS
+EXECUTE BLOCK (PIECES INTEGER = ?, FIRST_BARCODE BIGINT = ?, HOLES INTEGER = ?) AS
   DECLARE I INTEGER = 0;
+  DECLARE J INTEGER;
   DECLARE HOLE_TYPE INTEGER;
 BEGIN
   INSERT INTO GRORDERS (NAME, DATECREATED) VALUES ('GENERATED', current_timestamp);
@@ -44,12 +46,14 @@ BEGIN
     INSERT INTO OPTDETAIL (OPTIMIZEDID, ITEMLONG, UG1, UG2, NUM, TELEGANO, CELL, OPTDETAILID_IN, RCOMMENT)
       VALUES (gen_id(gen_optimized_id, 0), 1200.0, 45.0, 45.0, MOD(:I, 1000), MOD(:I / 1000, 1000),
               MOD(:I, 100), :FIRST_BARCODE + :I, NULL);
-    INSERT INTO PERFORATION (OPTDETAILID, HOLETYPEID, POSX, SHIFTX, SIDE)
-      VALUES (gen_id(gen_optdetail_id, 0), :HOLE_TYPE, 100, 0, 0);
-    INSERT INTO PERFORATION (OPTDETAILID, HOLETYPEID, POSX, SHIFTX, SIDE)
-      VALUES (gen_id(gen_optdetail_id, 0), :HOLE_TYPE, 250.5, 0, 0);
-    INSERT INTO PERFORATION (OPTDETAILID, HOLETYPEID, POSX, SHIFTX, SIDE)
-      VALUES (gen_id(gen_optdetail_id, 0), :HOLE_TYPE, 400, 0, 0);
+    J = 0;
+    WHILE (J < HOLES) DO
+    BEGIN
+      INSERT INTO PERFORATION (OPTDETAILID, HOLETYPEID, POSX, SHIFTX, SIDE)
+        VALUES (gen_id(gen_optdetail_id, 0), :HOLE_TYPE,
+                CASE WHEN :J = 0 THEN 100 WHEN :J = 1 THEN 250.5 ELSE 400 + 50 * (:J - 2) END, 0, 0);
+      J = J + 1;
+    END
     I = I + 1;
   END
 END)";
@@ -98,6 +102,7 @@ int main(int argc, char** argv) {
     bool force = false;
     std::string variables;
     long pieces = 0;
+    long holes = 3;
     std::string database;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -110,6 +115,13 @@ int main(int argc, char** argv) {
             pieces = std::strtol(argv[++i], &end, 10);
             if (*end != '\0' || pieces < 0 || pieces > 100'000'000) {
                 std::cerr << "velkor-makedb: --pieces takes a count from 0 to 100000000\n";
+                return 2;
+            }
+        } else if (arg == "--holes" && i + 1 < argc) {
+            char* end = nullptr;
+            holes = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || holes < 0 || holes > 1000) {
+                std::cerr << "velkor-makedb: --holes takes a count from 0 to 1000\n";
                 return 2;
             }
         } else if (!arg.empty() && arg[0] != '-' && database.empty()) {
@@ -146,7 +158,8 @@ int main(int argc, char** argv) {
         }
         if (pieces > 0) {
             session.startTransaction();
-            session.execute(kGeneratePieces, {std::to_string(pieces), "100000001"});
+            session.execute(kGeneratePieces,
+                            {std::to_string(pieces), "100000001", std::to_string(holes)});
             session.commit();
             refreshIndexStatistics(session);
         }
