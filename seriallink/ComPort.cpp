@@ -627,19 +627,20 @@ void TCustomComPort::removeDestroyListener(int id) {
 
 // --- the per-event steps ---------------------------------------------------------------------
 
+void TCustomComPort::SignalStep(TComSignal line,
+                                std::function<void(TCustomComPort&, bool)> TComLink::*slot,
+                                const SignalEvent& event) {
+    const bool on = ModemSignals().contains(line);
+    notifyLinks(slot, on);
+    if (event) {
+        event(*this, on);
+    }
+}
+
 void TCustomComPort::AfterOpenSignalSteps() {
-    const TComSignals lines = ModemSignals();
-    notifyLinks(&TComLink::LinkCTS, lines.contains(csCTS));
-    if (OnCTSChange)
-        OnCTSChange(*this, lines.contains(csCTS));
-    const TComSignals dsr = ModemSignals();
-    notifyLinks(&TComLink::LinkDSR, dsr.contains(csDSR));
-    if (OnDSRChange)
-        OnDSRChange(*this, dsr.contains(csDSR));
-    const TComSignals rlsd = ModemSignals();
-    notifyLinks(&TComLink::LinkRLSD, rlsd.contains(csRLSD));
-    if (OnRLSDChange)
-        OnRLSDChange(*this, rlsd.contains(csRLSD));
+    SignalStep(csCTS, &TComLink::LinkCTS, OnCTSChange);
+    SignalStep(csDSR, &TComLink::LinkDSR, OnDSRChange);
+    SignalStep(csRLSD, &TComLink::LinkRLSD, OnRLSDChange);
 }
 
 void TCustomComPort::RunEventHandlers(TComEvents events) {
@@ -670,26 +671,17 @@ void TCustomComPort::RunEventHandlers(TComEvents events) {
         fire(OnRing);
     }
     if (events.contains(evCTS)) {
-        const bool on = ModemSignals().contains(csCTS);
-        notifyLinks(&TComLink::LinkCTS, on);
-        if (OnCTSChange)
-            OnCTSChange(*this, on);
+        SignalStep(csCTS, &TComLink::LinkCTS, OnCTSChange);
     }
     if (events.contains(evDSR)) {
-        const bool on = ModemSignals().contains(csDSR);
-        notifyLinks(&TComLink::LinkDSR, on);
-        if (OnDSRChange)
-            OnDSRChange(*this, on);
+        SignalStep(csDSR, &TComLink::LinkDSR, OnDSRChange);
     }
     if (events.contains(evRxFlag)) {
         notifyLinks(&TComLink::LinkRxFlag);
         fire(OnRxFlag);
     }
     if (events.contains(evRLSD)) {
-        const bool on = ModemSignals().contains(csRLSD);
-        notifyLinks(&TComLink::LinkRLSD, on);
-        if (OnRLSDChange)
-            OnRLSDChange(*this, on);
+        SignalStep(csRLSD, &TComLink::LinkRLSD, OnRLSDChange);
     }
     if (events.contains(evRx80Full)) {
         fire(OnRx80Full);

@@ -363,6 +363,9 @@ class TCustomComPort {
     void RunEventHandlers(TComEvents events);
     void ReceiveStep();
     void AfterOpenSignalSteps();
+    // Reads the modem lines and tells the links and the event the state of one of them.
+    void SignalStep(TComSignal line, std::function<void(TCustomComPort&, bool)> TComLink::*slot,
+                    const SignalEvent& event);
 
     std::unique_ptr<SerialDriver> driver_;
     TBaudRate baudRate_ = br9600;
