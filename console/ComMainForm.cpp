@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,6 +27,7 @@
 #include "Numbers.h"
 #include "PositionDispatch.h"
 #include "PumpingDelay.h"
+#include "SettingsPush.h"
 #include "Text.h"
 
 namespace velkor {
@@ -34,6 +36,12 @@ namespace {
 QString ru(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
+
+// Colours of the profile-mode caption: the workstation's desktop background (a dark teal) in
+// white mode; lime and navy, blinking, in laminated mode.
+const QColor kDesktopColour(0x00, 0x80, 0x80);
+const QColor kLime(0, 255, 0);
+const QColor kNavy(0, 0, 128);
 
 template <typename Widget>
 Widget* named(Widget* widget, const char* name) {
@@ -71,8 +79,22 @@ TForm1::TForm1(ConsoleOptions options, QWidget* parent)
     Timer2->setInterval(500);
     Timer3 = named(new QTimer(this), "Timer3");
     Timer3->setInterval(3000);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+    connect(Timer3, &QTimer::timeout, this, &TForm1::Timer3Timer);
     Timer1->start();
     Timer2->start();
+
+    connect(SpeedButton2, &QPushButton::clicked, this, &TForm1::SpeedButton2Click);
+    connect(Speed_step, &QPushButton::clicked, this, &TForm1::Speed_stepClick);
+    connect(SpeedButton4, &QPushButton::clicked, this, &TForm1::SpeedButton4Click);
+    connect(SpeedButton8, &QPushButton::clicked, this, &TForm1::SpeedButton8Click);
+    connect(Button_Lamin, &QPushButton::clicked, this, &TForm1::Button_LaminClick);
+    connect(Speed_Imp_full_set, &QPushButton::clicked, this, &TForm1::Speed_Imp_full_setClick);
+    connect(But_R_DELTA, &QPushButton::clicked, this, &TForm1::But_R_DELTAClick);
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(Edit8, &QLineEdit::returnPressed, this, &TForm1::Button1Click);
+    connect(SettingsItem, &QAction::triggered, this, &TForm1::N4Click);
 
     FormCreate();
     Edit_BarCode->setFocus();
@@ -90,8 +112,7 @@ void TForm1::buildControls() {
     Button_Lamin->setFocusPolicy(Qt::NoFocus);
     Button_Lamin->setFont(sized(font(), 20, true));
     Button_Lamin->setMinimumSize(200, 56);
-    // The desktop-background colour of the original workstation: a dark teal.
-    Button_Lamin->setStyleSheet(QStringLiteral("color: #008080;"));
+    setLaminCaptionColour(kDesktopColour);
 
     Label7 = named(new QLabel(ru("Циклов:")), "Label7");
     Label7->setFont(sized(font(), 14, false));
@@ -371,6 +392,116 @@ void TForm1::Edit_BarCodeKeyPress() {
 void TForm1::SpeedButton1Click() {
     dispatchPositions([this](int field) { return toCp1251(positionField(field)->text()); },
                       state_.variables, ComPort);
+}
+
+void TForm1::setLaminCaptionColour(const QColor& colour) {
+    laminCaptionColour_ = colour;
+    Button_Lamin->setStyleSheet(QStringLiteral("color: %1;").arg(colour.name()));
+}
+
+// "Показать": ask for the state; the next report is logged.
+void TForm1::SpeedButton2Click() {
+    ComPort.SendText("GET_ALL");
+    state_.showRequest = 1;
+}
+
+void TForm1::Speed_stepClick() {
+    ComPort.SendText("GET_STEP");
+    pumpingDelay(150);
+}
+
+void TForm1::SpeedButton4Click() {
+    state_.eventLog.clear();
+}
+
+void TForm1::SpeedButton8Click() {
+    ComPort.SendText("GET_CNT");
+    pumpingDelay(150);
+}
+
+// White and laminated profiles differ by the cylinder stroke: the controller gets the feed,
+// head distance and end-sensor lengths shifted by it. The caption decides the direction, so a
+// click during a running toggle switches back inside it.
+void TForm1::Button_LaminClick() {
+    const MachineVariables& v = state_.variables;
+    const bool toLaminated = Button_Lamin->text() == ru("Белый");
+    Button_Lamin->setText(toLaminated ? ru("Ламинация") : ru("Белый"));
+    setLaminCaptionColour(toLaminated ? kLime : kDesktopColour);
+    state_.laminationMode = toLaminated ? 1 : 0;
+    const long double shift = toLaminated ? v.Step_pnevmo : 0;
+    const int wait = toLaminated ? 500 : 100;
+    confirmedSender_.runSequence([&] {
+        confirmedSender_.send(toLaminated ? "Lamin1" : "Lamin0", wait);
+        confirmedSender_.send(command("SH_S", impulseText(v.SH_S - 2 * shift, v.Qty_Imp_mm)), wait);
+        confirmedSender_.send(
+            command("head_DELTA", impulseText(v.head_DELTA - shift, v.Qty_Imp_mm)), wait);
+        confirmedSender_.send(command("STP_OUT", impulseText(v.STP_OUT + shift, v.Qty_Imp_mm)),
+                              wait);
+        state_.eventLog.append(toLaminated ? "IMPORT lam!!!" : "IMPORT White!!!");
+    });
+}
+
+void TForm1::Timer2Timer() {
+    if (state_.laminationMode == 1) {
+        setLaminCaptionColour(laminCaptionColour_ == kLime ? kNavy : kLime);
+    }
+}
+
+// During start-up only: the first state report of a controller starts one settings push.
+void TForm1::Timer1Timer() {
+    if (state_.autoPushState == 1) {
+        state_.autoPushState = 10;
+        Speed_Imp_full_setClick();
+    }
+}
+
+void TForm1::Timer3Timer() {
+    pumpingDelay(500);
+    Timer3->stop();
+    Speed_Imp_full_setClick();
+    Timer3->stop();
+}
+
+void TForm1::Speed_Imp_full_setClick() {
+    Timer3->stop();
+    runSettingsPush(confirmedSender_, state_);
+}
+
+// The handle delta goes to the controller and into the INI file.
+void TForm1::But_R_DELTAClick() {
+    const std::string text = trimmed(toCp1251(E_R_DELTA->text()));
+    ComPort.SendText(command("R_DELTA", impulseTextOf(text, state_.variables.Qty_Imp_mm)));
+    state_.iniFile().write("Main", "R_DELTA", text);
+}
+
+void TForm1::Button1Click() {
+    const std::string text = trimmed(toCp1251(Edit8->text()));
+    ComPort.SendText(command("R_POS", impulseTextOf(text, state_.variables.Qty_Imp_mm)));
+    Edit8->clear();
+    Edit8->setFocus();
+}
+
+// The settings gate: the settings window opens for the password in `pwd`, compared exactly.
+void TForm1::N4Click() {
+    QInputDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("PasswordBox"));
+    dialog.setWindowTitle(ru("Ввод пароля"));
+    dialog.setLabelText(ru("Пароль"));
+    dialog.setTextEchoMode(QLineEdit::Normal);
+    if (auto* edit = dialog.findChild<QLineEdit*>()) {
+        edit->setMaxLength(255);
+    }
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    if (toCp1251(dialog.textValue()) == state_.variables.pwd) {
+        if (settingsWindow_ != nullptr) {
+            settingsWindow_->show();
+            settingsWindow_->raise();
+        }
+        return;
+    }
+    QMessageBox::warning(this, QStringLiteral("Warning"), ru("Не вырный пароль!"));
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QMainWindow>
 #include <memory>
 #include <optional>
@@ -46,6 +47,8 @@ class TForm1 : public QMainWindow {
     JobDatabase& database() { return IBDatabase1; }
     TCustomComPort& port() { return ComPort; }
     ConfirmedSender& confirmedSender() { return confirmedSender_; }
+    // The window the settings gate opens.
+    void setSettingsWindow(QWidget* window) { settingsWindow_ = window; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -69,11 +72,27 @@ class TForm1 : public QMainWindow {
     void SpeedButton1Click();
     QLineEdit* positionField(int index) const;
 
+    void SpeedButton2Click();
+    void Speed_stepClick();
+    void SpeedButton4Click();
+    void SpeedButton8Click();
+    void Button_LaminClick();
+    void Timer1Timer();
+    void Timer2Timer();
+    void Timer3Timer();
+    void Speed_Imp_full_setClick();
+    void But_R_DELTAClick();
+    void Button1Click();
+    void N4Click();
+    void setLaminCaptionColour(const QColor& colour);
+
     ConsoleOptions options_;
     ConsoleState state_;
     ReplyHandler replyHandler_{state_,
                                [this](const std::string& counter) { showCounter(counter); }};
     bool shutDown_ = false;
+    QWidget* settingsWindow_ = nullptr;
+    QColor laminCaptionColour_;
 
     JobDatabase IBDatabase1;        // the connection, with its one transaction and query
     TComPort ComPort;               // the line to the machine's controller

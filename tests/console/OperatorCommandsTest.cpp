@@ -1,0 +1,169 @@
+// The main window's operator commands against the controller simulator.
+#include <gtest/gtest.h>
+
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include "ComMainForm.h"
+#include "MessageBoxWatcher.h"
+#include "PumpingDelay.h"
+#include "SimulatorProcess.h"
+#include "Workspace.h"
+
+namespace velkor {
+namespace {
+
+const std::vector<std::pair<std::string, std::string>> kVariables = {
+    {"Qty_Imp_mm", "10"}, {"SH_S", "500"},        {"Step_pnevmo", "10"}, {"head_DELTA", "200"},
+    {"STP_OUT", "30"},    {"setSpeed", "800"},    {"setAccel", "400"},   {"S_SH_S", "250"},
+    {"stToR", "60"},      {"L1headPaz", "120.5"}, {"setS_OUT", "900"},   {"setA_OUT", "500"},
+    {"R_DELTA", "12.5"},  {"uporDelay", "100"},   {"SbrosDelay", "200"}, {"n_uporDelay", "50"},
+    {"pwd", "secret"}};
+
+class OperatorCommandsTest : public ::testing::Test {
+  protected:
+    explicit OperatorCommandsTest(QStringList simulatorOptions = {})
+        : simulator(workspace.file("controller.log"), simulatorOptions) {
+        auto variables = kVariables;
+        variables.emplace_back("Port", simulator.path());
+        workspace.createDatabase(variables);
+        workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+    }
+
+    template <typename Widget = QPushButton>
+    Widget* control(const char* name) {
+        return window->findChild<Widget*>(QString::fromLatin1(name));
+    }
+    void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
+    std::vector<std::string> sentAfterStartUp() {
+        pumpingDelay(100);
+        auto commands = simulator.commands();
+        commands.erase(commands.begin());  // CLR_CNT
+        return commands;
+    }
+    const std::vector<std::string>& log() { return window->state().eventLog.lines(); }
+
+    test::Workspace workspace;
+    test::CurrentDirectory current{workspace.path()};
+    test::Simulator simulator;
+    test::MessageBoxWatcher boxes;
+    std::unique_ptr<TForm1> window;
+};
+
+class WithAnsweringController : public OperatorCommandsTest {
+  protected:
+    WithAnsweringController() {
+        window = std::make_unique<TForm1>();
+        pumpingDelay(100);  // start-up's "CLR_CNT" stands alone on the line
+    }
+};
+
+TEST_F(WithAnsweringController, TheModeToggleSendsItsFourCommandsEachWay) {
+    click("Button_Lamin");
+    EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Ламинация"));
+    EXPECT_EQ(window->state().laminationMode, 1);
+    EXPECT_EQ(log().back(), "IMPORT lam!!!");
+    // Laminated: the caption blinks lime and navy.
+    std::set<QString> styles;
+    for (int i = 0; i < 25; ++i) {
+        styles.insert(control("Button_Lamin")->styleSheet());
+        pumpingDelay(50);
+    }
+    EXPECT_EQ(styles, (std::set<QString>{QStringLiteral("color: #00ff00;"),
+                                         QStringLiteral("color: #000080;")}));
+
+    click("Button_Lamin");
+    EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Белый"));
+    EXPECT_EQ(window->state().laminationMode, 0);
+    EXPECT_EQ(log().back(), "IMPORT White!!!");
+    EXPECT_EQ(sentAfterStartUp(),
+              (std::vector<std::string>{"Lamin1", "SH_S4800", "head_DELTA1900", "STP_OUT400",
+                                        "Lamin0", "SH_S5000", "head_DELTA2000", "STP_OUT300"}));
+    EXPECT_EQ(std::count_if(log().begin(), log().end(),
+                            [](const std::string& l) { return l.rfind("->", 0) == 0; }),
+              8);
+}
+
+TEST_F(WithAnsweringController, TheSettingsPushSendsFourteenSettingsAndLeavesOneLine) {
+    click("Speed_Imp_full_set");
+    EXPECT_EQ(log(), std::vector<std::string>{"IMPORT GOOD!!!"});
+    EXPECT_EQ(sentAfterStartUp(),
+              (std::vector<std::string>{"SH_S5000", "setSpeed800", "setAccel400", "S_SH_S2500",
+                                        "stToR600", "L1headPaz1205", "STP_OUT300", "setS_OUT900",
+                                        "setA_OUT500", "head_DELTA2000", "R_DELTA125",
+                                        "uporDelay100", "SbrosDelay200", "n_uporDelay50"}));
+}
+
+TEST_F(WithAnsweringController, RequestsClearAndTheHandleGroup) {
+    // An operator's clicks are further apart than the controller's 20 ms command gap.
+    click("SpeedButton2");  // "Показать": the next report is logged
+    pumpingDelay(100);
+    click("Speed_step");
+    click("SpeedButton8");
+    pumpingDelay(100);
+    EXPECT_NE(std::find(log().begin(), log().end(), "GET_ALL;CNT=0;setOut=0;"), log().end());
+    EXPECT_EQ(window->state().showRequest, 0);
+    click("SpeedButton4");
+    EXPECT_TRUE(log().empty());
+
+    control<QLineEdit>("E_R_DELTA")->setText(QStringLiteral(" 12,5 "));
+    click("But_R_DELTA");
+    pumpingDelay(100);
+    control<QLineEdit>("Edit8")->setText(QStringLiteral("30"));
+    QTest::keyClick(control<QLineEdit>("Edit8"), Qt::Key_Return);
+    EXPECT_TRUE(control<QLineEdit>("Edit8")->text().isEmpty());
+    EXPECT_EQ(sentAfterStartUp(), (std::vector<std::string>{"GET_ALL", "GET_STEP", "GET_CNT",
+                                                            "R_DELTA125", "R_POS300"}));
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=0\r\nR_DELTA=12,5\r\n");
+}
+
+TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
+    QWidget settings;
+    window->setSettingsWindow(&settings);
+    auto answer = [&](const QString& password) {
+        QTimer::singleShot(50, [password] {
+            auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), QString::fromUtf8("Ввод пароля"));
+            EXPECT_EQ(box->findChild<QLineEdit*>()->maxLength(), 255);
+            box->setTextValue(password);
+            box->accept();
+        });
+        window->findChild<QAction*>(QStringLiteral("N4"))->trigger();
+    };
+    answer(QStringLiteral("secret "));
+    EXPECT_FALSE(settings.isVisible());
+    answer(QStringLiteral("Secret"));
+    EXPECT_FALSE(settings.isVisible());
+    ASSERT_EQ(boxes.seen().size(), 2u);
+    EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("Warning"));
+    EXPECT_EQ(boxes.seen()[0].text, QString::fromUtf8("Не вырный пароль!"));
+    answer(QStringLiteral("secret"));
+    EXPECT_TRUE(settings.isVisible());
+}
+
+class WithSilentController : public OperatorCommandsTest {
+  protected:
+    WithSilentController()
+        : OperatorCommandsTest({QStringLiteral("--withhold"), QStringLiteral("L1headPaz")}) {
+        window = std::make_unique<TForm1>();
+        pumpingDelay(100);
+    }
+};
+
+TEST_F(WithSilentController, APushStuckOnItsSixthCommandRepeatsItUntilEscEndsIt) {
+    QTimer::singleShot(
+        1400, [this] { QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape); });
+    click("Speed_Imp_full_set");
+    const auto repeats = std::count(log().begin(), log().end(), "->L1headPaz1205");
+    EXPECT_GE(repeats, 3);
+    EXPECT_EQ(log().back(), "CANCEL L1headPaz1205");
+    EXPECT_EQ(std::count(log().begin(), log().end(), "IMPORT GOOD!!!"), 0);
+    EXPECT_EQ(std::count(log().begin(), log().end(), "->STP_OUT300"), 0);
+}
+
+}  // namespace
+}  // namespace velkor
