@@ -57,13 +57,20 @@ void ReplyHandler::handle(const std::string& packet) noexcept {
             return;
         }
         handleStateReport(packet);
-    } catch (const std::exception& error) {
+    } catch (...) {
         // Nothing should get here; if it does, the operator sees it and the line stays alive.
+        // Only a failure to log it (no memory left) goes unreported.
+        std::string what = "unknown failure while handling a packet";
         try {
-            state_.eventLog.append(std::string("ERROR ") + error.what());
+            throw;
+        } catch (const std::exception& error) {
+            what = error.what();
         } catch (...) {
         }
-    } catch (...) {
+        try {
+            state_.eventLog.append("ERROR " + what);
+        } catch (...) {
+        }
     }
 }
 
