@@ -22,6 +22,7 @@
 #include <iostream>
 
 #include "ControllerProtocol.h"
+#include "Controls.h"
 #include "ErrorBox.h"
 #include "JpegImage.h"
 #include "Numbers.h"
@@ -33,28 +34,11 @@
 namespace velkor {
 namespace {
 
-QString ru(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
 // Colours of the profile-mode caption: the workstation's desktop background (a dark teal) in
 // white mode; lime and navy, blinking, in laminated mode.
 const QColor kDesktopColour(0x00, 0x80, 0x80);
 const QColor kLime(0, 255, 0);
 const QColor kNavy(0, 0, 128);
-
-template <typename Widget>
-Widget* named(Widget* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-// Speed buttons: clicking one never takes the keyboard focus from the barcode field.
-QPushButton* speedButton(const char* name, const QString& caption) {
-    auto* button = named(new QPushButton(caption), name);
-    button->setFocusPolicy(Qt::NoFocus);
-    return button;
-}
 
 QFont sized(QFont font, int pointSize, bool bold) {
     font.setPointSize(pointSize);

@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
 
     StopSignalHandler stopSignalHandler(stopSignals);
     velkor::TForm1 mainWindow(options);
-    velkor::TSet_Form settingsWindow(mainWindow.state());
+    velkor::TSet_Form settingsWindow(mainWindow.state(), mainWindow.port(), mainWindow.database());
     mainWindow.setSettingsWindow(&settingsWindow);
     if (stopSignalHandler.watch(mainWindow)) {
         mainWindow.close();  // stopped during start-up: shut down at once

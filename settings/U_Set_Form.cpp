@@ -1,12 +1,156 @@
 #include "U_Set_Form.h"
 
-namespace velkor {
+#include <QFrame>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QShowEvent>
+#include <QStyle>
 
-TSet_Form::TSet_Form(ConsoleState& state, QWidget* parent)
-    : QWidget(parent, Qt::Window), state_(state) {
+#include "ApplySetting.h"
+#include "Controls.h"
+#include "SettingsTable.h"
+#include "Text.h"
+
+namespace velkor {
+namespace {
+
+// Sizes in pixels, as the window was designed at 96 dots per inch.
+constexpr int kClientWidth = 794;
+constexpr int kClientHeight = 497;
+constexpr int kAreaHeight = 441;
+constexpr int kEditWidth = 57;
+constexpr int kEditHeight = 21;
+constexpr int kButtonWidth = 170;
+constexpr int kButtonHeight = 22;
+constexpr int kRowPitch = 23;
+constexpr int kFirstRowTop = 17;
+constexpr int kRowLeft = 8;
+constexpr int kCloseStripHeight = 41;
+
+// The captions were written for a Windows font narrower than the sans of a Linux desktop: one
+// that is wider than its button gets a smaller font rather than being clipped.
+void fitCaption(QPushButton* button) {
+    QFont font = button->font();
+    while (font.pixelSize() > 8 &&
+           QFontMetrics(font).horizontalAdvance(button->text()) > button->width() - 8) {
+        font.setPixelSize(font.pixelSize() - 1);
+    }
+    button->setFont(font);
+}
+
+}  // namespace
+
+TSet_Form::TSet_Form(ConsoleState& state, TCustomComPort& comPort, JobDatabase& database,
+                     QWidget* parent)
+    : QWidget(parent, Qt::Window), state_(state), ComPort(comPort), database_(database) {
     setObjectName(QStringLiteral("Set_Form"));
-    setWindowTitle(QString::fromUtf8("Настрока"));
-    resize(810, 535);
+    setWindowTitle(ru("Настрока"));
+    // Closing the main window ends the program even while this one is open.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    QFont smallFont = font();
+    smallFont.setPixelSize(11);
+    setFont(smallFont);
+    buildControls();
+    resize(kClientWidth, kClientHeight);
+    move(389, 198);
+}
+
+void TSet_Form::buildControls() {
+    Panel1 = named(new QFrame(this), "Panel1");
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel1->setGeometry(0, 0, 265, kAreaHeight);
+    GroupBox = named(new QGroupBox(ru("Настройка для белого профиля"), this), "GroupBox");
+    GroupBox->setGeometry(272, 8, 257, kAreaHeight);
+    GroupBox1 =
+        named(new QGroupBox(ru("Настройка для ламинированного профиля"), this), "GroupBox1");
+    GroupBox1->setGeometry(536, 8, 257, kAreaHeight);
+
+    int rowsInArea[3] = {};
+    const auto& rows = settingRows();
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        const SettingRow& row = rows[index];
+        QWidget* area = row.area == SettingsArea::General        ? static_cast<QWidget*>(Panel1)
+                        : row.area == SettingsArea::WhiteProfile ? GroupBox
+                                                                 : GroupBox1;
+        // The general panel starts level with the groups' first rows.
+        const int top = (row.area == SettingsArea::General ? kFirstRowTop + 8 : kFirstRowTop) +
+                        kRowPitch * rowsInArea[static_cast<int>(row.area)]++;
+        auto* edit = named(new QLineEdit(area), std::string(row.edit).c_str());
+        edit->setGeometry(kRowLeft, top, kEditWidth, kEditHeight);
+        auto* button = speedButton(std::string(row.button).c_str(), ru(row.caption));
+        button->setParent(area);
+        button->setGeometry(kRowLeft + kEditWidth + 2, top, kButtonWidth, kButtonHeight);
+        fitCaption(button);
+        if (!row.hint.empty()) {
+            button->setToolTip(ru(row.hint));
+        }
+        connect(button, &QPushButton::clicked, this, [this, index] { applyRow(index); });
+        edits_.push_back(edit);
+    }
+
+    const int saveTop = kFirstRowTop + kRowPitch * rowsInArea[1] + 4;
+    auto saveButton = [saveTop, this](QGroupBox* group, const char* name) {
+        auto* save = speedButton(name, ru("СОХРАНИТЬ"));
+        save->setParent(group);
+        save->setGeometry(kRowLeft, saveTop, 238, kButtonHeight);
+        connect(save, &QPushButton::clicked, this, &TSet_Form::SpeedButton1Click);
+        return save;
+    };
+    SpeedButton1 = saveButton(GroupBox, "SpeedButton1");
+    SpeedButton19 = saveButton(GroupBox1, "SpeedButton19");
+
+    Panel2 = named(new QFrame(this), "Panel2");
+    Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    BitBtn1 = named(new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton),
+                                    QStringLiteral("&Close"), Panel2),
+                    "BitBtn1");
+    BitBtn1->setGeometry(424, 8, 75, 25);
+    connect(BitBtn1, &QPushButton::clicked, this, &QWidget::close);
+
+    normalPalette_ = edits_.front()->palette();
+    appliedPalette_ = normalPalette_;
+    appliedPalette_.setColor(QPalette::Base, QColor(0, 255, 0));
+}
+
+// Only the close strip follows the window's width and bottom edge.
+void TSet_Form::resizeEvent(QResizeEvent* event) {
+    Panel2->setGeometry(0, event->size().height() - kCloseStripHeight, event->size().width(),
+                        kCloseStripHeight);
+}
+
+void TSet_Form::showEvent(QShowEvent* event) {
+    // A window restored from the task bar gets a spontaneous show; only a hidden window that is
+    // shown again is refilled.
+    if (!event->spontaneous()) {
+        FormShow();
+    }
+}
+
+void TSet_Form::FormShow() {
+    const auto& rows = settingRows();
+    for (QLineEdit* edit : edits_) {
+        edit->setPalette(normalPalette_);
+    }
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        edits_[index]->setText(fromCp1251(settingText(state_.variables, rows[index])));
+    }
+    // Once the window is on the screen, so that a port that cannot be opened is reported over
+    // the window with its values already filled in.
+    QMetaObject::invokeMethod(
+        this, [this] { ComPort.OpenPort(); }, Qt::QueuedConnection);
+}
+
+void TSet_Form::applyRow(std::size_t index) {
+    applySetting(settingRows()[index], toCp1251(edits_[index]->text()), state_.variables, ComPort,
+                 database_);
+    edits_[index]->setPalette(appliedPalette_);
+}
+
+void TSet_Form::SpeedButton1Click() {
+    saveControllerSettings(ComPort);
+    close();
 }
 
 }  // namespace velkor

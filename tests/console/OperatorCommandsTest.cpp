@@ -138,7 +138,9 @@ TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
     EXPECT_FALSE(settings.isVisible());
     answer(QStringLiteral("Secret"));
     EXPECT_FALSE(settings.isVisible());
-    ASSERT_EQ(boxes.seen().size(), 2u);
+    answer(QString());
+    EXPECT_FALSE(settings.isVisible());
+    ASSERT_EQ(boxes.seen().size(), 3u);
     EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("Warning"));
     EXPECT_EQ(boxes.seen()[0].text, QString::fromUtf8("Не вырный пароль!"));
     answer(QStringLiteral("secret"));

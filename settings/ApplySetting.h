@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "ComPort.h"
+#include "JobDatabase.h"
+#include "MachineVariables.h"
+#include "SettingsTable.h"
+
+namespace velkor {
+
+// The text an edit shows for its parameter (8-bit): a real in general form with a decimal
+// comma (16,3; 300), an integer in decimal, a text as stored.
+std::string settingText(const MachineVariables& variables, const SettingRow& row);
+
+// Applies a value typed into a parameter's edit: strips it, converts it, makes it the machine
+// variable, sends it to the controller (when the parameter is sent at all) and writes it to its
+// VARIABLES row. A failure throws at its step and what the earlier steps did stays done: a text
+// that is not a number changes nothing; a failed send leaves the variable changed and the
+// database alone; a failed write leaves the variable changed and the command sent.
+void applySetting(const SettingRow& row, std::string_view editText, MachineVariables& variables,
+                  TCustomComPort& port, JobDatabase& database);
+
+// Tells the controller to keep its parameters over a power cut.
+void saveControllerSettings(TCustomComPort& port);
+
+}  // namespace velkor

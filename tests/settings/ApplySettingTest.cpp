@@ -1,0 +1,225 @@
+// Apply actions of the settings window against the real job database and the controller
+// simulator, without the window.
+#include "ApplySetting.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "ErrorText.h"
+#include "Numbers.h"
+#include "PumpingDelay.h"
+#include "SimulatorProcess.h"
+#include "Text.h"
+#include "Workspace.h"
+
+namespace velkor {
+namespace {
+
+const SettingRow& row(std::string_view handler) {
+    const SettingRow* found = findSettingRow(handler);
+    if (found == nullptr) {
+        throw std::invalid_argument("no handler " + std::string(handler));
+    }
+    return *found;
+}
+
+// Every row of the table names a machine variable of its kind, and no name is used twice.
+TEST(SettingsTable, RowsNameTheirVariablesAndNoControlTwice) {
+    const auto& rows = settingRows();
+    ASSERT_EQ(rows.size(), 38u);
+    std::set<std::string_view> names;
+    int sent = 0;
+    for (const SettingRow& row : rows) {
+        const VariableDefinition* variable = findMachineVariable(row.key);
+        ASSERT_NE(variable, nullptr) << row.key;
+        const bool real = std::holds_alternative<long double MachineVariables::*>(variable->member);
+        const bool text = std::holds_alternative<std::string MachineVariables::*>(variable->member);
+        if (row.shape == ApplyShape::ScaledLength) {
+            EXPECT_TRUE(real) << row.key;
+        }
+        if (row.shape == ApplyShape::PlainInteger) {
+            EXPECT_FALSE(real || text) << row.key;
+        }
+        EXPECT_EQ(row.shape == ApplyShape::FreeText, text) << row.key;
+        EXPECT_EQ(row.shape == ApplyShape::StoredOnly, row.commandWord.empty()) << row.key;
+        // A laminated twin sends under its white parameter's word.
+        if (row.area == SettingsArea::LaminatedProfile && !row.commandWord.empty()) {
+            EXPECT_EQ(std::string(row.commandWord) + "_L", row.key);
+        }
+        sent += row.commandWord.empty() ? 0 : 1;
+        for (auto name : {row.key, row.edit, row.button, row.handler}) {
+            EXPECT_TRUE(names.insert(name).second) << name;
+        }
+    }
+    EXPECT_EQ(sent, 32);
+}
+
+class ApplySettingTest : public ::testing::Test {
+  protected:
+    ApplySettingTest() {
+        workspace.createDatabase({{"Qty_Imp_mm", "16.3"},
+                                  {"SH_S", "500"},
+                                  {"SH_S_L", "500"},
+                                  {"setSpeed", "700"},
+                                  {"SETSPEED_L", "700"},  // the key's case does not matter
+                                  {"VOZVRAT", "1"}});
+        variables.Qty_Imp_mm = readReal("16,3");
+        database.connect(workspace.file("KV.GDB"));
+        port.SetPort(simulator.path());
+        port.OpenPort();
+    }
+
+    // Applies a value and returns what reached the controller. The controller tells commands
+    // apart by a quiet gap, so each apply waits for it.
+    std::vector<std::string> apply(std::string_view handler, std::string_view typed) {
+        const std::size_t before = simulator.commands().size();
+        applySetting(row(handler), cp1251(typed), variables, port, database);
+        pumpingDelay(60);
+        auto commands = simulator.commands();
+        return {commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()};
+    }
+
+    // What the next start-up reads: the committed rows of VARIABLES.
+    std::map<std::string, std::string> storedRows() {
+        JobDatabase fresh;
+        fresh.connect(workspace.file("KV.GDB"));
+        std::map<std::string, std::string> rows;
+        for (const auto& [key, value] : fresh.readVariables()) {
+            rows[trimmed(key)] = value;
+        }
+        return rows;
+    }
+
+    using Commands = std::vector<std::string>;
+
+    test::Workspace workspace;
+    test::Simulator simulator{workspace.file("controller.log")};
+    MachineVariables variables;
+    JobDatabase database;
+    TComPort port;
+};
+
+TEST_F(ApplySettingTest, LengthsGoOutAsImpulsesTruncatedInExtendedPrecision) {
+    EXPECT_EQ(apply("L_ProtyajkiClick", "300"), Commands{"SH_S4890"});
+    EXPECT_EQ(storedRows()["SH_S"], "300");
+    EXPECT_EQ(variables.SH_S, 300.0L);
+    // 16,3 is a hair below 16.3 in extended precision: 100 mm make 1629.99... impulses.
+    EXPECT_EQ(apply("L_ProtyajkiClick", "100"), Commands{"SH_S1629"});
+    EXPECT_EQ(apply("L_ProtyajkiClick", "10"), Commands{"SH_S163"});
+    EXPECT_EQ(apply("L_ProtyajkiClick", "250"), Commands{"SH_S4074"});
+    EXPECT_EQ(apply("L_ProtyajkiClick", " -10\t"), Commands{"SH_S-163"});
+    EXPECT_EQ(apply("L_ProtyajkiClick", "0,05"), Commands{"SH_S0"});
+    EXPECT_EQ(storedRows()["SH_S"], "0.05");
+    // The laminated twin sends the same word and writes its own row.
+    EXPECT_EQ(apply("SpeedButton2Click", "12,5"), Commands{"SH_S203"});
+    EXPECT_EQ(storedRows()["SH_S"], "0.05");
+    EXPECT_EQ(storedRows()["SH_S_L"], "12.5");
+}
+
+TEST_F(ApplySettingTest, IntegersGoOutAsTypedAndAreStoredAsNumbers) {
+    EXPECT_EQ(apply("Button_setSpeedClick", "0050"), Commands{"setSpeed0050"});
+    EXPECT_EQ(variables.setSpeed, 50);
+    EXPECT_EQ(storedRows()["setSpeed"], "50");
+    EXPECT_EQ(apply("SpeedButton5Click", "800"), Commands{"setSpeed800"});
+    EXPECT_EQ(variables.setSpeed_L, 800);
+    EXPECT_EQ(storedRows()["SETSPEED_L"], "800");
+    EXPECT_EQ(apply("Button_setSpeedClick", "$1F"), Commands{"setSpeed$1F"});
+    EXPECT_EQ(storedRows()["setSpeed"], "31");
+}
+
+TEST_F(ApplySettingTest, StoredOnlyValuesStayOffTheLineAndChangeLaterImpulses) {
+    EXPECT_EQ(apply("Speed_Qty_Imp_mmClick", "10"), Commands{});
+    EXPECT_EQ(storedRows()["Qty_Imp_mm"], "10");
+    EXPECT_EQ(apply("L_ProtyajkiClick", "300"), Commands{"SH_S3000"});
+    EXPECT_EQ(apply("Speed_L_uporClick", "12,5"), Commands{});
+    EXPECT_EQ(variables.L_upor, 12.5L);
+}
+
+TEST_F(ApplySettingTest, ScrewReturnTextIsSentAsTypedAndStoredWithFullStops) {
+    EXPECT_EQ(apply("Speed_VOZVRATClick", " 2,5 "), Commands{"VOZVRAT2,5"});
+    EXPECT_EQ(variables.VOZVRAT, "2,5");
+    EXPECT_EQ(storedRows()["VOZVRAT"], "2.5");
+    // A quote cannot break the statement: the row receives exactly the text.
+    EXPECT_EQ(apply("Speed_VOZVRATClick", "x';--"), Commands{"VOZVRATx';--"});
+    EXPECT_EQ(storedRows()["VOZVRAT"], "x';--");
+    EXPECT_EQ(apply("Speed_VOZVRATClick", ""), Commands{"VOZVRAT"});
+    EXPECT_EQ(storedRows()["VOZVRAT"], "");
+}
+
+TEST_F(ApplySettingTest, TextThatIsNoNumberChangesNothing) {
+    const auto rowsBefore = storedRows();
+    for (auto [handler, typed, message] :
+         {std::tuple{"Button_setSpeedClick", "abc", "'abc' is not a valid integer value"},
+          {"Button_setSpeedClick", " 2147483648 ", "'2147483648' is not a valid integer value"},
+          {"Button_setSpeedClick", "", "'' is not a valid integer value"},
+          {"L_ProtyajkiClick", "16.3", "'16.3' is not a valid floating point value"},
+          {"Speed_Qty_Imp_mmClick", "1,2,3", "'1,2,3' is not a valid floating point value"}}) {
+        EXPECT_EQ(test::errorOf([&] { apply(handler, typed); }), message);
+    }
+    EXPECT_EQ(simulator.commands(), Commands{});
+    EXPECT_EQ(variables.setSpeed, 0);
+    EXPECT_EQ(variables.SH_S, 0.0L);
+    EXPECT_EQ(storedRows(), rowsBefore);
+}
+
+TEST_F(ApplySettingTest, AFailedSendKeepsTheNewValueInMemoryOnly) {
+    port.ClosePort();
+    EXPECT_EQ(test::errorOf([&] { apply("Button_setSpeedClick", "900"); }), "Port Not Open");
+    EXPECT_EQ(variables.setSpeed, 900);
+    EXPECT_EQ(storedRows()["setSpeed"], "700");
+}
+
+TEST_F(ApplySettingTest, AFailedWriteComesAfterTheSend) {
+    JobDatabase closed;
+    EXPECT_EQ(test::errorOf([&] {
+                  applySetting(row("Button_setSpeedClick"), "900", variables, port, closed);
+              }),
+              "Cannot perform operation -- DB is not open");
+    pumpingDelay(60);
+    EXPECT_EQ(simulator.commands(), Commands{"setSpeed900"});
+    EXPECT_EQ(variables.setSpeed, 900);
+    EXPECT_EQ(storedRows()["setSpeed"], "700");
+}
+
+TEST_F(ApplySettingTest, AParameterWithoutARowLivesInMemoryWithoutComplaint) {
+    EXPECT_EQ(apply("Speed_SAM_DELClick", "150"), Commands{"SAM_DEL150"});
+    EXPECT_EQ(variables.SAM_DEL, 150);
+    EXPECT_EQ(storedRows().count("SAM_DEL"), 0u);
+}
+
+// Whatever is applied to any of the 38 rows is what the next start-up loads.
+TEST(ApplySettingRoundTrip, EveryRowComesBackAtTheNextStartUp) {
+    test::Workspace workspace;
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const SettingRow& row : settingRows()) {
+        rows.emplace_back(row.key, "0");
+    }
+    workspace.createDatabase(rows);
+    test::Simulator simulator{workspace.file("controller.log")};
+    TComPort port;
+    port.SetPort(simulator.path());
+    port.OpenPort();
+    JobDatabase database;
+    database.connect(workspace.file("KV.GDB"));
+
+    MachineVariables applied;
+    for (const SettingRow& row : settingRows()) {
+        const bool text = row.shape == ApplyShape::FreeText;
+        const bool real = std::holds_alternative<long double MachineVariables::*>(
+            findMachineVariable(row.key)->member);
+        applySetting(row, text ? "a,b" : real ? "-12,5" : "-42", applied, port, database);
+    }
+    JobDatabase fresh;
+    fresh.connect(workspace.file("KV.GDB"));
+    MachineVariables loaded;
+    loadMachineVariables(loaded, fresh.readVariables());
+    for (const SettingRow& row : settingRows()) {
+        EXPECT_EQ(settingText(loaded, row),
+                  row.shape == ApplyShape::FreeText ? "a.b" : settingText(applied, row))
+            << row.key;
+    }
+}
+
+}  // namespace
+}  // namespace velkor
