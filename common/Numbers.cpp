@@ -1,6 +1,7 @@
 #include "Numbers.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -141,6 +142,14 @@ long double readReal(std::string_view text) {
         notAReal(text);
     }
     return value;
+}
+
+std::string realText(long double value) {
+    char text[64];
+    const auto written =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15);
+    std::string result(text, written.ptr);
+    return result == "-0" ? "0" : result;
 }
 
 }  // namespace velkor

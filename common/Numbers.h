@@ -18,4 +18,8 @@ std::int32_t readInteger(std::string_view text);
 // "'<text>' is not a valid floating point value".
 long double readReal(std::string_view text);
 
+// A real in general decimal form with at most 15 significant digits, no trailing zeros and a
+// full stop as the decimal separator whatever the process locale (123.4; 300; 1e+20).
+std::string realText(long double value);
+
 }  // namespace velkor

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -24,6 +25,7 @@
 #include "ControllerProtocol.h"
 #include "Controls.h"
 #include "ErrorBox.h"
+#include "JobImport.h"
 #include "JpegImage.h"
 #include "Numbers.h"
 #include "PositionDispatch.h"
@@ -39,6 +41,14 @@ namespace {
 const QColor kDesktopColour(0x00, 0x80, 0x80);
 const QColor kLime(0, 255, 0);
 const QColor kNavy(0, 0, 128);
+
+// The wait cursor for as long as it lives.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
 
 QFont sized(QFont font, int pointSize, bool bold) {
     font.setPointSize(pointSize);
@@ -222,6 +232,7 @@ void TForm1::buildMenu() {
     QMenu* file = menuBar()->addMenu(ru("Файл"));
     file->setObjectName(QStringLiteral("N1"));
     N2 = named(file->addAction(ru("Загрузить")), "N2");
+    connect(N2, &QAction::triggered, this, &TForm1::N2Click);
     ExportLogItem = named(file->addAction(QStringLiteral("Export log")), "N3");
     connect(ExportLogItem, &QAction::triggered, this, &TForm1::SpeedButton3Click);
     SettingsItem = named(menuBar()->addAction(ru("Настройки")), "N4");
@@ -463,6 +474,22 @@ void TForm1::Button1Click() {
     ComPort.SendText(command("R_POS", impulseTextOf(text, state_.variables.Qty_Imp_mm)));
     Edit8->clear();
     Edit8->setFocus();
+}
+
+// Loads a job file from the Job folder of the current directory.
+void TForm1::N2Click() {
+    QFileDialog OpenDialog1(
+        this, QString(), QString::fromStdString(std::filesystem::current_path().string() + "/Job"),
+        QStringLiteral("*.kv (*.kv)"));
+    OpenDialog1.setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1.setOption(QFileDialog::DontUseNativeDialog);
+    OpenDialog1.setFileMode(QFileDialog::ExistingFile);
+    if (OpenDialog1.exec() != QDialog::Accepted || OpenDialog1.selectedFiles().isEmpty()) {
+        return;
+    }
+    const std::string path = OpenDialog1.selectedFiles().front().toStdString();
+    const WaitCursor busy;  // the import runs without pumping: the window is busy until it ends
+    importJobFile(IBDatabase1, path, state_.variables.L_BarCode, std::time(nullptr));
 }
 
 // The settings gate: the settings window opens for the password in `pwd`, compared exactly.

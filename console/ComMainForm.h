@@ -83,6 +83,7 @@ class TForm1 : public QMainWindow {
     void Speed_Imp_full_setClick();
     void But_R_DELTAClick();
     void Button1Click();
+    void N2Click();
     void N4Click();
     void setLaminCaptionColour(const QColor& colour);
 

@@ -1,5 +1,6 @@
 #include "ControllerProtocol.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -20,15 +21,9 @@ std::string impulseTextOf(std::string_view lengthText, long double impulsesPerMi
 }
 
 std::string generalText(long double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.15Lg", value);
-    std::string result = text;
-    for (char& c : result) {
-        if (c == '.') {
-            c = ',';
-        }
-    }
-    return result == "-0" ? "0" : result;
+    std::string text = realText(value);
+    std::replace(text.begin(), text.end(), '.', ',');
+    return text;
 }
 
 bool isStateReport(std::string_view packet) {

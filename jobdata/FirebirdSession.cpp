@@ -11,6 +11,7 @@
 #include <memory>
 #include <utility>
 
+#include "Numbers.h"
 #include "VelkorError.h"
 
 namespace velkor {
@@ -63,7 +64,15 @@ class Held {
     Held(Held&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
     Held(const Held&) = delete;
     Held& operator=(const Held&) = delete;
-    Held& operator=(Held&&) = delete;
+    Held& operator=(Held&& other) noexcept {
+        if (this != &other) {
+            if (p_ != nullptr) {
+                p_->release();
+            }
+            p_ = std::exchange(other.p_, nullptr);
+        }
+        return *this;
+    }
     Interface* operator->() const { return p_; }
     Interface* get() const { return p_; }
 
@@ -89,55 +98,82 @@ std::vector<unsigned char> connectionParameters(bool forCreate) {
 }
 
 // Input message: every parameter travels as nullable VARCHAR and the engine converts it to
-// the type the statement expects, so quotes or any other byte in a value are plain data.
-struct InputMessage {
-    Held<IMessageMetadata> metadata;
-    std::vector<unsigned char> buffer;
+// the type the statement expects, so quotes or any other byte in a value are plain data. A
+// prepared statement keeps its message between executions and lays it out again only when a
+// value outgrows its field.
+class InputMessage {
+  public:
+    // Fills the message with the values; a statement without parameters needs none.
+    void fill(IStatement* statement, const std::vector<Parameter>& parameters) {
+        Status status;
+        if (!laidOut_ || capacities_.size() != parameters.size() || !fitsIn(parameters)) {
+            layOut(statement, parameters);
+        }
+        if (parameters.empty()) {
+            return;
+        }
+        unsigned char* base = buffer_.data();
+        for (unsigned i = 0; i < parameters.size(); ++i) {
+            const auto& value = parameters[i];
+            *reinterpret_cast<short*>(base + metadata_->getNullOffset(&status, i)) = value ? 0 : -1;
+            if (value) {
+                unsigned char* field = base + metadata_->getOffset(&status, i);
+                const auto length = static_cast<std::uint16_t>(value->size());
+                std::memcpy(field, &length, sizeof length);
+                std::memcpy(field + sizeof length, value->data(), value->size());
+            }
+        }
+    }
+    IMessageMetadata* metadata() const { return metadata_.get(); }
+    unsigned char* data() { return buffer_.empty() ? nullptr : buffer_.data(); }
+
+  private:
+    static constexpr unsigned kShortestField = 32;
+    static constexpr std::size_t kLongestVarchar = 32765;
+
+    bool fitsIn(const std::vector<Parameter>& parameters) const {
+        for (std::size_t i = 0; i < parameters.size(); ++i) {
+            if (parameters[i] && parameters[i]->size() > capacities_[i]) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void layOut(IStatement* statement, const std::vector<Parameter>& parameters) {
+        Status status;
+        Held<IMessageMetadata> described(statement->getInputMetadata(&status));
+        const unsigned count = described->getCount(&status);
+        if (count != parameters.size()) {
+            throw VelkorError("Statement expects " + std::to_string(count) + " parameters, got " +
+                              std::to_string(parameters.size()));
+        }
+        capacities_.assign(count, kShortestField);
+        laidOut_ = true;
+        if (count == 0) {
+            return;
+        }
+        Held<IMetadataBuilder> builder(described->getBuilder(&status));
+        for (unsigned i = 0; i < count; ++i) {
+            const auto& value = parameters[i];
+            if (value && value->size() > kLongestVarchar) {
+                throw VelkorError("Value of " + std::to_string(value->size()) +
+                                  " bytes is longer than any text column");
+            }
+            capacities_[i] =
+                std::max(capacities_[i], value ? static_cast<unsigned>(value->size()) : 0u);
+            builder->setType(&status, i, SQL_VARYING + 1);
+            builder->setLength(&status, i, capacities_[i]);
+        }
+        metadata_ = Held<IMessageMetadata>(builder->getMetadata(&status));
+        buffer_.assign(metadata_->getMessageLength(&status), 0);
+    }
+
+    bool laidOut_ = false;
+    Held<IMessageMetadata> metadata_;
+    std::vector<unsigned> capacities_;  // per parameter, the longest value its field takes
+    std::vector<unsigned char> buffer_;
 };
-
-constexpr std::size_t kLongestVarchar = 32765;
-
-std::optional<InputMessage> buildInput(IStatement* statement,
-                                       const std::vector<Parameter>& parameters) {
-    Status status;
-    Held<IMessageMetadata> described(statement->getInputMetadata(&status));
-    const unsigned count = described->getCount(&status);
-    if (count != parameters.size()) {
-        throw VelkorError("Statement expects " + std::to_string(count) + " parameters, got " +
-                          std::to_string(parameters.size()));
-    }
-    if (count == 0) {
-        return std::nullopt;
-    }
-    Held<IMetadataBuilder> builder(described->getBuilder(&status));
-    for (unsigned i = 0; i < count; ++i) {
-        const auto& value = parameters[i];
-        if (value && value->size() > kLongestVarchar) {
-            throw VelkorError("Value of " + std::to_string(value->size()) +
-                              " bytes is longer than any text column");
-        }
-        builder->setType(&status, i, SQL_VARYING + 1);
-        builder->setLength(&status, i,
-                           std::max<unsigned>(1, value ? static_cast<unsigned>(value->size()) : 1));
-    }
-    std::optional<InputMessage> message(
-        InputMessage{Held<IMessageMetadata>(builder->getMetadata(&status)), {}});
-    message->buffer.assign(message->metadata->getMessageLength(&status), 0);
-    for (unsigned i = 0; i < count; ++i) {
-        unsigned char* base = message->buffer.data();
-        auto* nullFlag =
-            reinterpret_cast<short*>(base + message->metadata->getNullOffset(&status, i));
-        const auto& value = parameters[i];
-        *nullFlag = value ? 0 : -1;
-        if (value) {
-            unsigned char* field = base + message->metadata->getOffset(&status, i);
-            const auto length = static_cast<std::uint16_t>(value->size());
-            std::memcpy(field, &length, sizeof length);
-            std::memcpy(field + sizeof length, value->data(), value->size());
-        }
-    }
-    return message;
-}
 
 // Output message: whole numbers as scaled 64-bit integers, reals as doubles, everything else as
 // text, so that a column can be read as whatever its caller needs.
@@ -215,9 +251,7 @@ std::string Field::asText() const {
         return std::to_string(*whole);
     }
     if (const auto* real = std::get_if<double>(&value_)) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.15g", *real);
-        return text;
+        return realText(*real);
     }
     return {};
 }
@@ -366,22 +400,23 @@ bool FirebirdSession::inTransaction() const {
 void FirebirdSession::execute(std::string_view sql, const std::vector<Parameter>& parameters) {
     translated([&] {
         Held<IStatement> statement(impl_->prepare(sql));
-        auto input = buildInput(statement.get(), parameters);
+        InputMessage input;
+        input.fill(statement.get(), parameters);
         Status status;
-        statement->execute(&status, impl_->transaction, input ? input->metadata.get() : nullptr,
-                           input ? input->buffer.data() : nullptr, nullptr, nullptr);
+        statement->execute(&status, impl_->transaction, input.metadata(), input.data(), nullptr,
+                           nullptr);
     });
 }
 
 namespace {
 
 std::vector<Row> fetch(IStatement* statement, ITransaction* transaction, IMessageMetadata* output,
-                       const std::vector<Parameter>& parameters, std::size_t maxRows) {
-    auto input = buildInput(statement, parameters);
+                       InputMessage& input, const std::vector<Parameter>& parameters,
+                       std::size_t maxRows) {
+    input.fill(statement, parameters);
     Status status;
     Held<IResultSet> cursor(
-        statement->openCursor(&status, transaction, input ? input->metadata.get() : nullptr,
-                              input ? input->buffer.data() : nullptr, output, 0));
+        statement->openCursor(&status, transaction, input.metadata(), input.data(), output, 0));
     std::vector<unsigned char> buffer(output->getMessageLength(&status));
     std::vector<Row> rows;
     while (rows.size() < maxRows &&
@@ -399,7 +434,8 @@ std::vector<Row> FirebirdSession::query(std::string_view sql,
     return translated([&] {
         Held<IStatement> statement(impl_->prepare(sql));
         const Held<IMessageMetadata> output = buildOutput(statement.get());
-        return fetch(statement.get(), impl_->transaction, output.get(), parameters, maxRows);
+        InputMessage input;
+        return fetch(statement.get(), impl_->transaction, output.get(), input, parameters, maxRows);
     });
 }
 
@@ -407,6 +443,8 @@ struct FirebirdSession::PreparedQuery::State {
     FirebirdSession::Impl& session;
     Held<IStatement> statement;
     Held<IMessageMetadata> output;
+    InputMessage input;
+    std::vector<unsigned char> outputBuffer;
 };
 
 FirebirdSession::PreparedQuery::PreparedQuery(std::unique_ptr<State> state)
@@ -418,7 +456,27 @@ std::vector<Row> FirebirdSession::PreparedQuery::run(const std::vector<Parameter
                                                      std::size_t maxRows) {
     return translated([&] {
         return fetch(state_->statement.get(), state_->session.activeTransaction(),
-                     state_->output.get(), parameters, maxRows);
+                     state_->output.get(), state_->input, parameters, maxRows);
+    });
+}
+
+std::optional<Row> FirebirdSession::PreparedQuery::execute(
+    const std::vector<Parameter>& parameters) {
+    return translated([&]() -> std::optional<Row> {
+        IStatement* statement = state_->statement.get();
+        IMessageMetadata* output = state_->output.get();
+        state_->input.fill(statement, parameters);
+        Status status;
+        const bool returnsRow = output->getCount(&status) > 0;
+        std::vector<unsigned char>& buffer = state_->outputBuffer;
+        buffer.resize(returnsRow ? output->getMessageLength(&status) : 0);
+        statement->execute(&status, state_->session.activeTransaction(), state_->input.metadata(),
+                           state_->input.data(), returnsRow ? output : nullptr,
+                           returnsRow ? buffer.data() : nullptr);
+        if (!returnsRow) {
+            return std::nullopt;
+        }
+        return decodeRow(output, buffer.data());
     });
 }
 
@@ -427,7 +485,7 @@ FirebirdSession::PreparedQuery FirebirdSession::prepare(std::string_view sql) {
         Held<IStatement> statement(impl_->prepare(sql));
         Held<IMessageMetadata> output = buildOutput(statement.get());
         return PreparedQuery(std::unique_ptr<PreparedQuery::State>(
-            new PreparedQuery::State{*impl_, std::move(statement), std::move(output)}));
+            new PreparedQuery::State{*impl_, std::move(statement), std::move(output), {}, {}}));
     });
 }
 

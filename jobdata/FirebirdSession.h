@@ -46,7 +46,7 @@ struct ConnectionParameters {
 // goes to a server. Every failure throws VelkorError with the engine's message.
 class FirebirdSession {
   public:
-    // A select prepared once and run many times in the session's active transaction.
+    // A statement prepared once and run many times in the session's active transaction.
     class PreparedQuery {
       public:
         ~PreparedQuery();
@@ -54,8 +54,11 @@ class FirebirdSession {
         PreparedQuery(const PreparedQuery&) = delete;
         PreparedQuery& operator=(const PreparedQuery&) = delete;
         PreparedQuery& operator=(PreparedQuery&&) = delete;
+        // Runs a select and returns up to maxRows rows, from the first.
         std::vector<Row> run(const std::vector<Parameter>& parameters,
                              std::size_t maxRows = SIZE_MAX);
+        // Runs any other statement; returns the row of its RETURNING clause, if it has one.
+        std::optional<Row> execute(const std::vector<Parameter>& parameters);
 
       private:
         friend class FirebirdSession;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -51,26 +52,55 @@ class JobDatabase {
     std::vector<double> readPiecePositions(std::string_view barcode);
     // Sets VAR_STR of the rows whose upper-cased key equals `upperKey`; no row, no change.
     void updateVariable(std::string_view upperKey, std::string_view value);
-    // A batch: its GRORDERS row, then the single "VIRT" bar that all its pieces belong to.
-    void insertBatch(std::string_view name);
-    void insertBatchBar();
-    // A piece of the bar inserted last.
-    void insertPiece(const PieceRow& piece);
-    // The key of the hole type with this code, or nothing when there is none.
-    std::optional<std::string> findHoleType(std::string_view code);
-    // A hole of the piece inserted last.
-    void insertHole(std::string_view holeTypeKey, std::string_view position);
 
   private:
+    friend class JobRowWriter;
+
+    FirebirdSession::PreparedQuery& prepared(std::string_view sql);
     std::vector<Row> read(std::string_view sql, const std::vector<Parameter>& parameters,
                           std::size_t maxRows = SIZE_MAX);
     void write(std::string_view sql, const std::vector<Parameter>& parameters);
 
     std::string databaseString_;
     FirebirdSession session_;
-    // Selects are prepared once per connection: a scan then costs one execution, not a
+    // Statements are prepared once per connection: a scan then costs one execution, not a
     // prepare and an execution.
-    std::map<std::string, FirebirdSession::PreparedQuery, std::less<>> preparedReads_;
+    std::map<std::string, FirebirdSession::PreparedQuery, std::less<>> prepared_;
+};
+
+// The rows of one job file, written in one transaction of the connection: they become durable
+// and visible together at commit(), and a writer destroyed before that rolls all of them back.
+// A child names its parent by the key that the parent's insert returned, so a row that another
+// workstation inserts meanwhile can never take the parent's place.
+class JobRowWriter {
+  public:
+    // Fails with "Cannot perform operation -- DB is not open" when there is no connection.
+    explicit JobRowWriter(JobDatabase& database);
+    ~JobRowWriter();
+    JobRowWriter(const JobRowWriter&) = delete;
+    JobRowWriter& operator=(const JobRowWriter&) = delete;
+
+    // A batch: its GRORDERS row and the single "VIRT" bar that all its pieces belong to.
+    // Returns the bar's key.
+    std::int64_t insertBatch(std::string_view name);
+    // A piece of a bar; returns the piece's key.
+    std::int64_t insertPiece(std::int64_t barKey, const PieceRow& piece);
+    // The key of the hole type with this code, or nothing when there is none.
+    std::optional<std::string> findHoleType(std::string_view code);
+    void insertHole(std::int64_t pieceKey, std::string_view holeTypeKey, std::string_view position);
+    // The keys drawn last for a bar and for a piece, by whichever insert: the parents of the
+    // records that a file has before its first batch or piece.
+    std::int64_t latestBarKey();
+    std::int64_t latestPieceKey();
+
+    void commit();
+
+  private:
+    std::int64_t insertReturningKey(std::string_view sql, const std::vector<Parameter>& values);
+    std::int64_t selectKey(std::string_view sql);
+
+    JobDatabase& database_;
+    bool committed_ = false;
 };
 
 }  // namespace velkor

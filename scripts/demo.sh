@@ -36,8 +36,9 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 echo "demo: no display; running the console under Xvfb"
-# One working cycle as an operator would do it: the scanner types a piece's barcode and Enter,
-# the console looks up its positions and sends them, the simulator counts the piece.
+# Working cycles as an operator would do them: the scanner types a piece's barcode and Enter,
+# the console looks up its positions and sends them, the simulator counts the piece; then a job
+# file is loaded and one of its pieces scanned.
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   "$1" & console=$!
   sleep 3
@@ -45,6 +46,19 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   # No window manager: the keyboard goes where the pointer is.
   xdotool mousemove --window "$window" 400 170 click 1
   xdotool type --delay 20 100000007
+  xdotool key Return
+  sleep 3
+  # The operator loads the job file from Job/ (File, Load) and scans one of its pieces.
+  xdotool mousemove 28 9 click 1
+  sleep 0.5
+  xdotool key Down Return
+  sleep 1.5
+  xdotool mousemove 440 432  # over the dialog, whose file name box has the focus
+  xdotool type --delay 20 sample.kv
+  xdotool key Return
+  sleep 2
+  xdotool mousemove --window "$window" 400 170 click 1
+  xdotool type --delay 20 200000002
   xdotool key Return
   sleep 3
   import -window root screenshot.png

@@ -56,7 +56,7 @@ void applySetting(const SettingRow& row, std::string_view editText, MachineVaria
                        if (row.shape == ApplyShape::ScaledLength) {
                            argument = impulseText(millimetres, variables.Qty_Imp_mm);
                        }
-                       databaseText = withFullStops(generalText(millimetres));
+                       databaseText = realText(millimetres);
                    },
                    [&](std::int32_t MachineVariables::*member) {
                        variables.*member = readInteger(typed);

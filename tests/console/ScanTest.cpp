@@ -2,10 +2,13 @@
 // database, and the controller simulator at the other end of a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest/QTest>
+#include <filesystem>
 
 #include "ComMainForm.h"
 #include "MessageBoxWatcher.h"
@@ -19,22 +22,26 @@ namespace {
 class ScanTest : public ::testing::Test {
   protected:
     ScanTest() {
-        workspace.createDatabase(
-            {{"Port", simulator.path()}, {"L_upor", "50"}, {"Qty_Imp_mm", "10"}});
+        workspace.createDatabase({{"Port", simulator.path()},
+                                  {"L_upor", "50"},
+                                  {"Qty_Imp_mm", "10"},
+                                  {"L_BarCode", "9"}});
         workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
         JobDatabase db;
         db.connect(workspace.file("KV.GDB"));
-        db.insertBatch("TEST");
-        db.insertBatchBar();
-        addPiece(db, "200000001", {"400", "100", "250.5", "100"});
-        addPiece(db, "200000002", {"10", "20", "30", "40", "50", "60", "70", "80", "90"});
+        JobRowWriter rows(db);
+        const auto bar = rows.insertBatch("TEST");
+        addPiece(rows, bar, "200000001", {"400", "100", "250.5", "100"});
+        addPiece(rows, bar, "200000002", {"10", "20", "30", "40", "50", "60", "70", "80", "90"});
+        rows.commit();
     }
 
-    static void addPiece(JobDatabase& db, const std::string& barcode,
+    static void addPiece(JobRowWriter& rows, std::int64_t bar, const std::string& barcode,
                          const std::vector<std::string>& holes) {
-        db.insertPiece({"1000.0", "45.0", "45.0", "1", "1", "1", barcode, std::nullopt});
+        const auto piece =
+            rows.insertPiece(bar, {"1000.0", "45.0", "45.0", "1", "1", "1", barcode, std::nullopt});
         for (const auto& position : holes) {
-            db.insertHole("1", position);
+            rows.insertHole(piece, "1", position);
         }
     }
 
@@ -86,6 +93,44 @@ TEST_F(ScanTest, APiecesPositionsGoToTheControllerWithTheirPauses) {
               QStringLiteral("200000001"));
     EXPECT_TRUE(window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"))->text().isEmpty());
     EXPECT_TRUE(boxes.seen().empty());
+}
+
+TEST_F(ScanTest, AJobFileLoadedFromTheMenuCanBeScanned) {
+    std::filesystem::create_directory(workspace.file("Job"));
+    workspace.writeFile(
+        "Job/menu.kv",
+        "PMENU\r\nC001300000001010004500450  1  1\r\nWSCREW/1000\r\nWHANDLE/3000\r\n");
+    TForm1 window;
+    pumpingDelay(100);  // start-up's CLR_CNT stands alone on the line
+    auto pick = [&](bool accept) {
+        QTimer::singleShot(100, [&, accept] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(dialog->objectName(), QStringLiteral("OpenDialog1"));
+            EXPECT_EQ(dialog->directory().absolutePath().toStdString(),
+                      std::filesystem::canonical(workspace.file("Job")).string());
+            EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("*.kv (*.kv)")});
+            if (accept) {
+                // As the operator types it: the name box has the focus.
+                dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                    ->setText(QStringLiteral("menu.kv"));
+                QMetaObject::invokeMethod(dialog, "accept");
+            } else {
+                dialog->reject();
+            }
+        });
+        window.findChild<QAction*>(QStringLiteral("N2"))->trigger();
+    };
+    pick(false);
+    EXPECT_TRUE(workspace.exists("Job/menu.kv"));
+    pick(true);
+    EXPECT_FALSE(workspace.exists("Job/menu.kv"));
+    EXPECT_TRUE(boxes.seen().empty());
+
+    scan(window, "300000001");
+    settle(3);
+    EXPECT_EQ(simulator.commands(),
+              (std::vector<std::string>{"CLR_CNT", "R_POS500", "R2_POS2500"}));
 }
 
 TEST_F(ScanTest, NinePositionsFillEightFieldsAndOnlySevenHaveACommand) {

@@ -54,11 +54,18 @@ TEST_F(JobDatabaseTest, ValuesWithQuotesAreStoredExactlyAndCannotChangeTheStatem
         db.connect(path());
         db.updateVariable("VOZVRAT", hostile);
         db.updateVariable("VOZVRAT_L", "no such row");  // changes nothing, reports nothing
-        db.insertBatch("O'Brien");
-        db.insertBatchBar();
-        db.insertPiece({"123.4", "45.0", "90.0", "7", "3", "12", "123456789", cp1251("ЛЕВ'АЯ")});
-        EXPECT_EQ(db.findHoleType("SCREW' or '1'='1"), std::nullopt);
-        EXPECT_EQ(db.findHoleType("HANDLE"), "3");
+        JobRowWriter rows(db);
+        const auto bar = rows.insertBatch("O'Brien");
+        rows.insertPiece(bar,
+                         {"123.4", "45.0", "90.0", "7", "3", "12", "123456789", cp1251("ЛЕВ'АЯ")});
+        EXPECT_EQ(rows.findHoleType("SCREW' or '1'='1"), std::nullopt);
+        EXPECT_EQ(rows.findHoleType("HANDLE"), "3");
+        // A value longer than any before it gets a wider field, which the engine checks
+        // against the column; shorter values fit again.
+        EXPECT_NE(errorOf([&] { rows.findHoleType(std::string(200, 'H')); }).find("truncation"),
+                  std::string::npos);
+        EXPECT_EQ(rows.findHoleType("SCREW"), "1");
+        rows.commit();
     }
     const auto variables = inspect(path(), "select kods, var_str from variables order by kods");
     ASSERT_EQ(variables.size(), 3u);
@@ -69,19 +76,39 @@ TEST_F(JobDatabaseTest, ValuesWithQuotesAreStoredExactlyAndCannotChangeTheStatem
     EXPECT_EQ(inspect(path(), "select rcomment from optdetail")[0][0].asText(), cp1251("ЛЕВ'АЯ"));
 }
 
-TEST_F(JobDatabaseTest, AParentsChildrenReachItThroughTheGenerators) {
+TEST_F(JobDatabaseTest, ChildrenLinkToTheKeysTheirParentsInsertsReturned) {
     JobDatabase db;
     db.connect(path());
-    for (int batch = 0; batch < 2; ++batch) {
-        db.insertBatch("batch");
-        db.insertBatchBar();
-        db.insertPiece({"1200.0", "45.0", "45.0", "1", "0", "0", std::to_string(555000 + batch),
-                        std::nullopt});
-        db.insertHole("1", "400");
-        db.insertHole("1", "100");
-        db.insertHole("3", "250.5");
-        db.insertHole("1", "100");  // a second hole at the same place is one position
+    {
+        JobRowWriter rows(db);
+        for (int batch = 0; batch < 2; ++batch) {
+            const auto bar = rows.insertBatch("batch");
+            EXPECT_EQ(rows.latestBarKey(), bar);
+            // Another workstation on the same server adds a batch of its own meanwhile.
+            FirebirdSession other;
+            other.attach(path());
+            other.startTransaction();
+            other.execute("insert into grorders (name) values ('other')");
+            other.execute(
+                "insert into optimized (grordersid, qty) values (gen_id(gen_grorders_id, 0), 1)");
+            other.commit();
+            EXPECT_NE(rows.latestBarKey(), bar);
+            const auto piece =
+                rows.insertPiece(bar, {"1200.0", "45.0", "45.0", "1", "0", "0",
+                                       std::to_string(555000 + batch), std::nullopt});
+            EXPECT_EQ(rows.latestPieceKey(), piece);
+            rows.insertHole(piece, "1", "400");
+            rows.insertHole(piece, "1", "100");
+            rows.insertHole(piece, "3", "250.5");
+            rows.insertHole(piece, "1", "100");  // a second hole at the same place is one position
+        }
+        rows.commit();
     }
+    {
+        JobRowWriter rows(db);
+        rows.insertBatch("not committed");
+    }
+    EXPECT_EQ(inspect(path(), "select count(*) from grorders")[0][0].asInteger(), 4);
     EXPECT_EQ(db.readPiecePositions("555001"), (std::vector<double>{100, 250.5, 400}));
     EXPECT_EQ(db.readPiecePositions("555000"), (std::vector<double>{100, 250.5, 400}));
     EXPECT_TRUE(db.readPiecePositions("999").empty());
@@ -91,11 +118,11 @@ TEST_F(JobDatabaseTest, AParentsChildrenReachItThroughTheGenerators) {
                 "select o.grordersid, o.qty, g.kod, o.longprof, o.ostat, o.colorin, o.coloruot "
                 "from optimized o join goods g on g.goodsid = o.goodsid order by 1");
     ASSERT_EQ(bars.size(), 2u);
-    EXPECT_EQ(bars[1][0].asInteger(), 2);
+    EXPECT_EQ(bars[1][0].asInteger(), 3);  // the other workstation's batch was 2
     EXPECT_EQ(bars[1][2].asText(), "VIRT");
     const auto pieces = inspect(
         path(), "select optimizedid, itemlong, optdetailid_in, rcomment from optdetail order by 1");
-    EXPECT_EQ(pieces[1][0].asInteger(), 2);
+    EXPECT_EQ(pieces[1][0].asInteger(), 3);  // its own bar, not the other's bar 4
     EXPECT_DOUBLE_EQ(pieces[1][1].asReal(), 1200.0);
     EXPECT_TRUE(pieces[1][3].isNull());
     EXPECT_EQ(
@@ -114,7 +141,7 @@ TEST_F(JobDatabaseTest, AFailedStatementLeavesTheTransactionForTheNextWriteToCom
     JobDatabase db;
     db.connect(path());
     db.readVariables();
-    EXPECT_NE(errorOf([&] { db.insertHole("", "1"); }), "no error");
+    EXPECT_NE(errorOf([&] { db.updateVariable("SH_S", std::string(300, 'x')); }), "no error");
     EXPECT_TRUE(db.inTransaction());
     db.updateVariable("SH_S", "12.5");
     EXPECT_FALSE(db.inTransaction());
@@ -151,7 +178,7 @@ TEST(GeneratedDatabase, HasTheLookupTablesAndScannablePieces) {
     db.connect(workspace.file("KV.GDB"));
     EXPECT_EQ(db.readPiecePositions("100000003"), (std::vector<double>{100, 250.5, 400}));
     EXPECT_TRUE(db.readPiecePositions("100000004").empty());
-    EXPECT_EQ(db.findHoleType("SCREW"), "1");
+    EXPECT_EQ(JobRowWriter(db).findHoleType("SCREW"), "1");
     const auto virt =
         inspect(workspace.file("KV.GDB"), "select count(*) from goods where kod = 'VIRT'");
     EXPECT_EQ(virt[0][0].asInteger(), 1);

@@ -1,0 +1,210 @@
+#include "JobImport.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "Numbers.h"
+#include "Text.h"
+#include "VelkorError.h"
+
+namespace velkor {
+namespace {
+
+constexpr char kEndOfFile = '\x1a';  // Ctrl-Z
+
+// The characters at 1-based columns first to last that the line has, possibly none.
+std::string_view columns(std::string_view line, std::int64_t first, std::int64_t last) {
+    first = std::max<std::int64_t>(first, 1);
+    if (last < first || first > static_cast<std::int64_t>(line.size())) {
+        return {};
+    }
+    const auto length =
+        std::min<std::int64_t>(last, static_cast<std::int64_t>(line.size())) - first + 1;
+    return line.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(length));
+}
+
+std::string integerText(std::string_view text) {
+    return std::to_string(readInteger(text));
+}
+
+// A decimal in the file: the whole part, then the tenths character, which goes in unchanged.
+std::string decimalText(std::string_view whole, std::string_view tenths) {
+    return integerText(whole) + "." + std::string(tenths);
+}
+
+// File names are UTF-8 on this system; messages are Windows-1251.
+std::string fileNameOf(const std::string& path) {
+    return utf8ToCp1251(std::filesystem::path(path).filename().string());
+}
+
+// Renames without replacing a file that has the new name already.
+void renameKeepingExisting(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return;
+    }
+    int error = errno;
+    if (error == EINVAL || error == ENOSYS) {  // a file system that cannot promise it
+        error = std::filesystem::exists(to)               ? EEXIST
+                : ::rename(from.c_str(), to.c_str()) == 0 ? 0
+                                                          : errno;
+    }
+    if (error != 0) {
+        throw VelkorError(std::strerror(error));
+    }
+}
+
+// Remembers the hole types an import has looked up; HOLETYPE does not change during one.
+class HoleTypes {
+  public:
+    explicit HoleTypes(JobRowWriter& rows) : rows_(rows) {}
+    std::string keyOf(const std::string& code) {
+        auto found = keys_.find(code);
+        if (found == keys_.end()) {
+            const auto key = rows_.findHoleType(code);
+            if (!key) {
+                throw VelkorError(cp1251("Тип отверстия \"") + code +
+                                  cp1251("\" не найден в таблице HOLETYPE"));
+            }
+            found = keys_.emplace(code, *key).first;
+        }
+        return found->second;
+    }
+
+  private:
+    JobRowWriter& rows_;
+    std::map<std::string, std::string> keys_;
+};
+
+}  // namespace
+
+bool JobFileLines::next(std::string& line) {
+    if (ended_ || !std::getline(in_, line)) {
+        return false;
+    }
+    if (const auto end = line.find(kEndOfFile); end != std::string::npos) {
+        line.erase(end);
+        ended_ = true;
+    }
+    std::erase(line, '\r');
+    return true;
+}
+
+std::string readBatchRecord(std::string_view line) {
+    return trimmed(columns(line, 2, 21));
+}
+
+PieceRow readPieceRecord(std::string_view line, std::int32_t barcodeLength) {
+    const std::int64_t L = barcodeLength;
+    PieceRow piece;
+    piece.number = integerText(columns(line, 2, 4));
+    piece.barcode = std::string(columns(line, 5, 4 + L));
+    piece.length = decimalText(columns(line, 5 + L, 8 + L), columns(line, 9 + L, 9 + L));
+    piece.firstAngle = decimalText(columns(line, 10 + L, 12 + L), columns(line, 13 + L, 13 + L));
+    piece.secondAngle = decimalText(columns(line, 14 + L, 16 + L), columns(line, 17 + L, 17 + L));
+    piece.trolley = integerText(trimmed(columns(line, 18 + L, 20 + L)));
+    piece.cell = integerText(trimmed(columns(line, 21 + L, 23 + L)));
+    if (std::string comment = trimmed(columns(line, 24 + L, 55 + L)); !comment.empty()) {
+        piece.comment = std::move(comment);
+    }
+    return piece;
+}
+
+HoleRecord readHoleRecord(std::string_view line) {
+    const std::string text = trimmed(columns(line, 2, 33));
+    const auto slash = text.find('/');
+    HoleRecord hole;
+    hole.code = trimmed(std::string_view(text).substr(0, slash));
+    if (slash == std::string::npos) {
+        throw VelkorError(cp1251("У отверстия \"") + hole.code +
+                          cp1251("\" нет позиции (нет \"/\")"));
+    }
+    const std::string_view rest = std::string_view(text).substr(slash + 1);
+    const std::string tenths = trimmed(rest.substr(0, rest.find('/')));
+    hole.position = realText(readReal(tenths) / 10);
+    return hole;
+}
+
+std::string importStamp(const std::tm& localTime) {
+    return std::to_string(localTime.tm_mday) + std::to_string(localTime.tm_mon + 1) +
+           std::to_string(localTime.tm_year + 1900) + "_" + std::to_string(localTime.tm_hour) +
+           std::to_string(localTime.tm_min) + "_" + std::to_string(localTime.tm_sec);
+}
+
+std::string importedFileName(std::string_view fileName, std::string_view stamp) {
+    const auto dot = fileName.find('.');
+    const std::string_view kept =
+        dot == std::string_view::npos ? std::string_view() : fileName.substr(0, dot + 1);
+    return std::string(kept) + std::string(stamp);
+}
+
+void importJobFile(JobDatabase& database, const std::string& path, std::int32_t barcodeLength,
+                   std::time_t startTime) {
+    std::tm localTime{};
+    localtime_r(&startTime, &localTime);
+    const std::string stamp = importStamp(localTime);
+    const std::string fileName = fileNameOf(path);
+
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw VelkorError(cp1251("Не удалось открыть файл ") + utf8ToCp1251(path) + ": " +
+                          std::strerror(errno));
+    }
+    {
+        JobRowWriter rows(database);
+        HoleTypes holeTypes(rows);
+        // Records before the file's first batch or piece belong to the last one in the
+        // database, from an earlier import.
+        std::optional<std::int64_t> bar;
+        std::optional<std::int64_t> piece;
+        JobFileLines lines(file);
+        std::string line;
+        for (long lineNumber = 1; lines.next(line); ++lineNumber) {
+            try {
+                if (line.starts_with('P')) {
+                    bar = rows.insertBatch(readBatchRecord(line));
+                } else if (line.starts_with('C')) {
+                    const PieceRow record = readPieceRecord(line, barcodeLength);
+                    if (!bar) {
+                        bar = rows.latestBarKey();
+                    }
+                    piece = rows.insertPiece(*bar, record);
+                } else if (line.starts_with('W')) {
+                    const HoleRecord hole = readHoleRecord(line);
+                    const std::string holeType = holeTypes.keyOf(hole.code);
+                    if (!piece) {
+                        piece = rows.latestPieceKey();
+                    }
+                    rows.insertHole(*piece, holeType, hole.position);
+                }
+            } catch (const std::exception& error) {
+                throw VelkorError(cp1251("Файл ") + fileName +
+                                  cp1251(" не загружен, ошибка в строке ") +
+                                  std::to_string(lineNumber) + ": " + error.what());
+            }
+        }
+        if (file.bad()) {
+            throw VelkorError(cp1251("Файл ") + fileName + cp1251(" не загружен, ошибка чтения: ") +
+                              std::strerror(errno));
+        }
+        rows.commit();
+    }
+    file.close();
+
+    const std::filesystem::path oldPath(path);
+    const std::string newName = importedFileName(oldPath.filename().string(), stamp);
+    const std::string newPath = (oldPath.parent_path() / newName).string();
+    try {
+        renameKeepingExisting(path, newPath);
+    } catch (const VelkorError& error) {
+        throw VelkorError(cp1251("Файл ") + fileName + cp1251(" загружен, но не переименован в ") +
+                          utf8ToCp1251(newName) + ": " + error.what());
+    }
+}
+
+}  // namespace velkor

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <istream>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "JobDatabase.h"
+
+namespace velkor {
+
+// Job files: plain Windows-1251 text from the cutting line's optimiser, one record per line.
+// "P" starts a batch, "C" is a piece of the batch before it, "W" a hole of the piece before
+// it; every other line is skipped. Fields sit at fixed columns; those after a piece's barcode
+// move with the barcode length L_BarCode.
+
+// Reads a job file line by line: a line ends at LF or CR LF, any other CR is dropped, and a
+// Ctrl-Z ends the file.
+class JobFileLines {
+  public:
+    explicit JobFileLines(std::istream& in) : in_(in) {}
+    bool next(std::string& line);
+
+  private:
+    std::istream& in_;
+    bool ended_ = false;
+};
+
+// The fields of a piece record, converted: numbers without leading zeros, decimals as whole
+// part, ".", tenths character; throws the conversion error of the first bad number field.
+PieceRow readPieceRecord(std::string_view line, std::int32_t barcodeLength);
+
+// A hole record: the hole-type code and the position in millimetres (the file gives tenths).
+struct HoleRecord {
+    std::string code;
+    std::string position;
+};
+HoleRecord readHoleRecord(std::string_view line);
+
+// The batch name of a batch record.
+std::string readBatchRecord(std::string_view line);
+
+// The stamp an imported file gets in place of its extension: day, month, year, "_", hour,
+// minute, "_", second, without leading zeros (6122026_95_3 for 6 December 2026, 09:05:03).
+std::string importStamp(const std::tm& localTime);
+
+// The file name after the import: up to and including its first ".", then the stamp; a name
+// without "." becomes the stamp alone.
+std::string importedFileName(std::string_view fileName, std::string_view stamp);
+
+// Imports a job file into the job database in one transaction, then renames it with the stamp
+// of `startTime`. A failure on any line rolls back every row of the file and leaves its name,
+// so that the corrected file can be imported again; the error names the file and the line. A
+// rename that fails after the commit is reported as such: the rows are in, the name stays.
+void importJobFile(JobDatabase& database, const std::string& path, std::int32_t barcodeLength,
+                   std::time_t startTime);
+
+}  // namespace velkor

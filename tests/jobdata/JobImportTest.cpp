@@ -1,0 +1,273 @@
+#include "JobImport.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <filesystem>
+#include <sstream>
+
+#include "ErrorText.h"
+#include "Numbers.h"
+#include "Text.h"
+#include "Workspace.h"
+
+namespace velkor {
+namespace {
+
+using test::errorOf;
+
+// A piece record of the worked example: number 007, the barcode, length 0123 and 4 tenths,
+// angles 045 0 and 090 0, trolley "  3", cell " 12", the comment LEFT padded to 32.
+std::string pieceRecord(const std::string& number, const std::string& barcode,
+                        const std::string& comment = "LEFT") {
+    std::string line = "C" + number + barcode + "01234" + "0450" + "0900" + "  3" + " 12" + comment;
+    line.resize(line.size() + 32 - comment.size(), ' ');
+    return line;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::istringstream in(text);
+    JobFileLines lines(in);
+    std::vector<std::string> all;
+    for (std::string line; lines.next(line);) {
+        all.push_back(line);
+    }
+    return all;
+}
+
+TEST(JobFileRecords, LinesEndAtLfOrCrLfAndCtrlZEndsTheFile) {
+    EXPECT_EQ(linesOf("P1\r\nC2\nW\r3\r\n\r\nlast"),
+              (std::vector<std::string>{"P1", "C2", "W3", "", "last"}));
+    EXPECT_EQ(linesOf("P1\nC2\x1a"
+                      "C3\nW4\n"),
+              (std::vector<std::string>{"P1", "C2"}));
+    EXPECT_TRUE(linesOf("").empty());
+}
+
+TEST(JobFileRecords, PieceFieldsMoveWithTheBarcodeLength) {
+    const PieceRow piece = readPieceRecord(pieceRecord("007", "123456789"), 9);
+    EXPECT_EQ(piece.number, "7");
+    EXPECT_EQ(piece.barcode, "123456789");
+    EXPECT_EQ(piece.length, "123.4");
+    EXPECT_EQ(piece.firstAngle, "45.0");
+    EXPECT_EQ(piece.secondAngle, "90.0");
+    EXPECT_EQ(piece.trolley, "3");
+    EXPECT_EQ(piece.cell, "12");
+    EXPECT_EQ(piece.comment, "LEFT");
+
+    const PieceRow shorter = readPieceRecord(
+        "C000654321"
+        "00000"
+        "0000"
+        "0000"
+        "  0"
+        "  0",
+        6);
+    EXPECT_EQ(shorter.number, "0");
+    EXPECT_EQ(shorter.barcode, "654321");
+    EXPECT_EQ(shorter.length, "0.0");
+    EXPECT_EQ(shorter.comment, std::nullopt);  // a comment that is not there is null
+    EXPECT_EQ(readPieceRecord(pieceRecord("001", "123456789", ""), 9).comment, std::nullopt);
+
+    EXPECT_EQ(errorOf([] { readPieceRecord("C007123", 9); }), "'' is not a valid integer value");
+    EXPECT_EQ(errorOf([] { readPieceRecord(pieceRecord("0A7", "123456789"), 9); }),
+              "'0A7' is not a valid integer value");
+    // Trolley and cell lose their blanks; the length field must not have trailing ones.
+    EXPECT_EQ(errorOf([] { readPieceRecord("C001123456789 12 4", 9); }),
+              "' 12 ' is not a valid integer value");
+}
+
+TEST(JobFileRecords, HolePositionsAreTenthsWrittenWithAFullStop) {
+    EXPECT_EQ(readHoleRecord("WSCREW/1234").position, "123.4");
+    const HoleRecord hole = readHoleRecord("W  HANDLE / 1230 /extra       ");
+    EXPECT_EQ(hole.code, "HANDLE");
+    EXPECT_EQ(hole.position, "123");
+    EXPECT_EQ(readHoleRecord("WSCREW/5").position, "0.5");
+    EXPECT_EQ(errorOf([] { readHoleRecord("WSCREW/12a"); }),
+              "'12a' is not a valid floating point value");
+    EXPECT_NE(errorOf([] { readHoleRecord("WSCREW"); }).find("SCREW"), std::string::npos);
+    EXPECT_NE(errorOf([] { readHoleRecord("W"); }), "no error");
+
+    // The separator stays a full stop under a locale with a decimal comma.
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, "ru_RU.UTF-8") != nullptr) {
+        EXPECT_EQ(readHoleRecord("WSCREW/2505").position, "250.5");
+        std::setlocale(LC_NUMERIC, previous.c_str());
+    }
+}
+
+TEST(JobFileRecords, TheStampReplacesTheExtension) {
+    std::tm moment{};
+    moment.tm_mday = 6;
+    moment.tm_mon = 11;
+    moment.tm_year = 126;
+    moment.tm_hour = 9;
+    moment.tm_min = 5;
+    moment.tm_sec = 3;
+    EXPECT_EQ(importStamp(moment), "6122026_95_3");
+    EXPECT_EQ(importedFileName("job1.kv", "S"), "job1.S");
+    EXPECT_EQ(importedFileName("a.b.kv", "S"), "a.S");
+    EXPECT_EQ(importedFileName("job", "S"), "S");
+}
+
+// Reads what an import left behind through a connection of its own.
+std::vector<Row> inspect(const std::string& database, const std::string& sql) {
+    FirebirdSession session;
+    session.attach(database);
+    session.startTransaction();
+    auto rows = session.query(sql);
+    session.rollback();
+    return rows;
+}
+
+class JobImportTest : public ::testing::Test {
+  protected:
+    JobImportTest() {
+        workspace.createDatabase();
+        database.connect(workspace.file("KV.GDB"));
+        std::filesystem::create_directory(workspace.file("Job"));
+    }
+
+    std::string job(const std::string& name) const { return workspace.file("Job/" + name); }
+    void import(const std::string& name) { importJobFile(database, job(name), 9, kStart); }
+    long long count(const std::string& table) {
+        return inspect(workspace.file("KV.GDB"), "select count(*) from " + table)[0][0].asInteger();
+    }
+    std::vector<std::string> jobFolder() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(workspace.file("Job"))) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // 6 December 2026, 09:05:03 local time.
+    const std::time_t kStart = [] {
+        std::tm moment{};
+        moment.tm_mday = 6;
+        moment.tm_mon = 11;
+        moment.tm_year = 126;
+        moment.tm_hour = 9;
+        moment.tm_min = 5;
+        moment.tm_sec = 3;
+        moment.tm_isdst = -1;
+        return std::mktime(&moment);
+    }();
+
+    test::Workspace workspace;
+    JobDatabase database;
+};
+
+TEST_F(JobImportTest, BatchesPiecesAndHolesArriveAndTheFileIsRenamed) {
+    workspace.writeFile("Job/job1.kv", "PORDER 'A'           \r\n" +
+                                           pieceRecord("007", "123456789") +
+                                           "\r\nWSCREW/1000\r\nWHANDLE/2505\r\n"
+                                           "p skipped\r\nc skipped\r\nw skipped\r\n\r\n"
+                                           "Xnot a record\r\n" +
+                                           pieceRecord("008", "123456790", "") +
+                                           "\r\nWSCREW/5\r\n\x1a"
+                                           "Pignored\r\n");
+    import("job1.kv");
+    EXPECT_EQ(jobFolder(), std::vector<std::string>{"job1.6122026_95_3"});
+
+    const std::string kv = workspace.file("KV.GDB");
+    const auto batches = inspect(kv, "select name from grorders");
+    ASSERT_EQ(batches.size(), 1u);
+    EXPECT_EQ(batches[0][0].asText(), "ORDER 'A'");
+    const auto bars = inspect(kv,
+                              "select o.qty, g.kod, o.longprof, o.ostat, o.colorin, o.coloruot "
+                              "from optimized o join goods g on g.goodsid = o.goodsid");
+    ASSERT_EQ(bars.size(), 1u);
+    EXPECT_EQ(bars[0][1].asText(), "VIRT");
+    for (int column : {0, 4, 5}) {
+        EXPECT_EQ(bars[0][column].asInteger(), 1);
+    }
+    EXPECT_EQ(bars[0][2].asReal(), 0.0);
+    EXPECT_EQ(bars[0][3].asReal(), 0.0);
+
+    const auto pieces = inspect(kv,
+                                "select itemlong, ug1, ug2, num, telegano, cell, optdetailid_in, "
+                                "rcomment from optdetail order by num");
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_DOUBLE_EQ(pieces[0][0].asReal(), 123.4);
+    EXPECT_DOUBLE_EQ(pieces[0][1].asReal(), 45.0);
+    EXPECT_DOUBLE_EQ(pieces[0][2].asReal(), 90.0);
+    EXPECT_EQ(pieces[0][3].asInteger(), 7);
+    EXPECT_EQ(pieces[0][4].asInteger(), 3);
+    EXPECT_EQ(pieces[0][5].asInteger(), 12);
+    EXPECT_EQ(pieces[0][6].asInteger(), 123456789);
+    EXPECT_EQ(pieces[0][7].asText(), "LEFT");
+    EXPECT_TRUE(pieces[1][7].isNull());
+
+    EXPECT_EQ(database.readPiecePositions("123456789"), (std::vector<double>{100, 250.5}));
+    EXPECT_EQ(database.readPiecePositions("123456790"), (std::vector<double>{0.5}));
+}
+
+TEST_F(JobImportTest, AnEmptyFileInsertsNothingAndIsRenamed) {
+    workspace.writeFile("Job/a.b.kv", "");
+    import("a.b.kv");
+    EXPECT_EQ(jobFolder(), std::vector<std::string>{"a.6122026_95_3"});
+    EXPECT_EQ(count("grorders"), 0);
+}
+
+TEST_F(JobImportTest, AFailingLineRollsBackTheWholeFileWhichCanThenBeLoadedOnce) {
+    const std::string good = "PBATCH\n" + pieceRecord("001", "100000001") + "\nWSCREW/1000\n" +
+                             pieceRecord("002", "100000002") + "\nWSCREW/2000\n";
+    for (const auto& [last, error] : std::vector<std::pair<std::string, std::string>>{
+             {"C003100000003", "'' is not a valid integer value"},
+             {pieceRecord("003", "10000000A"), "conversion error"},
+             {"WNOSUCH/1000", "NOSUCH"},
+             {"WSCREW 1000", "SCREW"},
+             {"WSCREW/10x0", "'10x0' is not a valid floating point value"}}) {
+        workspace.writeFile("Job/job2.kv", good + last + "\n");
+        const std::string message = errorOf([&] { import("job2.kv"); });
+        EXPECT_NE(message.find(cp1251("Файл job2.kv не загружен, ошибка в строке 6: ")),
+                  std::string::npos)
+            << cp1251ToUtf8(message);
+        EXPECT_NE(message.find(error), std::string::npos) << cp1251ToUtf8(message);
+        EXPECT_EQ(jobFolder(), std::vector<std::string>{"job2.kv"});
+        EXPECT_EQ(count("grorders"), 0);
+        EXPECT_EQ(count("optimized"), 0);
+        EXPECT_EQ(count("optdetail"), 0);
+        EXPECT_EQ(count("perforation"), 0);
+    }
+
+    workspace.writeFile("Job/job2.kv", good);
+    import("job2.kv");
+    EXPECT_EQ(count("grorders"), 1);
+    EXPECT_EQ(count("optdetail"), 2);
+    EXPECT_EQ(database.readPiecePositions("100000002"), std::vector<double>{200});
+}
+
+TEST_F(JobImportTest, RecordsBeforeAnyParentJoinTheLastOneOfAnEarlierImport) {
+    workspace.writeFile("Job/first.kv", "PFIRST\n" + pieceRecord("001", "100000001") + "\n");
+    import("first.kv");
+    workspace.writeFile("Job/second.kv",
+                        "WSCREW/1000\n" + pieceRecord("002", "100000002") + "\nWSCREW/2000\n");
+    import("second.kv");
+    EXPECT_EQ(count("optimized"), 1);
+    EXPECT_EQ(database.readPiecePositions("100000001"), std::vector<double>{100});
+    EXPECT_EQ(database.readPiecePositions("100000002"), std::vector<double>{200});
+}
+
+TEST_F(JobImportTest, ARenameThatFailsAfterTheCommitIsReported) {
+    workspace.writeFile("Job/job3.kv", "PBATCH\n");
+    workspace.writeFile("Job/job3.6122026_95_3", "an earlier file of the same minute");
+    const std::string message = errorOf([&] { import("job3.kv"); });
+    EXPECT_NE(message.find(cp1251("Файл job3.kv загружен, но не переименован в job3.6122026_95_3")),
+              std::string::npos)
+        << cp1251ToUtf8(message);
+    EXPECT_EQ(count("grorders"), 1);
+    EXPECT_EQ(workspace.readFile("Job/job3.6122026_95_3"), "an earlier file of the same minute");
+    EXPECT_TRUE(workspace.exists("Job/job3.kv"));
+}
+
+TEST_F(JobImportTest, AFileThatCannotBeOpenedIsReported) {
+    const std::string message = errorOf([&] { import("missing.kv"); });
+    EXPECT_NE(message.find("missing.kv: No such file or directory"), std::string::npos)
+        << cp1251ToUtf8(message);
+}
+
+}  // namespace
+}  // namespace velkor
