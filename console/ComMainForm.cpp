@@ -476,6 +476,33 @@ void TForm1::Button1Click() {
     Edit8->setFocus();
 }
 
+void TForm1::setSettingsWindow(TSet_Form* window) {
+    settingsWindow_ = window;
+    connect(window, &TSet_Form::portOpenCloseRequested, this, &TForm1::OpenClosePortClick);
+    connect(window, &TSet_Form::portSetupRequested, this, &TForm1::PortSetupClick);
+    connect(window, &TSet_Form::portSettingsLoadRequested, this, &TForm1::LoadPortSettingsClick);
+    connect(window, &TSet_Form::portSettingsStoreRequested, this, &TForm1::StorePortSettingsClick);
+}
+
+void TForm1::OpenClosePortClick() {
+    ComPort.Connected() ? ComPort.ClosePort() : ComPort.OpenPort();
+}
+
+void TForm1::PortSetupClick() {
+    ComPort.RunSetupDialog();
+}
+
+// The port settings the workstation keeps beside the console (in its registry on Windows).
+constexpr const char* kPortSettingsLocation = "HKEY_LOCAL_MACHINE\\Software\\Tavor";
+
+void TForm1::LoadPortSettingsClick() {
+    ComPort.RestoreSettings(stRegistry, kPortSettingsLocation);
+}
+
+void TForm1::StorePortSettingsClick() {
+    ComPort.SaveSettings(stRegistry, kPortSettingsLocation);
+}
+
 // Loads a job file from the Job folder of the current directory.
 void TForm1::N2Click() {
     QFileDialog OpenDialog1(

@@ -12,6 +12,7 @@
 #include "ConsoleState.h"
 #include "JobDatabase.h"
 #include "ReplyHandler.h"
+#include "U_Set_Form.h"
 
 class QAction;
 class QCloseEvent;
@@ -47,8 +48,8 @@ class TForm1 : public QMainWindow {
     JobDatabase& database() { return IBDatabase1; }
     TCustomComPort& port() { return ComPort; }
     ConfirmedSender& confirmedSender() { return confirmedSender_; }
-    // The window the settings gate opens.
-    void setSettingsWindow(QWidget* window) { settingsWindow_ = window; }
+    // The window the settings gate opens, whose port tools this window carries out.
+    void setSettingsWindow(TSet_Form* window);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -84,6 +85,11 @@ class TForm1 : public QMainWindow {
     void But_R_DELTAClick();
     void Button1Click();
     void N2Click();
+    // The service person's port tools, reached from the settings window only.
+    void OpenClosePortClick();
+    void PortSetupClick();
+    void LoadPortSettingsClick();
+    void StorePortSettingsClick();
     void N4Click();
     void setLaminCaptionColour(const QColor& colour);
 
@@ -92,7 +98,7 @@ class TForm1 : public QMainWindow {
     ReplyHandler replyHandler_{state_,
                                [this](const std::string& counter) { showCounter(counter); }};
     bool shutDown_ = false;
-    QWidget* settingsWindow_ = nullptr;
+    TSet_Form* settingsWindow_ = nullptr;
     QColor laminCaptionColour_;
 
     JobDatabase IBDatabase1;        // the connection, with its one transaction and query

@@ -39,6 +39,7 @@ enum TDTRFlowControl { dtrDisable, dtrEnable, dtrHandshake };
 enum TRTSFlowControl { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
 enum TFlowControl { fcHardware, fcSoftware, fcNone, fcCustom };
 enum TStoredProp { spBasic, spFlowControl, spBuffer, spTimeouts, spParity, spOthers };
+enum TStorageType { stRegistry, stIniFile };
 enum TComEvent {
     evRxChar,
     evTxEmpty,
@@ -255,6 +256,9 @@ class TComBuffer {
 std::unique_ptr<SerialDriver> createSystemSerialDriver();
 
 class TComThread;
+class SettingsStore;
+class IniSection;
+class RegistryKey;
 
 // A serial port: its settings, opening and closing, synchronous writing and reading, and the
 // event thread that hands received bytes to the attached links on the user-interface thread.
@@ -274,6 +278,10 @@ class TCustomComPort {
     virtual ~TCustomComPort();
     TCustomComPort(const TCustomComPort&) = delete;
     TCustomComPort& operator=(const TCustomComPort&) = delete;
+
+    // The component's name: the INI section or registry sub-key its settings are stored under.
+    const std::string& Name() const { return name_; }
+    void SetName(std::string v) { name_ = std::move(v); }
 
     // Settings.
     TBaudRate BaudRate() const { return baudRate_; }
@@ -321,6 +329,16 @@ class TCustomComPort {
     void BeginSettingsUpdate();
     void EndSettingsUpdate();
 
+    // Storing the settings of the groups in StoredProps: in an INI file named by `location`, or
+    // in the registry under `location` ("HKEY_LOCAL_MACHINE\Software\Tavor"); either way under
+    // the component's name. A failure raises error 16 ("Failed to store settings") with what was
+    // written before it left written, or error 17 ("Failed to load settings") after the values
+    // read before it have been applied.
+    void SaveSettings(TStorageType storage, const std::string& location);
+    void RestoreSettings(TStorageType storage, const std::string& location);
+    // The modal setup dialog for the port and its line settings; OK applies the choices once.
+    void RunSetupDialog();
+
     // Links.
     void AttachLink(TComLink* link);
     void DetachLink(TComLink* link);
@@ -349,9 +367,17 @@ class TCustomComPort {
     void ApplyTimeoutSettings();
     void ApplyBufferSizes();
 
+  protected:
+    virtual void WriteRegistrySettings(RegistryKey& key);
+    virtual void WriteIniSettings(IniSection& ini);
+    virtual void ReadRegistrySettings(RegistryKey& key);
+    virtual void ReadIniSettings(IniSection& ini);
+
   private:
     friend class TComThread;
 
+    void writeStoredSettings(SettingsStore& store);
+    void readStoredSettings(SettingsStore& store);
     void ApplyAllSettings();
     bool canApply() const;
     void RaisePortError(int errorNumber, int osError = -1);
@@ -368,6 +394,7 @@ class TCustomComPort {
                     const SignalEvent& event);
 
     std::unique_ptr<SerialDriver> driver_;
+    std::string name_ = "ComPort";
     TBaudRate baudRate_ = br9600;
     std::int32_t customBaudRate_ = 9600;
     std::string port_ = "COM1";

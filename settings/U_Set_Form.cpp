@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -109,9 +110,51 @@ void TSet_Form::buildControls() {
     BitBtn1->setGeometry(424, 8, 75, 25);
     connect(BitBtn1, &QPushButton::clicked, this, &QWidget::close);
 
+    buildPortTools();
+
     normalPalette_ = edits_.front()->palette();
     appliedPalette_ = normalPalette_;
     appliedPalette_.setColor(QPalette::Base, QColor(0, 255, 0));
+}
+
+// Below the general parameters: the serial port, so that a port can be chosen and tried on
+// site. Only this window, behind the password, offers these.
+void TSet_Form::buildPortTools() {
+    GroupBoxPort = named(new QGroupBox(ru("Порт контроллера"), Panel1), "GroupBoxPort");
+    GroupBoxPort->setGeometry(kRowLeft, 140, 249, 150);
+    Label_Port = named(new QLabel(GroupBoxPort), "Label_Port");
+    Label_Port->setGeometry(kRowLeft, kFirstRowTop, 233, kButtonHeight);
+    const std::pair<const char*, std::pair<const char*, void (TSet_Form::*)()>> tools[] = {
+        {"Button_PortOpen", {"Открыть / закрыть порт", &TSet_Form::portOpenCloseRequested}},
+        {"Button_PortSetup", {"Настройка порта...", &TSet_Form::portSetupRequested}},
+        {"Button_PortLoad", {"Загрузить настройки порта", &TSet_Form::portSettingsLoadRequested}},
+        {"Button_PortStore", {"Сохранить настройки порта", &TSet_Form::portSettingsStoreRequested}},
+    };
+    int top = kFirstRowTop + kRowPitch;
+    for (const auto& [name, tool] : tools) {
+        auto* button = speedButton(name, ru(tool.first));
+        button->setParent(GroupBoxPort);
+        button->setGeometry(kRowLeft, top, 233, kButtonHeight);
+        top += kRowPitch + 4;
+        connect(button, &QPushButton::clicked, this,
+                [this, request = tool.second] { runPortAction([&] { (this->*request)(); }); });
+    }
+}
+
+// The port label shows the outcome of an action on the port, also of one that failed half-way.
+void TSet_Form::runPortAction(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (...) {
+        showPortState();
+        throw;
+    }
+    showPortState();
+}
+
+void TSet_Form::showPortState() {
+    Label_Port->setText(fromCp1251(ComPort.Port()) + QStringLiteral(": ") +
+                        (ComPort.Connected() ? ru("открыт") : ru("закрыт")));
 }
 
 // Only the close strip follows the window's width and bottom edge.
@@ -138,8 +181,9 @@ void TSet_Form::FormShow() {
     }
     // Once the window is on the screen, so that a port that cannot be opened is reported over
     // the window with its values already filled in.
+    showPortState();
     QMetaObject::invokeMethod(
-        this, [this] { ComPort.OpenPort(); }, Qt::QueuedConnection);
+        this, [this] { runPortAction([this] { ComPort.OpenPort(); }); }, Qt::QueuedConnection);
 }
 
 void TSet_Form::applyRow(std::size_t index) {

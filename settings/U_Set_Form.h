@@ -2,6 +2,7 @@
 
 #include <QPalette>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 #include "ComPort.h"
@@ -10,6 +11,7 @@
 
 class QFrame;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -26,12 +28,22 @@ class TSet_Form : public QWidget {
     TSet_Form(ConsoleState& state, TCustomComPort& comPort, JobDatabase& database,
               QWidget* parent = nullptr);
 
+  signals:
+    // The service person's port tools; the main window, which owns the port, carries them out.
+    void portOpenCloseRequested();
+    void portSetupRequested();
+    void portSettingsLoadRequested();
+    void portSettingsStoreRequested();
+
   protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
   private:
     void buildControls();
+    void buildPortTools();
+    void runPortAction(const std::function<void()>& action);
+    void showPortState();
     void FormShow();
     void applyRow(std::size_t index);
     void SpeedButton1Click();
@@ -44,6 +56,8 @@ class TSet_Form : public QWidget {
     QGroupBox* GroupBox = nullptr;   // white profile
     QGroupBox* GroupBox1 = nullptr;  // laminated profile
     QFrame* Panel2 = nullptr;
+    QGroupBox* GroupBoxPort = nullptr;
+    QLabel* Label_Port = nullptr;
     QPushButton* BitBtn1 = nullptr;
     QPushButton* SpeedButton1 = nullptr;   // "СОХРАНИТЬ" of the white group
     QPushButton* SpeedButton19 = nullptr;  // "СОХРАНИТЬ" of the laminated group

@@ -121,7 +121,7 @@ TEST_F(WithAnsweringController, RequestsClearAndTheHandleGroup) {
 }
 
 TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
-    QWidget settings;
+    TSet_Form settings(window->state(), window->port(), window->database());
     window->setSettingsWindow(&settings);
     auto answer = [&](const QString& password) {
         QTimer::singleShot(50, [password] {

@@ -6,20 +6,13 @@
 
 #include "ComPort.h"
 #include "ComPortText.h"
+#include "ConsolePort.h"
 #include "RecordingDriver.h"
 
 namespace velkor {
 namespace {
 
-// The console's port as its main window configures it.
-void configureAsTheConsole(TCustomComPort& port) {
-    port.SetPort("COM3");
-    port.SetBaudRate(br115200);
-    port.SetDiscardNull(true);
-    port.FlowControl().SetControlDTR(dtrEnable);
-    port.FlowControl().SetControlRTS(rtsDisable);
-    port.SetTriggersOnRxChar(false);
-}
+using test::configureAsTheConsole;
 
 class PortSettingsTest : public ::testing::Test {
   protected:

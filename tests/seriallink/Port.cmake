@@ -1,5 +1,6 @@
 velkor_test(velkor_port_tests
   seriallink/ComPortSettingsTest.cpp
   seriallink/ComPortPtyTest.cpp
+  seriallink/ComPortStorageTest.cpp
 )
 target_link_libraries(velkor_port_tests PRIVATE velkor_seriallink)

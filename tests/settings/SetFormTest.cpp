@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 #include <QPushButton>
 #include <QtTest/QTest>
 
 #include "ComMainForm.h"
 #include "MessageBoxWatcher.h"
 #include "PumpingDelay.h"
+#include "RegistryFile.h"
 #include "SimulatorProcess.h"
 #include "Workspace.h"
 
@@ -37,6 +40,7 @@ class SetFormTest : public ::testing::Test {
         settings.reset();
         window = std::make_unique<TForm1>();
         settings = std::make_unique<TSet_Form>(window->state(), window->port(), window->database());
+        window->setSettingsWindow(settings.get());
         pumpingDelay(100);  // start-up's CLR_CNT stands alone on the line
     }
     void showSettings() {
@@ -162,6 +166,46 @@ TEST_F(SetFormTest, SaveButtonsStoreInTheControllerAndCloseTheWindow) {
     showSettings();
     QTest::mouseClick(settings->findChild<QPushButton*>(QStringLiteral("BitBtn1")), Qt::LeftButton);
     EXPECT_FALSE(settings->isVisible());
+}
+
+// The service person's port tools in the settings window reach the main window's port.
+TEST_F(SetFormTest, PortToolsCloseOpenStoreAndLoadTheMainWindowsPort) {
+    ::setenv("XDG_CONFIG_HOME", workspace.path().c_str(), 1);
+    showSettings();
+    auto press = [&](const char* name) {
+        QTest::mouseClick(settings->findChild<QPushButton*>(QString::fromLatin1(name)),
+                          Qt::LeftButton);
+    };
+    auto portLabel = [&] {
+        return settings->findChild<QLabel*>(QStringLiteral("Label_Port"))->text().toStdString();
+    };
+    const std::string line = simulator.path();
+    EXPECT_EQ(portLabel(), line + ": открыт");
+
+    press("Button_PortStore");
+    EXPECT_EQ(RegistryFile(workspace.file("velkor/registry.ini"))
+                  .readText("HKEY_LOCAL_MACHINE\\Software\\Tavor\\ComPort", "Port"),
+              line);
+    press("Button_PortOpen");
+    EXPECT_FALSE(window->port().Connected());
+    EXPECT_EQ(portLabel(), line + ": закрыт");
+
+    window->port().SetPort("elsewhere");
+    press("Button_PortLoad");
+    EXPECT_EQ(window->port().Port(), line);
+    press("Button_PortOpen");
+    EXPECT_TRUE(window->port().Connected());
+    EXPECT_EQ(portLabel(), line + ": открыт");
+
+    QTimer::singleShot(50, [] {
+        auto* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Setup"));
+        dialog->close();
+    });
+    press("Button_PortSetup");
+    EXPECT_TRUE(boxes.seen().empty());
+    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace
