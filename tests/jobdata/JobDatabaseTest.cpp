@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "DatabaseInspection.h"
 #include "ErrorText.h"
 #include "Text.h"
 #include "Workspace.h"
@@ -13,15 +14,7 @@ namespace {
 
 using test::errorOf;
 
-// Reads what the console's statements left behind through a connection of its own.
-std::vector<Row> inspect(const std::string& database, const std::string& sql) {
-    FirebirdSession session;
-    session.attach(database);
-    session.startTransaction();
-    auto rows = session.query(sql);
-    session.rollback();
-    return rows;
-}
+using test::inspect;
 
 class JobDatabaseTest : public ::testing::Test {
   protected:

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "DatabaseInspection.h"
 #include "ErrorText.h"
 #include "Numbers.h"
 #include "Text.h"
@@ -96,7 +97,8 @@ TEST(JobFileRecords, HolePositionsAreTenthsWrittenWithAFullStop) {
     }
 }
 
-TEST(JobFileRecords, TheStampReplacesTheExtension) {
+// 6 December 2026, 09:05:03 local time.
+std::tm sixDecemberMorning() {
     std::tm moment{};
     moment.tm_mday = 6;
     moment.tm_mon = 11;
@@ -104,21 +106,18 @@ TEST(JobFileRecords, TheStampReplacesTheExtension) {
     moment.tm_hour = 9;
     moment.tm_min = 5;
     moment.tm_sec = 3;
-    EXPECT_EQ(importStamp(moment), "6122026_95_3");
+    moment.tm_isdst = -1;
+    return moment;
+}
+
+TEST(JobFileRecords, TheStampReplacesTheExtension) {
+    EXPECT_EQ(importStamp(sixDecemberMorning()), "6122026_95_3");
     EXPECT_EQ(importedFileName("job1.kv", "S"), "job1.S");
     EXPECT_EQ(importedFileName("a.b.kv", "S"), "a.S");
     EXPECT_EQ(importedFileName("job", "S"), "S");
 }
 
-// Reads what an import left behind through a connection of its own.
-std::vector<Row> inspect(const std::string& database, const std::string& sql) {
-    FirebirdSession session;
-    session.attach(database);
-    session.startTransaction();
-    auto rows = session.query(sql);
-    session.rollback();
-    return rows;
-}
+using test::inspect;
 
 class JobImportTest : public ::testing::Test {
   protected:
@@ -142,16 +141,8 @@ class JobImportTest : public ::testing::Test {
         return names;
     }
 
-    // 6 December 2026, 09:05:03 local time.
     const std::time_t kStart = [] {
-        std::tm moment{};
-        moment.tm_mday = 6;
-        moment.tm_mon = 11;
-        moment.tm_year = 126;
-        moment.tm_hour = 9;
-        moment.tm_min = 5;
-        moment.tm_sec = 3;
-        moment.tm_isdst = -1;
+        std::tm moment = sixDecemberMorning();
         return std::mktime(&moment);
     }();
 
