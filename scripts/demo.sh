@@ -11,16 +11,20 @@ top=$(pwd)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2 --target velkor velkor-makedb velkor-simulator
 
-# A fresh workspace: job database with machine variables and a run of pieces to scan
-# (barcodes 100000001 to 100000020), the INI file, the log folder and a job file to load.
+# A fresh workspace: job database with machine variables, a run of pieces to scan (barcodes
+# 100000001 to 100000020) and an imported job (200000011 and 200000012), the INI file, the log
+# folder and a job file to load (200000001 to 200000003).
 workspace="$top/demo"
 rm -rf "$workspace"
 mkdir -p "$workspace/log" "$workspace/Job"
 # The console's port is the simulator's line.
 sed "s|^Port=.*|Port=$workspace/controller|" tools/demo/variables.txt > "$workspace/variables.txt"
-build/tools/velkor-makedb --variables "$workspace/variables.txt" --pieces 20 "$workspace/KV.GDB"
+# An earlier job file is imported already (Job/ keeps it under its stamped name); sample.kv waits
+# to be loaded.
+cp tools/demo/earlier.kv tools/demo/sample.kv "$workspace/Job/"
+build/tools/velkor-makedb --variables "$workspace/variables.txt" --pieces 20 \
+  --job "$workspace/Job/earlier.kv" "$workspace/KV.GDB"
 printf '[Main]\r\nCNT=0\r\n' > "$workspace/Morvel.INI"
-cp tools/demo/sample.kv "$workspace/Job/"
 
 build/tools/velkor-simulator --link "$workspace/controller" --log "$workspace/controller.log" \
   --state "$workspace/controller-flash.txt" > "$workspace/controller.path" &

@@ -1,24 +1,28 @@
 // velkor-makedb: creates a fresh job database (KV.GDB) for the console from the project's
 // schema, optionally with machine variables and a run of generated pieces to scan.
 //
-//   velkor-makedb [--force] [--variables FILE] [--pieces N [--holes H]] DATABASE
+//   velkor-makedb [--force] [--variables FILE] [--pieces N [--holes H]] [--job JOBFILE] DATABASE
 //
 // FILE holds one KEY=VALUE line per VARIABLES row, in UTF-8 (stored as Windows-1251); blank
 // lines and lines starting with # are skipped; key and value are stored exactly as written,
 // so a file can also hold oddly spelled keys on purpose. --pieces N adds one batch of N pieces
 // with the barcodes 100000001, 100000002, ... and H holes each (3 unless --holes says), at 100,
-// 250.5 and 400 mm, then every 50 mm.
+// 250.5 and 400 mm, then every 50 mm. --job imports a job file as the console's File/Load does,
+// with the L_BarCode of FILE, and renames it with the import stamp as the console would.
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <string>
 
 #include "FirebirdSession.h"
+#include "JobImport.h"
+#include "Numbers.h"
 #include "Schema.h"
 #include "SqlScript.h"
 #include "Text.h"
@@ -27,7 +31,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: velkor-makedb [--force] [--variables FILE] [--pieces N] DATABASE\n";
+    "usage: velkor-makedb [--force] [--variables FILE] [--pieces N [--holes H]] [--job JOBFILE] "
+    "DATABASE\n";
 
 // Runs on the engine in one transaction: a million pieces take seconds instead of the hours that
 // a commit per row would cost.
@@ -96,6 +101,19 @@ void refreshIndexStatistics(velkor::FirebirdSession& session) {
     }
 }
 
+// Imports a job file with the barcode length the database's machine variables give.
+void importJob(const std::string& database, const std::string& job) {
+    velkor::JobDatabase jobs;
+    jobs.connect(database);
+    std::int32_t barcodeLength = 0;
+    for (const auto& [key, value] : jobs.readVariables()) {
+        if (velkor::trimmed(key) == "L_BarCode") {
+            barcodeLength = velkor::readInteger(velkor::trimmed(value));
+        }
+    }
+    velkor::importJobFile(jobs, job, barcodeLength, std::time(nullptr));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,6 +121,7 @@ int main(int argc, char** argv) {
     std::string variables;
     long pieces = 0;
     long holes = 3;
+    std::string job;
     std::string database;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -124,6 +143,8 @@ int main(int argc, char** argv) {
                 std::cerr << "velkor-makedb: --holes takes a count from 0 to 1000\n";
                 return 2;
             }
+        } else if (arg == "--job" && i + 1 < argc) {
+            job = argv[++i];
         } else if (!arg.empty() && arg[0] != '-' && database.empty()) {
             database = arg;
         } else {
@@ -164,6 +185,9 @@ int main(int argc, char** argv) {
             refreshIndexStatistics(session);
         }
         session.detach();
+        if (!job.empty()) {
+            importJob(database, job);
+        }
     } catch (const velkor::VelkorError& error) {
         std::cerr << "velkor-makedb: " << velkor::cp1251ToUtf8(error.what()) << "\n";
         return 1;
