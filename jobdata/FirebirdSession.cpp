@@ -148,25 +148,31 @@ class InputMessage {
             throw VelkorError("Statement expects " + std::to_string(count) + " parameters, got " +
                               std::to_string(parameters.size()));
         }
-        capacities_.assign(count, kShortestField);
-        laidOut_ = true;
-        if (count == 0) {
-            return;
+        // Fields only grow, and the message changes only once the new layout is complete.
+        std::vector<unsigned> capacities(count, kShortestField);
+        for (unsigned i = 0; i < count && capacities_.size() == count; ++i) {
+            capacities[i] = capacities_[i];
         }
-        Held<IMetadataBuilder> builder(described->getBuilder(&status));
-        for (unsigned i = 0; i < count; ++i) {
-            const auto& value = parameters[i];
-            if (value && value->size() > kLongestVarchar) {
-                throw VelkorError("Value of " + std::to_string(value->size()) +
-                                  " bytes is longer than any text column");
+        Held<IMessageMetadata> metadata;
+        if (count > 0) {
+            Held<IMetadataBuilder> builder(described->getBuilder(&status));
+            for (unsigned i = 0; i < count; ++i) {
+                const auto& value = parameters[i];
+                if (value && value->size() > kLongestVarchar) {
+                    throw VelkorError("Value of " + std::to_string(value->size()) +
+                                      " bytes is longer than any text column");
+                }
+                capacities[i] =
+                    std::max(capacities[i], value ? static_cast<unsigned>(value->size()) : 0u);
+                builder->setType(&status, i, SQL_VARYING + 1);
+                builder->setLength(&status, i, capacities[i]);
             }
-            capacities_[i] =
-                std::max(capacities_[i], value ? static_cast<unsigned>(value->size()) : 0u);
-            builder->setType(&status, i, SQL_VARYING + 1);
-            builder->setLength(&status, i, capacities_[i]);
+            metadata = Held<IMessageMetadata>(builder->getMetadata(&status));
         }
-        metadata_ = Held<IMessageMetadata>(builder->getMetadata(&status));
-        buffer_.assign(metadata_->getMessageLength(&status), 0);
+        buffer_.assign(count > 0 ? metadata->getMessageLength(&status) : 0, 0);
+        metadata_ = std::move(metadata);
+        capacities_ = std::move(capacities);
+        laidOut_ = true;
     }
 
     bool laidOut_ = false;

@@ -57,6 +57,8 @@ TEST_F(JobDatabaseTest, ValuesWithQuotesAreStoredExactlyAndCannotChangeTheStatem
         // against the column; shorter values fit again.
         EXPECT_NE(errorOf([&] { rows.findHoleType(std::string(200, 'H')); }).find("truncation"),
                   std::string::npos);
+        EXPECT_EQ(errorOf([&] { rows.findHoleType(std::string(40000, 'H')); }),
+                  "Value of 40000 bytes is longer than any text column");
         EXPECT_EQ(rows.findHoleType("SCREW"), "1");
         rows.commit();
     }
