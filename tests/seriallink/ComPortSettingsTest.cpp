@@ -282,7 +282,11 @@ TEST_F(PortSettingsTest, TheStepsOfABatchOfEventsRunInTheirFixedOrder) {
         events.trail.push_back("Rx80Full");
         batchDone = true;  // the last step: the event thread writes nothing after it
     };
+    // With smNone the steps run on the event thread: it starts once the opening is complete, so
+    // that the two threads never write the trail at the same time.
+    log.holdEvents = true;
     port.OpenPort();
+    log.holdEvents = false;
     for (int i = 0; i < 400 && !batchDone; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,6 +24,9 @@ class RecordingDriver : public SerialDriver {
         int failLineState = 0;  // error number setLineState answers with
         // What the event thread's waits report, one batch per wait; then the thread stops.
         std::vector<std::uint32_t> eventBatches;
+        // While set, the event thread's wait holds its batches back, so that a test can let the
+        // thread start only once the opening thread is done with its own steps.
+        std::atomic<bool> holdEvents{false};
         std::uint32_t lineErrorFlags = 0;
         std::string incoming;  // bytes waiting to be read
         int reads = 0;
@@ -56,6 +62,9 @@ class RecordingDriver : public SerialDriver {
     }
     void setEventMask(std::uint32_t) override {}
     WaitResult waitEvents(std::uint32_t& events) override {
+        while (log_.holdEvents) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         if (log_.eventBatches.empty()) {
             return WaitResult::Stopped;
         }
