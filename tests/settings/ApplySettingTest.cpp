@@ -71,12 +71,15 @@ class ApplySettingTest : public ::testing::Test {
     }
 
     // Applies a value and returns what reached the controller. The controller tells commands
-    // apart by a quiet gap, so each apply waits for it.
+    // apart by a quiet gap, so each apply waits until its command has arrived.
     std::vector<std::string> apply(std::string_view handler, std::string_view typed) {
         const std::size_t before = simulator.commands().size();
-        applySetting(row(handler), cp1251(typed), variables, port, database);
-        pumpingDelay(60);
-        auto commands = simulator.commands();
+        const SettingRow& applied = row(handler);
+        applySetting(applied, cp1251(typed), variables, port, database);
+        auto commands = simulator.commandsOnceThereAre(
+            before + (applied.shape == ApplyShape::StoredOnly ? 0 : 1));
+        pumpingDelay(30);  // nothing more arrives
+        commands = simulator.commands();
         return {commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()};
     }
 
@@ -176,8 +179,7 @@ TEST_F(ApplySettingTest, AFailedWriteComesAfterTheSend) {
                   applySetting(row("Button_setSpeedClick"), "900", variables, port, closed);
               }),
               "Cannot perform operation -- DB is not open");
-    pumpingDelay(60);
-    EXPECT_EQ(simulator.commands(), Commands{"setSpeed900"});
+    EXPECT_EQ(simulator.commandsOnceThereAre(1), Commands{"setSpeed900"});
     EXPECT_EQ(variables.setSpeed, 900);
     EXPECT_EQ(storedRows()["setSpeed"], "700");
 }

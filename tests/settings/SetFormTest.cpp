@@ -6,8 +6,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QTimer>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include "ComMainForm.h"
@@ -59,9 +59,10 @@ class SetFormTest : public ::testing::Test {
                           Qt::LeftButton);
         pumpingDelay(60);
     }
-    std::vector<std::string> sent() {
-        auto commands = simulator.commands();
-        commands.erase(commands.begin());  // CLR_CNT
+    // What the controller received after start-up's CLR_CNT, once it is `count` commands.
+    std::vector<std::string> sent(std::size_t count) {
+        auto commands = simulator.commandsOnceThereAre(1 + count);
+        commands.erase(commands.begin());
         return commands;
     }
 
@@ -85,7 +86,7 @@ TEST_F(SetFormTest, EditsMirrorTheVariablesAndApplyingTurnsThemGreenUntilShownAg
     apply("E_L_marking", "Speed_L_marking", QStringLiteral("7"));
     apply("E_setSpeed", "Button_setSpeed", QStringLiteral("0050"));
     apply("Edit_L_protyaj_L", "SpeedButton2", QStringLiteral("300"));
-    EXPECT_EQ(sent(), (std::vector<std::string>{"setSpeed0050", "SH_S4890"}));
+    EXPECT_EQ(sent(2), (std::vector<std::string>{"setSpeed0050", "SH_S4890"}));
     for (const char* name : {"E_L_marking", "E_setSpeed", "Edit_L_protyaj_L"}) {
         EXPECT_TRUE(green(name)) << name;
     }
@@ -133,7 +134,7 @@ TEST_F(SetFormTest, AFailedApplyIsReportedAndLeavesTheEditAsTyped) {
     settings->hide();
     showSettings();
     EXPECT_EQ(edit("E_setSpeed_L")->text(), QStringLiteral("900"));
-    EXPECT_TRUE(sent().empty());
+    EXPECT_TRUE(sent(0).empty());
 }
 
 TEST_F(SetFormTest, ShowingReopensAClosedPortAndReportsOneThatCannotOpen) {
@@ -141,7 +142,7 @@ TEST_F(SetFormTest, ShowingReopensAClosedPortAndReportsOneThatCannotOpen) {
     showSettings();
     EXPECT_TRUE(window->port().Connected());
     apply("E_setSpeed", "Button_setSpeed", QStringLiteral("800"));
-    EXPECT_EQ(sent(), std::vector<std::string>{"setSpeed800"});
+    EXPECT_EQ(sent(1), std::vector<std::string>{"setSpeed800"});
 
     settings->hide();
     window->port().ClosePort();
@@ -161,7 +162,7 @@ TEST_F(SetFormTest, SaveButtonsStoreInTheControllerAndCloseTheWindow) {
         pumpingDelay(60);
         EXPECT_FALSE(settings->isVisible()) << save;
     }
-    EXPECT_EQ(sent(), (std::vector<std::string>{"SaveFlash", "SaveFlash"}));
+    EXPECT_EQ(sent(2), (std::vector<std::string>{"SaveFlash", "SaveFlash"}));
 
     showSettings();
     QTest::mouseClick(settings->findChild<QPushButton*>(QStringLiteral("BitBtn1")), Qt::LeftButton);

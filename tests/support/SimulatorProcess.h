@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "PumpingDelay.h"
+
 namespace velkor::test {
 
 inline long long monotonicMilliseconds() {
@@ -53,6 +55,17 @@ class Simulator {
             }
         }
         return commands;
+    }
+    // The commands received once there are at least `count` of them, or after `timeoutMs`;
+    // the console's event loop runs meanwhile.
+    std::vector<std::string> commandsOnceThereAre(std::size_t count, int timeoutMs = 3000) const {
+        const long long end = monotonicMilliseconds() + timeoutMs;
+        auto received = commands();
+        while (received.size() < count && monotonicMilliseconds() < end) {
+            velkor::pumpingDelay(5);
+            received = commands();
+        }
+        return received;
     }
     std::vector<std::string> commands() const {
         std::vector<std::string> out;
