@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "DatabaseInspection.h"
 #include "ErrorText.h"
+#include "ReadBack.h"
 #include "Text.h"
 #include "Workspace.h"
 
@@ -14,7 +14,7 @@ namespace {
 
 using test::errorOf;
 
-using test::inspect;
+using test::readBack;
 
 class JobDatabaseTest : public ::testing::Test {
   protected:
@@ -62,13 +62,13 @@ TEST_F(JobDatabaseTest, ValuesWithQuotesAreStoredExactlyAndCannotChangeTheStatem
         EXPECT_EQ(rows.findHoleType("SCREW"), "1");
         rows.commit();
     }
-    const auto variables = inspect(path(), "select kods, var_str from variables order by kods");
+    const auto variables = readBack(path(), "select kods, var_str from variables order by kods");
     ASSERT_EQ(variables.size(), 3u);
     EXPECT_EQ(variables[0][1].asText(), "500");
     EXPECT_EQ(variables[1][1].asText(), hostile);
     EXPECT_EQ(variables[2][1].asText(), "800");
-    EXPECT_EQ(inspect(path(), "select name from grorders")[0][0].asText(), "O'Brien");
-    EXPECT_EQ(inspect(path(), "select rcomment from optdetail")[0][0].asText(), cp1251("ЛЕВ'АЯ"));
+    EXPECT_EQ(readBack(path(), "select name from grorders")[0][0].asText(), "O'Brien");
+    EXPECT_EQ(readBack(path(), "select rcomment from optdetail")[0][0].asText(), cp1251("ЛЕВ'АЯ"));
 }
 
 TEST_F(JobDatabaseTest, ChildrenLinkToTheKeysTheirParentsInsertsReturned) {
@@ -103,26 +103,26 @@ TEST_F(JobDatabaseTest, ChildrenLinkToTheKeysTheirParentsInsertsReturned) {
         JobRowWriter rows(db);
         rows.insertBatch("not committed");
     }
-    EXPECT_EQ(inspect(path(), "select count(*) from grorders")[0][0].asInteger(), 4);
+    EXPECT_EQ(readBack(path(), "select count(*) from grorders")[0][0].asInteger(), 4);
     EXPECT_EQ(db.readPiecePositions("555001"), (std::vector<double>{100, 250.5, 400}));
     EXPECT_EQ(db.readPiecePositions("555000"), (std::vector<double>{100, 250.5, 400}));
     EXPECT_TRUE(db.readPiecePositions("999").empty());
 
     const auto bars =
-        inspect(path(),
-                "select o.grordersid, o.qty, g.kod, o.longprof, o.ostat, o.colorin, o.coloruot "
-                "from optimized o join goods g on g.goodsid = o.goodsid order by 1");
+        readBack(path(),
+                 "select o.grordersid, o.qty, g.kod, o.longprof, o.ostat, o.colorin, o.coloruot "
+                 "from optimized o join goods g on g.goodsid = o.goodsid order by 1");
     ASSERT_EQ(bars.size(), 2u);
     EXPECT_EQ(bars[1][0].asInteger(), 3);  // the other workstation's batch was 2
     EXPECT_EQ(bars[1][2].asText(), "VIRT");
-    const auto pieces = inspect(
+    const auto pieces = readBack(
         path(), "select optimizedid, itemlong, optdetailid_in, rcomment from optdetail order by 1");
     EXPECT_EQ(pieces[1][0].asInteger(), 3);  // its own bar, not the other's bar 4
     EXPECT_DOUBLE_EQ(pieces[1][1].asReal(), 1200.0);
     EXPECT_TRUE(pieces[1][3].isNull());
-    EXPECT_EQ(
-        inspect(path(), "select count(*) from perforation where optdetailid = 2")[0][0].asInteger(),
-        4);
+    EXPECT_EQ(readBack(path(), "select count(*) from perforation where optdetailid = 2")[0][0]
+                  .asInteger(),
+              4);
 }
 
 TEST_F(JobDatabaseTest, ABarcodeThatIsNotANumberIsRejectedByTheDatabase) {
@@ -140,7 +140,7 @@ TEST_F(JobDatabaseTest, AFailedStatementLeavesTheTransactionForTheNextWriteToCom
     EXPECT_TRUE(db.inTransaction());
     db.updateVariable("SH_S", "12.5");
     EXPECT_FALSE(db.inTransaction());
-    EXPECT_EQ(inspect(path(), "select var_str from variables where kods = 'SH_S'")[0][0].asText(),
+    EXPECT_EQ(readBack(path(), "select var_str from variables where kods = 'SH_S'")[0][0].asText(),
               "12.5");
 }
 
@@ -162,7 +162,7 @@ TEST_F(JobDatabaseTest, AfterAFailedConnectReadsConnectAgainAndWritesRefuse) {
     EXPECT_EQ(db.readVariables().size(), 3u);
     EXPECT_TRUE(db.connected());
     db.updateVariable("SH_S", "1");
-    EXPECT_EQ(inspect(later, "select var_str from variables where kods = 'SH_S'")[0][0].asText(),
+    EXPECT_EQ(readBack(later, "select var_str from variables where kods = 'SH_S'")[0][0].asText(),
               "1");
 }
 
@@ -175,7 +175,7 @@ TEST(GeneratedDatabase, HasTheLookupTablesAndScannablePieces) {
     EXPECT_TRUE(db.readPiecePositions("100000004").empty());
     EXPECT_EQ(JobRowWriter(db).findHoleType("SCREW"), "1");
     const auto virt =
-        inspect(workspace.file("KV.GDB"), "select count(*) from goods where kod = 'VIRT'");
+        readBack(workspace.file("KV.GDB"), "select count(*) from goods where kod = 'VIRT'");
     EXPECT_EQ(virt[0][0].asInteger(), 1);
 }
 

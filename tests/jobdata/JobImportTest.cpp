@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <sstream>
 
-#include "DatabaseInspection.h"
 #include "ErrorText.h"
 #include "Numbers.h"
+#include "ReadBack.h"
 #include "Text.h"
 #include "Workspace.h"
 
@@ -117,7 +117,7 @@ TEST(JobFileRecords, TheStampReplacesTheExtension) {
     EXPECT_EQ(importedFileName("job", "S"), "S");
 }
 
-using test::inspect;
+using test::readBack;
 
 class JobImportTest : public ::testing::Test {
   protected:
@@ -130,7 +130,8 @@ class JobImportTest : public ::testing::Test {
     std::string job(const std::string& name) const { return workspace.file("Job/" + name); }
     void import(const std::string& name) { importJobFile(database, job(name), 9, kStart); }
     long long count(const std::string& table) {
-        return inspect(workspace.file("KV.GDB"), "select count(*) from " + table)[0][0].asInteger();
+        return readBack(workspace.file("KV.GDB"), "select count(*) from " + table)[0][0]
+            .asInteger();
     }
     std::vector<std::string> jobFolder() const {
         std::vector<std::string> names;
@@ -163,12 +164,12 @@ TEST_F(JobImportTest, BatchesPiecesAndHolesArriveAndTheFileIsRenamed) {
     EXPECT_EQ(jobFolder(), std::vector<std::string>{"job1.6122026_95_3"});
 
     const std::string kv = workspace.file("KV.GDB");
-    const auto batches = inspect(kv, "select name from grorders");
+    const auto batches = readBack(kv, "select name from grorders");
     ASSERT_EQ(batches.size(), 1u);
     EXPECT_EQ(batches[0][0].asText(), "ORDER 'A'");
-    const auto bars = inspect(kv,
-                              "select o.qty, g.kod, o.longprof, o.ostat, o.colorin, o.coloruot "
-                              "from optimized o join goods g on g.goodsid = o.goodsid");
+    const auto bars = readBack(kv,
+                               "select o.qty, g.kod, o.longprof, o.ostat, o.colorin, o.coloruot "
+                               "from optimized o join goods g on g.goodsid = o.goodsid");
     ASSERT_EQ(bars.size(), 1u);
     EXPECT_EQ(bars[0][1].asText(), "VIRT");
     for (int column : {0, 4, 5}) {
@@ -177,9 +178,9 @@ TEST_F(JobImportTest, BatchesPiecesAndHolesArriveAndTheFileIsRenamed) {
     EXPECT_EQ(bars[0][2].asReal(), 0.0);
     EXPECT_EQ(bars[0][3].asReal(), 0.0);
 
-    const auto pieces = inspect(kv,
-                                "select itemlong, ug1, ug2, num, telegano, cell, optdetailid_in, "
-                                "rcomment from optdetail order by num");
+    const auto pieces = readBack(kv,
+                                 "select itemlong, ug1, ug2, num, telegano, cell, optdetailid_in, "
+                                 "rcomment from optdetail order by num");
     ASSERT_EQ(pieces.size(), 2u);
     EXPECT_DOUBLE_EQ(pieces[0][0].asReal(), 123.4);
     EXPECT_DOUBLE_EQ(pieces[0][1].asReal(), 45.0);

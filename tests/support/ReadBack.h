@@ -8,7 +8,7 @@
 namespace velkor::test {
 
 // Reads what the console's statements left behind, through a connection of its own.
-inline std::vector<Row> inspect(const std::string& database, const std::string& sql) {
+inline std::vector<Row> readBack(const std::string& database, const std::string& sql) {
     FirebirdSession session;
     session.attach(database);
     session.startTransaction();
