@@ -1,6 +1,10 @@
 #include "IniFile.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 #include <vector>
 
@@ -11,9 +15,32 @@
 namespace velkor {
 namespace {
 
+// A missing file has no lines; one that is there but cannot be read is an error, so that
+// nobody takes it for empty and writes it over.
 std::vector<std::string> readLines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::string contents;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno != ENOENT) {
+        throw VelkorError("Cannot open file \"" + path + "\". " + std::strerror(errno));
+    }
+    if (fd >= 0) {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                contents.append(buffer, static_cast<std::size_t>(n));
+            } else if (n == 0) {
+                break;
+            } else if (errno != EINTR) {
+                const int error = errno;
+                ::close(fd);
+                throw VelkorError("Cannot read file \"" + path + "\". " + std::strerror(error));
+            }
+        }
+        ::close(fd);
+    }
     std::vector<std::string> lines;
+    std::istringstream in(contents);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') {

@@ -17,7 +17,8 @@ class IniFile {
     const std::string& path() const { return path_; }
 
     // The value of the entry, blanks around it removed; nothing when the file, the section or
-    // the key is missing.
+    // the key is missing. A file that is there but cannot be read raises an error naming it
+    // (so does write, instead of replacing it).
     std::optional<std::string> read(std::string_view section, std::string_view key) const;
 
     // Sets the entry, adding the section and the key when they are missing and creating the

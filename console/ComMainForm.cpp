@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <array>
@@ -22,6 +23,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "ComPortText.h"
 #include "ControllerProtocol.h"
 #include "Controls.h"
 #include "ErrorBox.h"
@@ -49,6 +51,13 @@ struct WaitCursor {
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
+
+std::tm localNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
 
 QFont sized(QFont font, int pointSize, bool bold) {
     font.setPointSize(pointSize);
@@ -94,7 +103,9 @@ TForm1::TForm1(ConsoleOptions options, QWidget* parent)
     Edit_BarCode->setFocus();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    ComPort.removeLineStatusListener(lineStatusListener_);
+}
 
 void TForm1::buildControls() {
     auto* central = new QWidget(this);
@@ -176,6 +187,11 @@ void TForm1::buildControls() {
     handleLayout->addWidget(Edit8, 2, 0);
     handleLayout->addWidget(Button1, 2, 1);
     GroupBox2->hide();
+
+    // Where the line stands, always in sight: the port, and whether it is connected or lost.
+    Label_Line = named(new QLabel, "Label_Line");
+    statusBar()->addPermanentWidget(Label_Line, 1);
+    statusBar()->setSizeGripEnabled(false);
 
     ListBoxPort = named(new QListWidget, "ListBoxPort");
     ListBoxPort->hide();
@@ -269,6 +285,33 @@ void TForm1::configurePort() {
         ComDataPacket1Packet(packet);
     };
     ComDataPacket1.SetComPort(&ComPort);
+    lineStatusListener_ = ComPort.addLineStatusListener([this] { LineStatusChange(); });
+    showLineStatus();
+}
+
+// The line went away or came back (the port reopens it by itself). The event log gets one line
+// each way; half a packet from before the loss can never be completed, so it goes.
+void TForm1::LineStatusChange() {
+    const TLineStatus status = ComPort.LineStatus();
+    if (status == TLineStatus::Lost && shownLineStatus_ != TLineStatus::Lost) {
+        state_.eventLog.append(cp1251("Связь с контроллером потеряна: ") + ComPort.Port());
+        ComDataPacket1.Framer().ResetBuffer();
+    } else if (status == TLineStatus::Open && shownLineStatus_ == TLineStatus::Lost) {
+        state_.eventLog.append(cp1251("Связь с контроллером восстановлена: ") + ComPort.Port());
+    }
+    showLineStatus();
+}
+
+void TForm1::showLineStatus() {
+    shownLineStatus_ = ComPort.LineStatus();
+    std::string text = cp1251("Порт ") + ComPort.Port() + ": " + LineStatusText(shownLineStatus_);
+    if (shownLineStatus_ == TLineStatus::Lost && !ComPort.ReconnectError().empty()) {
+        text += " (" + ComPort.ReconnectError() + ")";
+    }
+    Label_Line->setText(fromCp1251(text));
+    Label_Line->setStyleSheet(shownLineStatus_ == TLineStatus::Open
+                                  ? QString()
+                                  : QStringLiteral("color: white; background: #b00000;"));
 }
 
 void TForm1::ComDataPacket1Packet(const std::string& packet) {
@@ -276,13 +319,17 @@ void TForm1::ComDataPacket1Packet(const std::string& packet) {
 }
 
 // A state report's count: shown, and saved at once, so that a crash or a power failure loses
-// no count the controller has reported.
+// no count the controller has reported. Reports before start-up has read the saved counter
+// (the port probe's) only show it: they count without the counter base.
 void TForm1::showCounter(const std::string& counter) {
     state_.counterKnown = true;
     if (toCp1251(Label_CNT->text()) == counter) {
         return;
     }
     Label_CNT->setText(fromCp1251(counter));
+    if (!state_.counterSaving) {
+        return;
+    }
     try {
         state_.iniFile().write("Main", "CNT", counter);
     } catch (const std::exception& error) {
@@ -313,9 +360,9 @@ void TForm1::runStartup() {
     ComPort.SetPort(state_.variables.Port);
     ComPort.OpenPort();
     Timer1->stop();
-    Label_CNT->setText(fromCp1251(readConsoleIniEntry(state_.iniFile(), "MAIN", "CNT")));
-    state_.counterBase = readInteger(toCp1251(Label_CNT->text()));
-    state_.counterKnown = true;
+    readStartupCounter(
+        state_, [this](const std::string& text) { Label_CNT->setText(fromCp1251(text)); },
+        localNow());
     clearControllerCount();
 }
 
@@ -561,18 +608,15 @@ void TForm1::FormClose() {
                   << cp1251ToUtf8(error.what()) << "\n";
     }
     pumpingDelay(200);
-    // A label that holds no known count (start-up stopped before reading it, or the text of a
-    // missing entry) is never written over the saved one.
-    if (state_.counterKnown) {
+    // A label that holds no known count (start-up stopped before reading the saved one, or the
+    // text of a missing entry) is never written over the saved one.
+    if (state_.counterSaving && state_.counterKnown) {
         state_.iniFile().write("Main", "CNT", trimmed(toCp1251(Label_CNT->text())));
     }
 }
 
 void TForm1::SpeedButton3Click() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    exportEventLog(state_.eventLog.lines(), state_.startupDirectory, local);
+    exportEventLog(state_.eventLog.lines(), state_.startupDirectory, localNow());
 }
 
 }  // namespace velkor

@@ -61,6 +61,8 @@ class TForm1 : public QMainWindow {
     void bindEventLog();
 
     void configurePort();
+    void LineStatusChange();
+    void showLineStatus();
     void ComDataPacket1Packet(const std::string& packet);
     void showCounter(const std::string& counter);
     void FormCreate();
@@ -100,6 +102,8 @@ class TForm1 : public QMainWindow {
     bool shutDown_ = false;
     TSet_Form* settingsWindow_ = nullptr;
     QColor laminCaptionColour_;
+    TLineStatus shownLineStatus_ = TLineStatus::Closed;
+    int lineStatusListener_ = 0;
 
     JobDatabase IBDatabase1;        // the connection, with its one transaction and query
     TComPort ComPort;               // the line to the machine's controller
@@ -139,7 +143,8 @@ class TForm1 : public QMainWindow {
     QPushButton* Button1 = nullptr;
     QListWidget* ListBoxPort = nullptr;
     QLabel* Label2 = nullptr;
-    QAction* N2 = nullptr;  // Файл / Загрузить
+    QLabel* Label_Line = nullptr;  // the line's state in the status bar
+    QAction* N2 = nullptr;         // Файл / Загрузить
     QAction* ExportLogItem = nullptr;
     QAction* SettingsItem = nullptr;
     QTimer* Timer1 = nullptr;

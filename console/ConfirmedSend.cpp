@@ -43,7 +43,17 @@ void ConfirmedSender::send(const std::string& command, int waitMilliseconds) {
         if (const Sequence* sequence = current(id); sequence == nullptr || sequence->cancelled) {
             throw Cancelled{id, command};
         }
-        port_.SendText(command);
+        // While the line is lost nothing is written: the sequence waits for the port to come
+        // back by itself and then goes on repeating where it was.
+        if (port_.LineStatus() == TLineStatus::Lost) {
+            pumpingDelay(waitMilliseconds);
+            continue;
+        }
+        try {
+            port_.SendText(command);
+        } catch (const ELineLost&) {
+            continue;
+        }
         state_.eventLog.append("->" + command);
         pumpingDelay(waitMilliseconds);
         if (state_.lastReply == command) {

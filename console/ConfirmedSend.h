@@ -14,7 +14,8 @@ namespace velkor {
 // its command, logs "->" and the command, waits, and writes it again until the last reply
 // equals the command. A controller that never acknowledges would keep a sequence going for
 // ever, so the operator can end the sequence that is waiting (Esc) and closing the main window
-// ends them all. Sequences nest: one started inside another's wait runs to its end first.
+// ends them all. Sequences nest: one started inside another's wait runs to its end first. A
+// line that is lost meanwhile holds the sequence until the port is back.
 class ConfirmedSender {
   public:
     ConfirmedSender(TCustomComPort& port, ConsoleState& state) : port_(port), state_(state) {}

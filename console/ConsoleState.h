@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <string>
 
 #include "EventLog.h"
@@ -22,16 +24,25 @@ struct ConsoleState {
     int showRequest = 0;    // 1: log the next state report ("Показать")
     int autoPushState = 0;  // 1 after the first state report; 10 once the settings push started
     int outputState = 0;    // the controller's output state from its reports
-    // True while the counter label holds a number read from the INI file or from a report;
-    // only then does shutdown save it, so a start-up that failed early never wipes the count.
+    // True while the counter label holds a number read from the INI file or from a report.
     bool counterKnown = false;
+    // True once start-up has read the INI counter (or found it missing): only from then on do
+    // reports and shutdown write it, so neither the port probe's report (counted without the
+    // counter base) nor a start-up that failed early ever wipes the saved total.
+    bool counterSaving = false;
 
     IniFile iniFile() const { return IniFile(startupDirectory + "/Morvel.INI"); }
     std::string defaultDatabasePath() const { return startupDirectory + "/KV.GDB"; }
 };
 
-// The value of an INI entry of the console, or, when it is missing, the text
-// "Ошибка в названии параметров : <section> = <key>" in its place (8-bit, Windows-1251).
-std::string readConsoleIniEntry(const IniFile& ini, std::string_view section, std::string_view key);
+// Start-up's reading of the production counter from Morvel.INI into the counter base. `show`
+// gets the text the counter label shows (the entry, or in its place the missing-entry text
+// "Ошибка в названии параметров : MAIN = CNT", 8-bit Windows-1251) before it is
+// converted, so the label holds it also when the conversion fails. A missing entry fails with
+// the conversion error of the missing-entry text. An entry that is there but is no number is
+// first kept in the file under a key of its own, stamped with `now`, and the error names the
+// file, the key and where the text went; only then may a report replace it.
+void readStartupCounter(ConsoleState& state, const std::function<void(const std::string&)>& show,
+                        const std::tm& now);
 
 }  // namespace velkor

@@ -3,10 +3,14 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 
 #include "ComThread.h"
+#include "LineRecovery.h"
+#include "Text.h"
 
 namespace velkor {
 namespace {
@@ -62,6 +66,15 @@ EComPort::EComPort(int errorNumber, int osError)
     : VelkorError(errorText(errorNumber, osError)),
       errorNumber_(errorNumber),
       osError_(osError > 0 ? osError : -1) {}
+
+EComPort::EComPort(int errorNumber, const std::string& message)
+    : VelkorError(message), errorNumber_(errorNumber), osError_(-1) {}
+
+ELineLost::ELineLost(const std::string& port)
+    : EComPort(CEPortNotOpen,
+               cp1251("Связь с контроллером потеряна (порт ") + port +
+                   cp1251("): команда не отправлена. Консоль подключится снова сама, как только "
+                          "порт вернётся")) {}
 
 // --- settings groups -------------------------------------------------------------------------
 
@@ -236,7 +249,10 @@ void TComBuffer::Assign(const TComBuffer& other) {
 
 // --- the port --------------------------------------------------------------------------------
 
-TCustomComPort::TCustomComPort(std::unique_ptr<SerialDriver> driver) : driver_(std::move(driver)) {
+TCustomComPort::TCustomComPort(std::unique_ptr<SerialDriver> driver)
+    : driver_(std::move(driver)),
+      recovery_(std::make_unique<LineRecovery>([this](unsigned g) { LineLost(g); },
+                                               [this] { TryReopen(); })) {
     parity_.port_ = this;
     flowControl_.port_ = this;
     timeouts_.port_ = this;
@@ -287,7 +303,7 @@ void TCustomComPort::SetPort(const std::string& v) {
         return;
     }
     port_ = v;
-    if (connected_) {
+    if (connected_ || lost_) {
         ClosePort();
         OpenPort();
     }
@@ -317,7 +333,7 @@ void TCustomComPort::SetSyncMethod(TSyncMethod v) {
 }
 
 void TCustomComPort::SetConnected(bool v) {
-    if (v != connected_) {
+    if (v != connected_ || (!v && lost_)) {
         v ? OpenPort() : ClosePort();
     }
 }
@@ -462,10 +478,18 @@ void TCustomComPort::OpenPort() {
         connected_ = false;
         throw;
     }
+    const unsigned generation = ++openGeneration_;
     if (!events_.empty()) {
-        worker_ = std::make_unique<TComThread>(*this);
+        worker_ = std::make_unique<TComThread>(
+            *this, [this, generation] { recovery_->reportLost(generation); });
         worker_->Start();
     }
+    if (lost_) {
+        lost_ = false;
+        recovery_->stopRetrying();
+    }
+    reconnectError_.clear();
+    notifyLineStatus();
     notifyLinks(&TComLink::LinkConn, true);
     if (OnAfterOpen) {
         OnAfterOpen(*this);
@@ -475,6 +499,11 @@ void TCustomComPort::OpenPort() {
 
 void TCustomComPort::ClosePort() {
     if (!connected_) {
+        if (lost_) {  // closed on purpose: stop waiting for the device
+            lost_ = false;
+            recovery_->stopRetrying();
+            notifyLineStatus();
+        }
         return;
     }
     notifyLinks(&TComLink::LinkCTS, false);
@@ -492,9 +521,81 @@ void TCustomComPort::ClosePort() {
     worker_.reset();  // stops the event thread, running the deliveries it has queued
     driver_->closeDevice();
     connected_ = false;
+    notifyLineStatus();
     notifyLinks(&TComLink::LinkConn, false);
     if (OnAfterClose) {
         OnAfterClose(*this);
+    }
+}
+
+TLineStatus TCustomComPort::LineStatus() const {
+    if (connected_) {
+        return TLineStatus::Open;
+    }
+    return lost_ ? TLineStatus::Lost : TLineStatus::Closed;
+}
+
+// The device went away under an open port. It is closed like ClosePort closes it, except that
+// nothing is aborted on a device that is gone, and the descriptor is released at once (the
+// event thread has ended, so nothing waits on it any more), so that a replugged adapter gets
+// its old name back. Then the same port is tried again and again until it opens.
+void TCustomComPort::LineLost(unsigned generation) {
+    if (!connected_ || generation != openGeneration_) {
+        return;  // closed or opened anew since the report was sent
+    }
+    lost_ = true;
+    reconnectError_.clear();
+    recovery_->startRetrying();
+    try {
+        ClosePort();  // its abort does nothing on Linux, where writes complete in SendText
+    } catch (...) {
+        // A close handler failed half-way: the device is gone all the same.
+        worker_.reset();
+        driver_->closeDevice();
+        connected_ = false;
+        notifyLineStatus();
+        throw;
+    }
+}
+
+void TCustomComPort::TryReopen() {
+    try {
+        OpenPort();
+        if (!connected_ && reconnectError_.empty()) {
+            // An OnException handler took the failure.
+            reconnectError_ = ComErrorMessage(CE_OpenFailed);
+            notifyLineStatus();
+        }
+    } catch (const std::exception& error) {
+        // The device is not back yet: the status shows why, and the next tick tries again.
+        if (reconnectError_ != error.what()) {
+            reconnectError_ = error.what();
+            notifyLineStatus();
+        }
+    }
+}
+
+void TCustomComPort::RaiseLineLost() {
+    const ELineLost error(port_);
+    if (OnException) {
+        OnException(*this, CEPortNotOpen - 1, error.what(), 0, "");
+        return;
+    }
+    throw error;
+}
+
+int TCustomComPort::addLineStatusListener(std::function<void()> listener) {
+    lineStatusListeners_.emplace_back(nextListenerId_, std::move(listener));
+    return nextListenerId_++;
+}
+
+void TCustomComPort::removeLineStatusListener(int id) {
+    std::erase_if(lineStatusListeners_, [id](const auto& entry) { return entry.first == id; });
+}
+
+void TCustomComPort::notifyLineStatus() {
+    for (auto& [id, listener] : Listeners(lineStatusListeners_)) {
+        listener();
     }
 }
 
@@ -503,11 +604,17 @@ int TCustomComPort::SendText(const std::string& text) {
         return 0;
     }
     if (!driver_->isOpen()) {
-        RaisePortError(CEPortNotOpen);
+        lost_ ? RaiseLineLost() : RaisePortError(CEPortNotOpen);
         return 0;
     }
     std::size_t written = 0;
     if (const int error = driver_->write(text.data(), text.size(), written)) {
+        if (driver_->hungUp()) {
+            // Gone before the event thread's report came in: the same loss, noticed here.
+            LineLost(openGeneration_);
+            RaiseLineLost();
+            return 0;
+        }
         RaisePortError(CE_WriteFailed, error);
         return 0;
     }
@@ -518,7 +625,7 @@ int TCustomComPort::SendText(const std::string& text) {
 
 int TCustomComPort::ReceiveBytes(char* buffer, int count) {
     if (!driver_->isOpen()) {
-        RaisePortError(CEPortNotOpen);
+        lost_ ? RaiseLineLost() : RaisePortError(CEPortNotOpen);
         return 0;
     }
     std::size_t got = 0;
@@ -727,11 +834,14 @@ void TCustomComPort::ReceiveStep() {
 
 // --- port list -------------------------------------------------------------------------------
 
-void ListSerialPorts(QStringList& list) {
+namespace {
+
+// Nothing when the system keeps no list.
+std::optional<QStringList> systemSerialPorts() {
     const std::string root = "/sys/class/tty";
     DIR* folder = ::opendir(root.c_str());
     if (folder == nullptr) {
-        return;
+        return std::nullopt;
     }
     std::string console;
     std::ifstream(root + "/console/active") >> console;
@@ -755,10 +865,26 @@ void ListSerialPorts(QStringList& list) {
         names << QString::fromStdString(name);
     }
     ::closedir(folder);
-    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+    return names;
+}
+
+}  // namespace
+
+void ListSerialPorts(QStringList& list) {
+    // The list can be given instead of read from the system, so that a test rig (or a service
+    // person) can have the start-up probe meet a pseudo-terminal: names or device paths
+    // separated by ":".
+    const char* given = std::getenv(kSerialPortsVariable);
+    std::optional<QStringList> names =
+        given != nullptr ? QString::fromLocal8Bit(given).split(u':', Qt::SkipEmptyParts)
+                         : systemSerialPorts();
+    if (!names) {
+        return;  // the caller's list stays as it is
+    }
+    std::sort(names->begin(), names->end(), [](const QString& a, const QString& b) {
         return a.compare(b, Qt::CaseInsensitive) < 0;
     });
-    list = names;
+    list = *names;
 }
 
 }  // namespace velkor

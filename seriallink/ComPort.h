@@ -133,10 +133,24 @@ class EComPort : public VelkorError {
     int ErrorNumber() const { return errorNumber_; }
     int OsError() const { return osError_; }
 
+  protected:
+    EComPort(int errorNumber, const std::string& message);
+
   private:
     int errorNumber_;
     int osError_;
 };
+
+// A send while the line is lost: the command did not go out; the port comes back by itself.
+// It carries error number 24 ("Port Not Open") with a message that tells the operator why.
+class ELineLost : public EComPort {
+  public:
+    explicit ELineLost(const std::string& port);
+};
+
+// Where the line stands: closed (never opened, or closed on purpose), open, or lost (the device
+// went away while open; the port tries to open it again by itself until it is back or closed).
+enum class TLineStatus { Closed, Open, Lost };
 
 class TCustomComPort;
 
@@ -256,6 +270,7 @@ class TComBuffer {
 std::unique_ptr<SerialDriver> createSystemSerialDriver();
 
 class TComThread;
+class LineRecovery;
 class SettingsStore;
 class IniSection;
 class RegistryKey;
@@ -316,6 +331,13 @@ class TCustomComPort {
     // State.
     bool Connected() const { return connected_; }
     void SetConnected(bool v);
+    TLineStatus LineStatus() const;
+    // Why the last attempt to bring a lost line back failed; empty before the first attempt.
+    const std::string& ReconnectError() const { return reconnectError_; }
+    // Called on the owner's thread whenever LineStatus() or ReconnectError() changes. Returns
+    // an id for removeLineStatusListener.
+    int addLineStatusListener(std::function<void()> listener);
+    void removeLineStatusListener(int id);
 
     // Lifecycle and I/O.
     void OpenPort();
@@ -389,6 +411,11 @@ class TCustomComPort {
     void RunEventHandlers(TComEvents events);
     void ReceiveStep();
     void AfterOpenSignalSteps();
+    // The device of the given opening went away: release it and start bringing it back.
+    void LineLost(unsigned generation);
+    void TryReopen();
+    void RaiseLineLost();
+    void notifyLineStatus();
     // Reads the modem lines and tells the links and the event the state of one of them.
     void SignalStep(TComSignal line, std::function<void(TCustomComPort&, bool)> TComLink::*slot,
                     const SignalEvent& event);
@@ -417,7 +444,13 @@ class TCustomComPort {
     std::vector<TComLink*> links_;
     bool hasReceiveLink_ = false;
     std::unique_ptr<TComThread> worker_;
-    std::vector<std::pair<int, std::function<void()>>> destroyListeners_;
+    unsigned openGeneration_ = 0;  // counts the openings, so a late loss report is ignored
+    bool lost_ = false;
+    std::string reconnectError_;
+    std::unique_ptr<LineRecovery> recovery_;
+    using Listeners = std::vector<std::pair<int, std::function<void()>>>;
+    Listeners destroyListeners_;
+    Listeners lineStatusListeners_;
     int nextListenerId_ = 1;
 };
 
@@ -428,7 +461,9 @@ class TComPort : public TCustomComPort {
 };
 
 // The system's serial ports (names without "/dev/"), sorted without regard to case; replaces
-// the list's contents.
+// the list's contents. When the environment variable VELKOR_SERIAL_PORTS is set, its names or
+// device paths (separated by ":") are the list instead.
+inline constexpr const char* kSerialPortsVariable = "VELKOR_SERIAL_PORTS";
 void ListSerialPorts(QStringList& list);
 
 }  // namespace velkor

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <charconv>
 
+#include "Text.h"
+
 namespace velkor {
 namespace {
 
@@ -109,6 +111,18 @@ char TextToChar(std::string_view text) {
         return static_cast<char>(code);
     }
     return text[0];
+}
+
+std::string LineStatusText(TLineStatus status) {
+    switch (status) {
+        case TLineStatus::Open:
+            return cp1251("открыт");
+        case TLineStatus::Lost:
+            return cp1251("связь потеряна, переподключение");
+        case TLineStatus::Closed:
+            break;
+    }
+    return cp1251("закрыт");
 }
 
 }  // namespace velkor

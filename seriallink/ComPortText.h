@@ -26,6 +26,9 @@ std::string RTSToText(TRTSFlowControl v);
 TRTSFlowControl TextToRTS(std::string_view text);
 std::string YesNoText(bool v);
 bool TextToYesNo(std::string_view text);
+// The line's state as the windows show it (8-bit, Windows-1251): "открыт", "закрыт", or
+// "связь потеряна, переподключение" while the port waits for its device to come back.
+std::string LineStatusText(TLineStatus status);
 // A character as itself when its code is 33 to 127, otherwise "#" and its decimal code.
 std::string CharToText(char c);
 char TextToChar(std::string_view text);

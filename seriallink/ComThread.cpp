@@ -83,7 +83,8 @@ class TComThread::Runner : public QObject {
     TComThread& owner_;
 };
 
-TComThread::TComThread(TCustomComPort& port) : port_(port) {
+TComThread::TComThread(TCustomComPort& port, std::function<void()> onLost)
+    : port_(port), onLost_(std::move(onLost)) {
     if (port_.SyncMethod() != smNone) {
         runner_ = new Runner(*this);
     }
@@ -120,10 +121,12 @@ TComThread::~TComThread() {
 }
 
 void TComThread::Run() {
-    for (;;) {
+    SerialDriver::WaitResult result = SerialDriver::WaitResult::Events;
+    while (result == SerialDriver::WaitResult::Events) {
         std::uint32_t mask = 0;
-        if (port_.driver_->waitEvents(mask) != SerialDriver::WaitResult::Events) {
-            break;  // stopped, or the device failed or went away: end quietly
+        result = port_.driver_->waitEvents(mask);
+        if (result != SerialDriver::WaitResult::Events) {
+            break;  // stopped, the wait failed, or the device went away
         }
         try {
             DeliverEvents(maskToEvents(mask));
@@ -133,9 +136,14 @@ void TComThread::Run() {
     }
     port_.driver_->setEventMask(0);
     port_.driver_->purge(false);
-    std::lock_guard lock(mutex_);
-    ended_ = true;
-    changed_.notify_all();
+    {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        changed_.notify_all();
+    }
+    if (result == SerialDriver::WaitResult::Lost && onLost_) {
+        onLost_();
+    }
 }
 
 void TComThread::DeliverEvents(TComEvents events) {

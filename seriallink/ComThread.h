@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -16,10 +17,13 @@ namespace velkor {
 // user-interface thread, which runs it whenever it processes events (inside pumping delays
 // too), while the event thread waits for it to finish; an exception in a delivery is carried
 // back and ends the event thread quietly: the port stays writable but receives nothing more
-// until it is closed and opened again.
+// until it is closed and opened again. When the device goes away the thread ends at once and
+// says so, so that the port can release the device and wait for it to come back.
 class TComThread {
   public:
-    explicit TComThread(TCustomComPort& port);
+    // `onLost` runs on the event thread, last, when the thread ends because the device went
+    // away.
+    TComThread(TCustomComPort& port, std::function<void()> onLost);
     // Signals the thread to stop and waits for it; on the user-interface thread the wait runs
     // the deliveries the thread has queued, so it never hangs.
     ~TComThread();
@@ -40,6 +44,7 @@ class TComThread {
     void RunQueuedDeliveries();
 
     TCustomComPort& port_;
+    std::function<void()> onLost_;
     std::thread thread_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "ComPort.h"
 #include "CustomBaudRate.h"
@@ -61,10 +62,13 @@ bool unsupported(int error) {
 
 class LinuxSerialDriver final : public SerialDriver {
   public:
-    LinuxSerialDriver() : stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    LinuxSerialDriver()
+        : stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+          wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
     ~LinuxSerialDriver() override {
         closeDevice();
         ::close(stopFd_);
+        ::close(wakeFd_);
     }
 
     int openDevice(const std::string& port) override {
@@ -103,7 +107,9 @@ class LinuxSerialDriver final : public SerialDriver {
         modemLinesSupported_ = true;
         lineCountersSupported_ = ::ioctl(fd_, TIOCGICOUNT, &lastCounters_) == 0;
         pendingTxEmpty_ = false;
-        lastReportedWaiting_ = 0;
+        readSinceReport_ = false;
+        hungUp_ = false;
+        reportedWaiting_ = 0;
         return 0;
     }
 
@@ -196,6 +202,7 @@ class LinuxSerialDriver final : public SerialDriver {
             return EINVAL;
         }
         discardNull_ = (state.flags & LineState::fNull) != 0;
+        baudRate_ = state.baudRate;
         const std::uint32_t dtr = state.flags & LineState::fDtrControlMask;
         setModemLine(TIOCM_DTR, dtr != 0);
         setModemLine(TIOCM_RTS, rts == LineState::fRtsEnable || rts == LineState::fRtsHandshake);
@@ -212,24 +219,36 @@ class LinuxSerialDriver final : public SerialDriver {
 
     WaitResult waitEvents(std::uint32_t& events) override {
         for (;;) {
+            // Wake-ups that came before this look are answered by it; later ones end the poll.
+            takeSignal(wakeFd_);
+            if (hungUp_) {
+                return WaitResult::Lost;
+            }
             const std::uint32_t mask = mask_;
             events = 0;
             std::uint32_t waiting = 0;
-            int count = 0;
-            if ((mask & CommMask::RxChar) && ::ioctl(fd_, FIONREAD, &count) == 0) {
-                waiting = static_cast<std::uint32_t>(count);
-                // Report received bytes once per arrival, not again and again while a handler
-                // leaves them unread.
-                if (waiting > lastReportedWaiting_) {
-                    events |= CommMask::RxChar;
+            if (mask & CommMask::RxChar) {
+                waiting = bytesWaiting();
+                // Whatever is waiting after a read is news (it came after the count the read
+                // used); otherwise only growth is, so that bytes a handler leaves unread are
+                // not reported again and again.
+                if (readSinceReport_.exchange(false)) {
+                    reportedWaiting_ = 0;
                 }
-                lastReportedWaiting_ = waiting;
+                reportedWaiting_ = std::min(reportedWaiting_, waiting);
+                if (waiting > reportedWaiting_) {
+                    events |= CommMask::RxChar;
+                    reportedWaiting_ = waiting;
+                }
             }
+            bool draining = false;
             if ((mask & CommMask::TxEmpty) && pendingTxEmpty_.load()) {
                 int queued = 0;
                 if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
                     pendingTxEmpty_ = false;
                     events |= CommMask::TxEmpty;
+                } else {
+                    draining = true;
                 }
             }
             events |= modemLineChanges(mask) | lineErrorEvents(mask);
@@ -237,36 +256,36 @@ class LinuxSerialDriver final : public SerialDriver {
                 return WaitResult::Events;
             }
 
-            pollfd fds[2] = {{stopFd_, POLLIN, 0}, {fd_, 0, 0}};
-            // While unread bytes sit in the queue, POLLIN would fire at once: look again later
-            // instead. Lines and counters without a change notification are looked at often.
+            pollfd fds[3] = {{stopFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {fd_, 0, 0}};
+            // While reported bytes sit unread, POLLIN would fire at once: a read wakes this
+            // wait instead, and growth is looked for now and then. A hang-up is reported by
+            // poll whatever is asked for.
             const bool watchInput = (mask & CommMask::RxChar) && waiting == 0;
-            fds[1].events = watchInput ? POLLIN : 0;
-            const bool polling = pendingTxEmpty_.load() || waiting > 0 || watchingLines(mask);
-            const int ready = ::poll(fds, 2, polling ? 20 : -1);
+            fds[2].events = watchInput ? POLLIN : 0;
+            int timeout = -1;
+            if (draining) {
+                timeout = 2;
+            } else if (waiting > 0 || watchingLines(mask)) {
+                timeout = 20;
+            }
+            const int ready = ::poll(fds, 3, timeout);
             if (ready < 0 && errno != EINTR) {
                 return WaitResult::Failed;
             }
             if (fds[0].revents & POLLIN) {
                 return WaitResult::Stopped;
             }
-            if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) {
                 // The device went away (an adapter pulled out, the other end of a
-                // pseudo-terminal closed): stop watching it at once, quietly.
-                return WaitResult::Failed;
+                // pseudo-terminal closed): stop watching it at once.
+                return WaitResult::Lost;
             }
         }
     }
 
-    void requestStop() override {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto ignored = ::write(stopFd_, &one, sizeof one);
-    }
+    void requestStop() override { signal(stopFd_); }
 
-    void clearStop() override {
-        std::uint64_t value = 0;
-        [[maybe_unused]] const auto ignored = ::read(stopFd_, &value, sizeof value);
-    }
+    void clearStop() override { takeSignal(stopFd_); }
 
     int write(const char* bytes, std::size_t count, std::size_t& written) override {
         written = 0;
@@ -298,7 +317,9 @@ class LinuxSerialDriver final : public SerialDriver {
                 return EIO;
             }
         }
+        drainOutput(limited, deadline);
         pendingTxEmpty_ = true;
+        signal(wakeFd_);  // the event thread reports evTxEmpty once the queue is empty
         return 0;
     }
 
@@ -310,7 +331,11 @@ class LinuxSerialDriver final : public SerialDriver {
                 got += static_cast<std::size_t>(n);
                 continue;
             }
-            if (n == 0 || errno == EAGAIN) {
+            if (n == 0) {
+                hungUp_ = true;  // with VMIN=1 an empty read means the line hung up
+                break;
+            }
+            if (errno == EAGAIN) {
                 break;
             }
             if (errno != EINTR) {
@@ -320,10 +345,8 @@ class LinuxSerialDriver final : public SerialDriver {
         if (discardNull_) {
             got = static_cast<std::size_t>(std::remove(buffer, buffer + got, '\0') - buffer);
         }
-        int left = 0;
-        if (::ioctl(fd_, FIONREAD, &left) == 0) {
-            lastReportedWaiting_ = static_cast<std::uint32_t>(left);
-        }
+        readSinceReport_ = true;
+        signal(wakeFd_);  // bytes that came after the count are reported at once
         return 0;
     }
 
@@ -365,7 +388,55 @@ class LinuxSerialDriver final : public SerialDriver {
         return 0;
     }
 
+    bool hungUp() override {
+        if (fd_ < 0) {
+            return false;
+        }
+        pollfd device{fd_, 0, 0};
+        return hungUp_ ||
+               (::poll(&device, 1, 0) > 0 && (device.revents & (POLLHUP | POLLERR | POLLNVAL)));
+    }
+
   private:
+    static void signal(int eventFd) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto ignored = ::write(eventFd, &one, sizeof one);
+    }
+    static void takeSignal(int eventFd) {
+        std::uint64_t value = 0;
+        [[maybe_unused]] const auto ignored = ::read(eventFd, &value, sizeof value);
+    }
+
+    std::uint32_t bytesWaiting() const {
+        int count = 0;
+        return ::ioctl(fd_, FIONREAD, &count) == 0 ? static_cast<std::uint32_t>(count) : 0;
+    }
+
+    // A real UART sends what the kernel queued at the line's speed: wait until its output
+    // queue is empty, or the write's deadline has passed. Pseudo-terminals report 0 at once.
+    template <typename TimePoint>
+    void drainOutput(bool limited, TimePoint deadline) {
+        for (;;) {
+            int queued = 0;
+            if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+                return;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            if (limited && now >= deadline) {
+                return;
+            }
+            // Ten bits a byte at the line's speed, looked at again every 1 to 10 ms.
+            const std::uint64_t rate = baudRate_ != 0 ? baudRate_ : 9600;
+            auto pause = std::chrono::microseconds(std::clamp<std::uint64_t>(
+                std::uint64_t(queued) * 10'000'000 / rate, 1'000, 10'000));
+            if (limited) {
+                pause = std::min(
+                    pause, std::chrono::duration_cast<std::chrono::microseconds>(deadline - now));
+            }
+            std::this_thread::sleep_for(pause);
+        }
+    }
+
     bool readModemBits(int& bits) {
         if (!modemLinesSupported_) {
             bits = 0;
@@ -457,9 +528,13 @@ class LinuxSerialDriver final : public SerialDriver {
 
     int fd_ = -1;
     const int stopFd_;
+    const int wakeFd_;  // a read or a write wakes the event thread's wait through this
     std::atomic<std::uint32_t> mask_{0};
     std::atomic<bool> pendingTxEmpty_{false};
-    std::atomic<std::uint32_t> lastReportedWaiting_{0};
+    std::atomic<bool> readSinceReport_{false};
+    std::atomic<bool> hungUp_{false};
+    std::uint32_t reportedWaiting_ = 0;  // the event thread's own
+    std::uint32_t baudRate_ = 0;
     bool discardNull_ = false;
     bool modemLinesSupported_ = true;
     bool lineCountersSupported_ = false;

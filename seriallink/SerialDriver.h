@@ -86,16 +86,18 @@ class SerialDriver {
     virtual int setTimeouts(const TimeoutSettings& timeouts) = 0;
     virtual void setEventMask(std::uint32_t mask) = 0;
 
-    enum class WaitResult { Events, Stopped, Failed };
+    enum class WaitResult { Events, Stopped, Failed, Lost };
     // Blocks until one of the masked events occurs (their bits in `events`), requestStop is
-    // called, or the device fails or goes away. Events that occur while nobody waits are kept
-    // for the next wait.
+    // called, the wait itself fails, or the device goes away (hung up, unplugged: Lost).
+    // Events that occur while nobody waits are kept for the next wait. Received bytes are
+    // reported for as long as any are waiting, but bytes already reported are reported again
+    // only after a read (or when more arrive), so a wait never spins on unread bytes.
     virtual WaitResult waitEvents(std::uint32_t& events) = 0;
     virtual void requestStop() = 0;
     virtual void clearStop() = 0;
 
-    // Writes all bytes, waiting at most as long as the write timeouts allow; `written` is what
-    // went out.
+    // Writes all bytes and, on devices that report their output queue, waits for it to drain,
+    // at most as long as the write timeouts allow; `written` is what went out.
     virtual int write(const char* bytes, std::size_t count, std::size_t& written) = 0;
     // Reads what has been received, up to `count` bytes, without waiting.
     virtual int read(char* buffer, std::size_t count, std::size_t& got) = 0;
@@ -104,6 +106,8 @@ class SerialDriver {
     virtual int modemLines(std::uint32_t& lines) = 0;
     // Aborts pending transfers (abort) or discards both queues (!abort).
     virtual int purge(bool abort) = 0;
+    // True when the open device has gone away: the other end hung up or it was unplugged.
+    virtual bool hungUp() = 0;
 };
 
 }  // namespace velkor

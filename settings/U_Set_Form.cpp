@@ -10,6 +10,7 @@
 #include <QStyle>
 
 #include "ApplySetting.h"
+#include "ComPortText.h"
 #include "Controls.h"
 #include "SettingsTable.h"
 #include "Text.h"
@@ -56,6 +57,12 @@ TSet_Form::TSet_Form(ConsoleState& state, TCustomComPort& comPort, JobDatabase& 
     buildControls();
     resize(kClientWidth, kClientHeight);
     move(389, 198);
+    // The port group follows the line also when it is lost or comes back by itself.
+    lineStatusListener_ = ComPort.addLineStatusListener([this] { showPortState(); });
+}
+
+TSet_Form::~TSet_Form() {
+    ComPort.removeLineStatusListener(lineStatusListener_);
 }
 
 void TSet_Form::buildControls() {
@@ -153,8 +160,7 @@ void TSet_Form::runPortAction(const std::function<void()>& action) {
 }
 
 void TSet_Form::showPortState() {
-    Label_Port->setText(fromCp1251(ComPort.Port()) + QStringLiteral(": ") +
-                        (ComPort.Connected() ? ru("открыт") : ru("закрыт")));
+    Label_Port->setText(fromCp1251(ComPort.Port() + ": " + LineStatusText(ComPort.LineStatus())));
 }
 
 // Only the close strip follows the window's width and bottom edge.

@@ -27,6 +27,7 @@ class TSet_Form : public QWidget {
   public:
     TSet_Form(ConsoleState& state, TCustomComPort& comPort, JobDatabase& database,
               QWidget* parent = nullptr);
+    ~TSet_Form() override;
 
   signals:
     // The service person's port tools; the main window, which owns the port, carries them out.
@@ -64,6 +65,7 @@ class TSet_Form : public QWidget {
     std::vector<QLineEdit*> edits_;        // one per row of settingRows(), in its order
     QPalette normalPalette_;
     QPalette appliedPalette_;  // pure green: applied since the window was last shown
+    int lineStatusListener_ = 0;
 };
 
 }  // namespace velkor

@@ -4,13 +4,17 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <atomic>
+#include <filesystem>
+#include <memory>
 #include <thread>
 #include <utility>
 
 #include "ComDataPacket.h"
 #include "ComPort.h"
+#include "LineRecovery.h"
 #include "PseudoTerminal.h"
 #include "PumpingDelay.h"
+#include "WaitUntil.h"
 
 namespace velkor {
 namespace {
@@ -151,22 +155,144 @@ TEST_F(PortOverPty, ClosingRunsADeliveryThatIsAlreadyQueued) {
     EXPECT_FALSE(port.Connected());
 }
 
-TEST_F(PortOverPty, APeerThatGoesAwayEndsTheEventThreadWithoutSpinning) {
+// The controller's line on a path that stays when the device behind it changes, as
+// /dev/ttyUSB0 does when an adapter is pulled out and plugged in again.
+class LinkedLine {
+  public:
+    explicit LinkedLine(const std::string& path) : path_(path) { pointTo(device_->path()); }
+    ~LinkedLine() { std::filesystem::remove(path_); }
+    test::PseudoTerminal& device() { return *device_; }
+    void unplug() { device_.reset(); }
+    void plugIn() {
+        device_ = std::make_unique<test::PseudoTerminal>();
+        pointTo(device_->path());
+    }
+
+  private:
+    void pointTo(const std::string& target) {
+        std::filesystem::remove(path_ + ".new");
+        std::filesystem::create_symlink(target, path_ + ".new");
+        std::filesystem::rename(path_ + ".new", path_);
+    }
+    std::string path_;
+    std::unique_ptr<test::PseudoTerminal> device_ = std::make_unique<test::PseudoTerminal>();
+};
+
+TEST_F(PortOverPty, ALostLineIsReleasedAtOnceAndReopenedByItselfWhenTheDeviceReturns) {
+    LinkedLine line(::testing::TempDir() + "velkor-line-" + std::to_string(::getpid()));
+    port.SetPort(::testing::TempDir() + "velkor-line-" + std::to_string(::getpid()));
+    std::vector<TLineStatus> seen;
+    port.addLineStatusListener([&] { seen.push_back(port.LineStatus()); });
     port.OpenPort();
-    peer.hangUp();
-    pumpingDelay(100);
+    line.unplug();
+    ASSERT_TRUE(test::waitUntil([&] { return port.LineStatus() == TLineStatus::Lost; }));
+    EXPECT_FALSE(port.Connected());
+
+    // Lost, nobody spins: neither the event thread (gone) nor the attempts to reopen.
     const double before = processorSeconds();
-    pumpingDelay(500);
-    EXPECT_LT(processorSeconds() - before, 0.1);
+    pumpingDelay(1000);
+    EXPECT_LT(processorSeconds() - before, 0.05);
+    EXPECT_FALSE(port.ReconnectError().empty());  // why the last attempt failed
     try {
         port.SendText("GET_ALL");
-        FAIL() << "wrote to a line with nobody at the other end";
-    } catch (const EComPort& e) {
-        EXPECT_EQ(e.ErrorNumber(), 2);
-        EXPECT_EQ(e.OsError(), EIO);
+        FAIL() << "sent on a lost line";
+    } catch (const ELineLost& e) {
+        EXPECT_EQ(e.ErrorNumber(), 24);
+        EXPECT_NE(std::string(e.what()).find(port.Port()), std::string::npos);
     }
+
+    line.plugIn();
+    ASSERT_TRUE(test::waitUntil([&] { return port.Connected(); }));
+    EXPECT_EQ(port.LineStatus(), TLineStatus::Open);
+    EXPECT_EQ(port.SendText("GET_ALL"), 7);
+    EXPECT_EQ(line.device().read(7), "GET_ALL");
+    line.device().write("<back>");
+    receiveUntil(6);
+    EXPECT_EQ(received, "<back>");
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen[1], TLineStatus::Lost);
+    EXPECT_EQ(seen.back(), TLineStatus::Open);
+
+    // A service person's ClosePort ends the waiting for a device that is gone.
+    line.unplug();
+    ASSERT_TRUE(test::waitUntil([&] { return port.LineStatus() == TLineStatus::Lost; }));
     port.ClosePort();
+    EXPECT_EQ(port.LineStatus(), TLineStatus::Closed);
+    line.plugIn();
+    pumpingDelay(2 * LineRecovery::kRetryMilliseconds);
     EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(PortOverPty, BytesThatComeAfterTheCountOfAReceiveStepAreDeliveredWithoutMoreArriving) {
+    // The first delivery keeps the user-interface thread busy while more bytes arrive; nothing
+    // else arrives afterwards, so only a following receive step can bring them.
+    bool busy = true;
+    receiver.LinkRxBuf = [&](TCustomComPort&, const char* bytes, int count) {
+        received.append(bytes, static_cast<std::size_t>(count));
+        if (std::exchange(busy, false)) {
+            peer.write("<B>");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    };
+    port.OpenPort();
+    peer.write("<A>");
+    EXPECT_TRUE(test::waitUntil([&] { return received == "<A><B>"; })) << received;
+
+    // Byte by byte with pauses: each packet is complete before the next byte is written.
+    std::atomic<std::size_t> size{received.size()};
+    receiver.LinkRxBuf = [&](TCustomComPort&, const char* bytes, int count) {
+        received.append(bytes, static_cast<std::size_t>(count));
+        size = received.size();
+    };
+    std::atomic<int> late{-1};
+    std::thread controller([&] {
+        const std::string packet = "<GET_ALL;CNT=1;setOut=0;>";
+        for (int i = 0; i < 40 && late < 0; ++i) {
+            const std::size_t before = size;
+            for (char c : packet) {
+                peer.write(std::string(1, c));
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+            }
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (size < before + packet.size() && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            if (size < before + packet.size()) {
+                late = i;
+            }
+        }
+    });
+    EXPECT_TRUE(test::waitUntil([&] { return size >= 6 + 40 * 25u || late >= 0; }, 60000));
+    controller.join();
+    EXPECT_EQ(late, -1) << "packet " << late << " waited for bytes that never came";
+}
+
+TEST_F(PortOverPty, ABurstLargerThanTheKernelsQueueNeverStopsReception) {
+    port.OpenPort();
+    const std::string burst(64 * 1024, 'x');
+    std::thread controller([&] {
+        try {
+            peer.write(burst + "<end>", 5000);
+        } catch (const std::runtime_error&) {
+            // the console stopped reading: the wait below fails
+        }
+    });
+    EXPECT_TRUE(test::waitUntil([&] { return received.size() >= burst.size() + 5; }, 10000));
+    controller.join();
+    EXPECT_EQ(received, burst + "<end>");
+    peer.write("<more>");
+    receiveUntil(burst.size() + 11);
+    EXPECT_EQ(received.substr(burst.size()), "<end><more>");
+}
+
+TEST_F(PortOverPty, TxEmptyFollowsEveryWrite) {
+    int empties = 0;
+    port.OnTxEmpty = [&](TCustomComPort&) { ++empties; };
+    port.OpenPort();
+    for (int i = 1; i <= 3; ++i) {
+        port.SendText("GET_ALL");
+        EXPECT_TRUE(test::waitUntil([&] { return empties == i; })) << i;
+    }
 }
 
 TEST_F(PortOverPty, WithoutEventsNothingIsDelivered) {

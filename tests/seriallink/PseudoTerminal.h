@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <stdexcept>
 #include <string>
@@ -17,7 +18,7 @@ namespace velkor::test {
 class PseudoTerminal {
   public:
     PseudoTerminal() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
         if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
             throw std::runtime_error("no pseudo-terminal");
         }
@@ -36,9 +37,24 @@ class PseudoTerminal {
 
     const std::string& path() const { return path_; }
 
-    void write(const std::string& bytes) {
-        if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-            throw std::runtime_error("pseudo-terminal write failed");
+    // Writes all bytes, waiting while the line is full, but never longer than `ms` in all.
+    void write(const std::string& bytes, int ms = 10000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                continue;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            pollfd out{master_, POLLOUT, 0};
+            if ((n < 0 && errno != EAGAIN) || left <= 0 ||
+                ::poll(&out, 1, static_cast<int>(left)) <= 0) {
+                throw std::runtime_error("pseudo-terminal write failed");
+            }
         }
     }
 

@@ -96,6 +96,7 @@ class RecordingDriver : public SerialDriver {
         return 0;
     }
     int purge(bool) override { return 0; }
+    bool hungUp() override { return false; }
 
   private:
     Log& log_;

@@ -1,0 +1,44 @@
+#include "LineRecovery.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+namespace velkor {
+namespace {
+
+const QEvent::Type kLostEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+struct LostEvent : QEvent {
+    explicit LostEvent(unsigned g) : QEvent(kLostEvent), generation(g) {}
+    unsigned generation;
+};
+
+}  // namespace
+
+LineRecovery::LineRecovery(std::function<void(unsigned)> onLost, std::function<void()> retry)
+    : onLost_(std::move(onLost)) {
+    timer_.setInterval(kRetryMilliseconds);
+    QObject::connect(&timer_, &QTimer::timeout, this, std::move(retry));
+}
+
+void LineRecovery::reportLost(unsigned generation) {
+    QCoreApplication::postEvent(this, new LostEvent(generation));
+}
+
+void LineRecovery::startRetrying() {
+    timer_.start();
+}
+
+void LineRecovery::stopRetrying() {
+    timer_.stop();
+}
+
+bool LineRecovery::event(QEvent* event) {
+    if (event->type() == kLostEvent) {
+        onLost_(static_cast<LostEvent*>(event)->generation);
+        return true;
+    }
+    return QObject::event(event);
+}
+
+}  // namespace velkor
