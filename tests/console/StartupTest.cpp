@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -9,6 +10,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QtTest/QTest>
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -17,7 +20,9 @@
 #include "Numbers.h"
 #include "PseudoTerminal.h"
 #include "PumpingDelay.h"
+#include "SimulatorProcess.h"
 #include "Text.h"
+#include "WaitUntil.h"
 #include "Workspace.h"
 
 namespace velkor {
@@ -323,6 +328,101 @@ TEST_F(StartupTest, ExportFromTheMenuWritesTheLogAndAMissingFolderIsReported) {
     EXPECT_EQ(exported.extension(), ".log");
     EXPECT_EQ(workspace.readFile("log/" + exported.filename().string()),
               workspace.file("KV.GDB") + "\r\n");
+}
+
+TEST_F(StartupTest, ACounterEntryThatIsNoNumberIsKeptBeforeAReportReplacesIt) {
+    createDatabase();
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=1O07\r\n");
+    TForm1 window;
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    const QString text = boxes.seen()[0].text;
+    const QString prefix = QStringLiteral("'1O07' is not a valid integer value: [Main] CNT in ") +
+                           QString::fromStdString(workspace.file("Morvel.INI")) +
+                           QStringLiteral("; its text is kept there as CNT_UNREADABLE_");
+    ASSERT_TRUE(text.startsWith(prefix)) << text.toStdString();
+    const std::string keptAs = text.mid(prefix.size() - 15).chopped(1).toStdString();
+    EXPECT_EQ(counter(window), QStringLiteral("1O07"));
+
+    controller.write("<GET_ALL;CNT=3;setOut=0;>");
+    ASSERT_TRUE(test::waitUntil([&] { return counter(window) == QStringLiteral("3"); }));
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=3\r\n" + keptAs + "=1O07\r\n");
+}
+
+TEST_F(StartupTest, AnIniFileThatCannotBeReadIsNamedAndNeverReplaced) {
+    createDatabase();
+    std::filesystem::create_directory(workspace.file("Morvel.INI"));
+    {
+        TForm1 window;
+        ASSERT_EQ(boxes.seen().size(), 1u);
+        EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("Cannot read file \"") +
+                                            QString::fromStdString(workspace.file("Morvel.INI")) +
+                                            QStringLiteral("\". Is a directory."));
+        controller.write("<GET_ALL;CNT=3;setOut=0;>");
+        ASSERT_TRUE(test::waitUntil([&] { return counter(window) == QStringLiteral("3"); }));
+        window.close();
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(workspace.file("Morvel.INI")));
+}
+
+// The port list of a site: several names lead to the controller's adapter (as the links under
+// /dev/serial do), so that the probe outlasts Timer1's first tick, and one listed port is gone.
+class StartupAtASite : public ::testing::Test {
+  protected:
+    StartupAtASite() {
+        QStringList listed;
+        for (int i = 0; i < 8; ++i) {
+            listed << QString::fromStdString(workspace.file("by-id-" + std::to_string(i)));
+            std::filesystem::create_symlink(controller.path(), listed.back().toStdString());
+        }
+        listed << QString::fromStdString(workspace.file("unplugged"));
+        ::setenv(kSerialPortsVariable, listed.join(u':').toLocal8Bit().constData(), 1);
+        workspace.createDatabase({{"Port", controller.path()}, {"setSpeed", "800"}});
+    }
+    ~StartupAtASite() override { ::unsetenv(kSerialPortsVariable); }
+
+    static QString counter(TForm1& window) {
+        return window.findChild<QLabel*>(QStringLiteral("Label_CNT"))->text();
+    }
+
+    test::Workspace workspace;
+    test::CurrentDirectory current{workspace.path()};
+    test::MessageBoxWatcher boxes;
+    // Not power-cycled since the last run: it still holds the 7 pieces it counted then.
+    test::Simulator controller{workspace.file("controller.log"),
+                               {QStringLiteral("--count"), QStringLiteral("7")}};
+};
+
+TEST_F(StartupAtASite, TheProbesReportLeavesTheSavedTotalAndLaterReportsAddToIt) {
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=1000\r\n");
+    {
+        TForm1 window;
+        EXPECT_EQ(counter(window), QStringLiteral("1000"));
+        EXPECT_EQ(window.state().counterBase, 1000);
+        EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1000\r\n");
+        EXPECT_TRUE(boxes.seen().empty());
+        // The probe asked every listed port, Timer1 pushed the settings once to the controller
+        // that answered, and the port that is gone cost one line naming the configured port.
+        auto commands = controller.commandsOnceThereAre(8 + 14 + 1);
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "GET_ALL"), 8);
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "setSpeed800"), 1);
+        EXPECT_EQ(commands.back(), "CLR_CNT");
+        EXPECT_THAT(window.state().eventLog.lines(),
+                    ::testing::Contains(cp1251("Ошибка подключения ") + controller.path()));
+
+        for (std::size_t piece = 1; piece <= 2; ++piece) {
+            window.port().SendText("R_POS1000");  // each command stands alone on the line
+            EXPECT_EQ(controller.commandsOnceThereAre(commands.size() + piece).back(), "R_POS1000");
+        }
+        QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("SpeedButton2")),
+                          Qt::LeftButton);
+        EXPECT_TRUE(test::waitUntil([&] { return counter(window) == QStringLiteral("1002"); }));
+        EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1002\r\n");
+        window.close();
+    }
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1002\r\n");
+    TForm1 next;
+    EXPECT_EQ(counter(next), QStringLiteral("1002"));
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1002\r\n");
 }
 
 }  // namespace

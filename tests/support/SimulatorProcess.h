@@ -28,12 +28,20 @@ class Simulator {
         options << QStringLiteral("--log") << QString::fromStdString(logFile);
         process_.start(QStringLiteral(VELKOR_SIMULATOR), options);
         if (!process_.waitForStarted(5000) || !process_.waitForReadyRead(5000)) {
-            throw std::runtime_error("the simulator did not start");
+            throw std::runtime_error("the simulator did not start: " +
+                                     process_.readAllStandardError().toStdString());
         }
         path_ = process_.readLine().trimmed().toStdString();
     }
     ~Simulator() {
-        ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+        if (process_.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+            process_.waitForFinished(5000);
+        }
+    }
+    // The controller dies at once (kill -9): its end of the line goes with it, its link stays.
+    void kill() {
+        process_.kill();
         process_.waitForFinished(5000);
     }
     const std::string& path() const { return path_; }

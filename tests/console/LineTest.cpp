@@ -1,0 +1,148 @@
+// The controller's line as a site has it: boot messages larger than the kernel's queue, and a
+// controller that goes away (a cable pulled, an adapter unplugged, the machine switched off)
+// and comes back on the same port.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <optional>
+#include <thread>
+
+#include "ComMainForm.h"
+#include "MessageBoxWatcher.h"
+#include "PseudoTerminal.h"
+#include "SimulatorProcess.h"
+#include "Text.h"
+#include "WaitUntil.h"
+#include "Workspace.h"
+
+namespace velkor {
+namespace {
+
+double processorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+QString text(TForm1& window, const char* label) {
+    return window.findChild<QLabel*>(QString::fromLatin1(label))->text();
+}
+
+TEST(Line, AStateReportAfterBootMessagesLargerThanTheKernelsQueueIsStillCounted) {
+    test::PseudoTerminal controller;
+    test::Workspace workspace;
+    test::CurrentDirectory current{workspace.path()};
+    workspace.createDatabase({{"Port", controller.path()}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=100\r\n");
+    TForm1 window;
+    ASSERT_EQ(controller.read(7), "CLR_CNT");
+    std::thread boot([&] {
+        try {
+            controller.write(std::string(8 * 1024, 'b') + "<GET_ALL;CNT=5;setOut=0;>", 5000);
+        } catch (const std::runtime_error&) {
+            // the console stopped reading: the wait below fails
+        }
+    });
+    EXPECT_TRUE(test::waitUntil([&] { return text(window, "Label_CNT") == "105"; }));
+    boot.join();
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=105\r\n");
+}
+
+// The controller's port is a link that its simulator makes anew each time it starts, as a
+// replugged adapter comes back under the same name.
+class LineLoss : public ::testing::Test {
+  protected:
+    LineLoss() {
+        controller.emplace(workspace.file("first.log"), linkOption());
+        workspace.createDatabase({{"Port", link}, {"L_upor", "0"}, {"Qty_Imp_mm", "10"}});
+        workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+        JobDatabase db;
+        db.connect(workspace.file("KV.GDB"));
+        JobRowWriter rows(db);
+        const auto piece = rows.insertPiece(
+            rows.insertBatch("T"), {"1000.0", "45.0", "45.0", "1", "1", "1", "7", std::nullopt});
+        rows.insertHole(piece, "1", "100");
+        rows.commit();
+    }
+
+    QStringList linkOption() const {
+        return {QStringLiteral("--link"), QString::fromStdString(link)};
+    }
+
+    void scan(TForm1& window) {
+        auto* edit = window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"));
+        QTest::keyClicks(edit, QStringLiteral("7"));
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+
+    std::vector<std::string> logLinesWith(TForm1& window, const char* words) {
+        std::vector<std::string> found;
+        for (const std::string& line : window.state().eventLog.lines()) {
+            if (line.find(cp1251(words)) != std::string::npos) {
+                found.push_back(line);
+            }
+        }
+        return found;
+    }
+
+    test::Workspace workspace;
+    test::CurrentDirectory current{workspace.path()};
+    test::MessageBoxWatcher boxes;
+    const std::string link = workspace.file("ttyController");
+    std::optional<test::Simulator> controller;
+};
+
+TEST_F(LineLoss, TheConsoleNoticesTheLossWaitsWithoutCostAndIsBackWithoutAClick) {
+    TForm1 window;
+    window.show();
+    const QString connected = QString::fromStdString("Порт " + link + ": открыт");
+    EXPECT_EQ(text(window, "Label_Line"), connected);
+
+    controller->kill();
+    ASSERT_TRUE(test::waitUntil([&] { return window.port().LineStatus() == TLineStatus::Lost; }));
+    EXPECT_TRUE(text(window, "Label_Line").contains(QString::fromUtf8("связь потеряна")))
+        << text(window, "Label_Line").toStdString();
+    const double before = processorSeconds();
+    pumpingDelay(5000);
+    EXPECT_LT(processorSeconds() - before, 0.05) << "more than 1 % of a core while lost";
+
+    // A scan while the line is lost: one box that says so, and nothing else happens.
+    scan(window);
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_TRUE(boxes.seen()[0].text.startsWith(QString::fromUtf8("Связь с контроллером потеряна")))
+        << boxes.seen()[0].text.toStdString();
+
+    controller.emplace(workspace.file("second.log"), linkOption());
+    ASSERT_TRUE(test::waitUntil([&] { return window.port().Connected(); }))
+        << window.port().ReconnectError();
+    EXPECT_EQ(text(window, "Label_Line"), connected);
+    EXPECT_EQ(logLinesWith(window, "потеряна").size(), 1u);
+    EXPECT_EQ(logLinesWith(window, "восстановлена").size(), 1u);
+    scan(window);
+    EXPECT_EQ(controller->commandsOnceThereAre(1), std::vector<std::string>{"R_POS1000"});
+    EXPECT_EQ(boxes.seen().size(), 1u);
+}
+
+TEST_F(LineLoss, AConfirmedSendThatIsWaitingGoesOnOnceTheLineIsBack) {
+    TForm1 window;
+    controller->kill();
+    ASSERT_TRUE(test::waitUntil([&] { return window.port().LineStatus() == TLineStatus::Lost; }));
+    // The mode toggle waits for the line inside its click; the controller comes back meanwhile.
+    QTimer::singleShot(300,
+                       [&] { controller.emplace(workspace.file("second.log"), linkOption()); });
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Button_Lamin")),
+                      Qt::LeftButton);
+    EXPECT_EQ(window.state().eventLog.lines().back(), "IMPORT lam!!!");
+    EXPECT_EQ(controller->commands().front(), "Lamin1");
+    EXPECT_TRUE(boxes.seen().empty());
+}
+
+}  // namespace
+}  // namespace velkor
