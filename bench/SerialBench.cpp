@@ -2,9 +2,13 @@
 //  - latency from the controller's side writing a packet to the console's OnPacket running on
 //    the user-interface thread, against the raw latency of the same kind of pseudo-terminal
 //    measured in the same run by a bare poll loop;
+//  - the worst delay from a packet's last byte to OnPacket when the controller writes byte by
+//    byte, and for a packet that follows a burst of 8 or 64 KB without ">", against the same
+//    traffic read by the bare poll loop; no packet may be lost;
+//  - the time from a lost device's return to the line being open again;
 //  - processor time of an open, idle port.
 //
-//   velkor_serial_bench [packets] [idle-seconds]      (defaults 2000 and 10)
+//   velkor_serial_bench [packets] [idle-seconds] [bytewise-packets]   (defaults 2000, 10, 10000)
 
 #include <sys/resource.h>
 
@@ -14,11 +18,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "ComDataPacket.h"
 #include "ComPort.h"
+#include "LineRecovery.h"
 #include "PseudoTerminal.h"
 #include "PumpingDelay.h"
 
@@ -121,6 +129,169 @@ std::vector<double> rawLatency(int packets) {
     return micros;
 }
 
+// A packet that says which one it is: "<GET_ALL;CNT=i;setOut=0;>".
+std::string numberedPacket(int i) {
+    return "<GET_ALL;CNT=" + std::to_string(i) + ";setOut=0;>";
+}
+int numberOf(const std::string& text) {
+    return std::atoi(text.c_str() + text.find("CNT=") + 4);
+}
+
+// What a reader made of one run: for each packet, the delay from its last byte leaving the
+// controller's side to the reader having it whole; -1 for a packet that never came.
+struct Delays {
+    std::vector<double> micros;
+    int lost() const { return static_cast<int>(std::count(micros.begin(), micros.end(), -1.0)); }
+    double worst() const { return *std::max_element(micros.begin(), micros.end()); }
+};
+
+// The controller's side of the runs below, on a thread of its own: each packet byte by byte
+// with a pause after every byte, or whole after a burst of `burst` bytes without ">".
+// `lastByte[i]` is when packet i's last byte was written.
+void writeTraffic(velkor::test::PseudoTerminal& controller, int packets, std::size_t burst,
+                  std::vector<Clock::time_point>& lastByte) {
+    for (int i = 0; i < packets; ++i) {
+        const std::string packet = numberedPacket(i);
+        if (burst > 0) {
+            controller.write(std::string(burst, 'b') + packet.substr(0, packet.size() - 1), 30000);
+            lastByte[static_cast<std::size_t>(i)] = Clock::now();
+            controller.write(">");
+        } else {
+            for (std::size_t k = 0; k < packet.size(); ++k) {
+                if (k + 1 == packet.size()) {
+                    lastByte[static_cast<std::size_t>(i)] = Clock::now();
+                }
+                controller.write(std::string(1, packet[k]));
+                std::this_thread::sleep_for(std::chrono::microseconds(20));
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(burst > 0 ? 20 : 1));
+    }
+}
+
+Delays delaysOf(const std::vector<Clock::time_point>& lastByte,
+                const std::vector<Clock::time_point>& arrived) {
+    Delays delays;
+    for (std::size_t i = 0; i < lastByte.size(); ++i) {
+        delays.micros.push_back(
+            arrived[i] == Clock::time_point{}
+                ? -1.0
+                : std::chrono::duration<double, std::micro>(arrived[i] - lastByte[i]).count());
+    }
+    return delays;
+}
+
+Delays consoleDelays(int packets, std::size_t burst) {
+    velkor::test::PseudoTerminal controller;
+    velkor::TComPort port;
+    port.SetBaudRate(velkor::br115200);
+    port.SetTriggersOnRxChar(false);
+    port.SetPort(controller.path());
+    velkor::TComDataPacket framer;
+    framer.Framer().SetStartString("<");
+    framer.Framer().SetStopString(">");
+    framer.SetComPort(&port);
+    std::vector<Clock::time_point> lastByte(static_cast<std::size_t>(packets));
+    std::vector<Clock::time_point> arrived(static_cast<std::size_t>(packets));
+    std::atomic<int> seen{0};
+    framer.Framer().OnPacket = [&](velkor::PacketFramer&, const std::string& packet) {
+        const int i = numberOf(packet);
+        if (i >= 0 && i < packets) {
+            arrived[static_cast<std::size_t>(i)] = Clock::now();
+        }
+        seen.fetch_add(1);
+    };
+    port.OpenPort();
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        writeTraffic(controller, packets, burst, lastByte);
+        written = true;
+    });
+    const auto end = Clock::now() + std::chrono::seconds(2);
+    while (seen.load() < packets && (!written || Clock::now() < end)) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
+    writer.join();
+    return delaysOf(lastByte, arrived);
+}
+
+Delays rawDelays(int packets, std::size_t burst) {
+    velkor::test::PseudoTerminal controller;
+    const int fd = ::open(controller.path().c_str(), O_RDWR | O_NOCTTY);
+    std::vector<Clock::time_point> lastByte(static_cast<std::size_t>(packets));
+    std::vector<Clock::time_point> arrived(static_cast<std::size_t>(packets));
+    std::atomic<bool> written{false};
+    std::thread reader([&] {
+        std::string pending;
+        char buffer[4096];
+        int seen = 0;
+        while (seen < packets && !written) {
+            pollfd in{fd, POLLIN, 0};
+            if (::poll(&in, 1, 100) <= 0) {
+                continue;
+            }
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            for (ssize_t k = 0; k < n; ++k) {
+                pending += buffer[k];
+                if (buffer[k] == '>') {
+                    const int i = numberOf(pending);
+                    if (i >= 0 && i < packets) {
+                        arrived[static_cast<std::size_t>(i)] = Clock::now();
+                    }
+                    pending.clear();
+                    ++seen;
+                } else if (buffer[k] == 'b') {
+                    pending.clear();  // burst bytes are not kept
+                }
+            }
+        }
+    });
+    writeTraffic(controller, packets, burst, lastByte);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    written = true;
+    reader.join();
+    ::close(fd);
+    return delaysOf(lastByte, arrived);
+}
+
+// The device of an open port goes away and comes back on the same path (a link, as a replugged
+// adapter's name): the time from its return to the port being open again, worst of `rounds`.
+double worstReopenMilliseconds(int rounds) {
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("velkor-bench-line-" + std::to_string(::getpid())))
+                                 .string();
+    auto pointTo = [&](const std::string& target) {
+        std::filesystem::remove(path + ".new");
+        std::filesystem::create_symlink(target, path + ".new");
+        std::filesystem::rename(path + ".new", path);
+    };
+    auto device = std::make_unique<velkor::test::PseudoTerminal>();
+    pointTo(device->path());
+    velkor::TComPort port;
+    port.SetPort(path);
+    port.OpenPort();
+    double worst = 0;
+    for (int round = 0; round < rounds; ++round) {
+        device.reset();
+        while (port.LineStatus() != velkor::TLineStatus::Lost) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        }
+        // Returns at a different moment of the retry timer's period each round.
+        velkor::pumpingDelay(37 * round % velkor::LineRecovery::kRetryMilliseconds);
+        device = std::make_unique<velkor::test::PseudoTerminal>();
+        pointTo(device->path());
+        const auto back = Clock::now();
+        while (!port.Connected()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        }
+        worst =
+            std::max(worst, std::chrono::duration<double, std::milli>(Clock::now() - back).count());
+    }
+    port.ClosePort();
+    std::filesystem::remove(path);
+    return worst;
+}
+
 double idleProcessorShare(int seconds) {
     velkor::test::PseudoTerminal controller;
     velkor::TComPort port;
@@ -139,6 +310,7 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     const int packets = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    const int bytewisePackets = argc > 3 ? std::atoi(argv[3]) : 10000;
 
     const Summary raw = summarize(rawLatency(packets));
     const Summary console = summarize(consoleLatency(packets, velkor::smThreadSync));
@@ -152,6 +324,18 @@ int main(int argc, char** argv) {
                 eventThread.median, eventThread.p99);
     std::printf("ratio to raw:                  median %.2f, 99th percentile %.2f\n",
                 console.median / raw.median, console.p99 / raw.p99);
+    auto report = [](const char* what, const Delays& console, const Delays& raw) {
+        std::printf("%s: worst %.2f ms (%d lost), raw worst %.2f ms (%d lost)\n", what,
+                    console.worst() / 1000, console.lost(), raw.worst() / 1000, raw.lost());
+    };
+    report("byte by byte, last byte to OnPacket", consoleDelays(bytewisePackets, 0),
+           rawDelays(bytewisePackets, 0));
+    for (const std::size_t kilobytes : {8, 64}) {
+        const std::string what = "after " + std::to_string(kilobytes) + " KB bursts (50 packets)";
+        report(what.c_str(), consoleDelays(50, kilobytes * 1024), rawDelays(50, kilobytes * 1024));
+    }
+    std::printf("device back to line open:      worst %.0f ms of 20\n",
+                worstReopenMilliseconds(20));
     std::printf("open idle port, %d s:           %.3f %% of one core\n", idleSeconds,
                 100.0 * idleProcessorShare(idleSeconds));
     return 0;

@@ -190,6 +190,7 @@ void TForm1::buildControls() {
 
     // Where the line stands, always in sight: the port, and whether it is connected or lost.
     Label_Line = named(new QLabel, "Label_Line");
+    Label_Line->setFont(sized(font(), 12, true));
     statusBar()->addPermanentWidget(Label_Line, 1);
     statusBar()->setSizeGripEnabled(false);
 

@@ -18,6 +18,7 @@
 #include "PseudoTerminal.h"
 #include "SimulatorProcess.h"
 #include "Text.h"
+#include "U_Set_Form.h"
 #include "WaitUntil.h"
 #include "Workspace.h"
 
@@ -101,6 +102,7 @@ class LineLoss : public ::testing::Test {
 
 TEST_F(LineLoss, TheConsoleNoticesTheLossWaitsWithoutCostAndIsBackWithoutAClick) {
     TForm1 window;
+    TSet_Form settings(window.state(), window.port(), window.database());
     window.show();
     const QString connected = QString::fromStdString("Порт " + link + ": открыт");
     EXPECT_EQ(text(window, "Label_Line"), connected);
@@ -109,6 +111,8 @@ TEST_F(LineLoss, TheConsoleNoticesTheLossWaitsWithoutCostAndIsBackWithoutAClick)
     ASSERT_TRUE(test::waitUntil([&] { return window.port().LineStatus() == TLineStatus::Lost; }));
     EXPECT_TRUE(text(window, "Label_Line").contains(QString::fromUtf8("связь потеряна")))
         << text(window, "Label_Line").toStdString();
+    EXPECT_EQ(settings.findChild<QLabel*>(QStringLiteral("Label_Port"))->text(),
+              QString::fromStdString(link + ": связь потеряна, переподключение"));
     const double before = processorSeconds();
     pumpingDelay(5000);
     EXPECT_LT(processorSeconds() - before, 0.05) << "more than 1 % of a core while lost";
@@ -123,6 +127,8 @@ TEST_F(LineLoss, TheConsoleNoticesTheLossWaitsWithoutCostAndIsBackWithoutAClick)
     ASSERT_TRUE(test::waitUntil([&] { return window.port().Connected(); }))
         << window.port().ReconnectError();
     EXPECT_EQ(text(window, "Label_Line"), connected);
+    EXPECT_EQ(settings.findChild<QLabel*>(QStringLiteral("Label_Port"))->text(),
+              QString::fromStdString(link + ": открыт"));
     EXPECT_EQ(logLinesWith(window, "потеряна").size(), 1u);
     EXPECT_EQ(logLinesWith(window, "восстановлена").size(), 1u);
     scan(window);
