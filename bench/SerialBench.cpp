@@ -10,8 +10,6 @@
 //
 //   velkor_serial_bench [packets] [idle-seconds] [bytewise-packets]   (defaults 2000, 10, 10000)
 
-#include <sys/resource.h>
-
 #include <QCoreApplication>
 #include <algorithm>
 #include <atomic>
@@ -19,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,19 +24,14 @@
 #include "ComDataPacket.h"
 #include "ComPort.h"
 #include "LineRecovery.h"
+#include "LinkedLine.h"
+#include "ProcessorTime.h"
 #include "PseudoTerminal.h"
 #include "PumpingDelay.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double processorSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 struct Summary {
     double median;
@@ -257,29 +249,21 @@ Delays rawDelays(int packets, std::size_t burst) {
 // The device of an open port goes away and comes back on the same path (a link, as a replugged
 // adapter's name): the time from its return to the port being open again, worst of `rounds`.
 double worstReopenMilliseconds(int rounds) {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("velkor-bench-line-" + std::to_string(::getpid())))
-                                 .string();
-    auto pointTo = [&](const std::string& target) {
-        std::filesystem::remove(path + ".new");
-        std::filesystem::create_symlink(target, path + ".new");
-        std::filesystem::rename(path + ".new", path);
-    };
-    auto device = std::make_unique<velkor::test::PseudoTerminal>();
-    pointTo(device->path());
+    velkor::test::LinkedLine line((std::filesystem::temp_directory_path() /
+                                   ("velkor-bench-line-" + std::to_string(::getpid())))
+                                      .string());
     velkor::TComPort port;
-    port.SetPort(path);
+    port.SetPort(line.path());
     port.OpenPort();
     double worst = 0;
     for (int round = 0; round < rounds; ++round) {
-        device.reset();
+        line.unplug();
         while (port.LineStatus() != velkor::TLineStatus::Lost) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
         }
         // Returns at a different moment of the retry timer's period each round.
         velkor::pumpingDelay(37 * round % velkor::LineRecovery::kRetryMilliseconds);
-        device = std::make_unique<velkor::test::PseudoTerminal>();
-        pointTo(device->path());
+        line.plugIn();
         const auto back = Clock::now();
         while (!port.Connected()) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
@@ -288,7 +272,6 @@ double worstReopenMilliseconds(int rounds) {
             std::max(worst, std::chrono::duration<double, std::milli>(Clock::now() - back).count());
     }
     port.ClosePort();
-    std::filesystem::remove(path);
     return worst;
 }
 
@@ -297,11 +280,11 @@ double idleProcessorShare(int seconds) {
     velkor::TComPort port;
     port.SetPort(controller.path());
     port.OpenPort();
-    const double before = processorSeconds();
+    const double before = velkor::test::processorSeconds();
     const auto start = Clock::now();
     velkor::pumpingDelay(seconds * 1000);
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    return (processorSeconds() - before) / wall;
+    return (velkor::test::processorSeconds() - before) / wall;
 }
 
 }  // namespace

@@ -1,21 +1,15 @@
 #include "PumpingDelay.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include "ProcessorTime.h"
+
 namespace velkor {
 namespace {
-
-double processorSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 TEST(PumpingDelay, WaitsAtLeastTheRequestedTime) {
     for (int ms : {1, 20, 150}) {
@@ -50,9 +44,9 @@ TEST(PumpingDelay, TimersAndNestedDelaysRunInsideTheWait) {
 }
 
 TEST(PumpingDelay, SleepsInsteadOfSpinning) {
-    const double before = processorSeconds();
+    const double before = test::processorSeconds();
     pumpingDelay(500);
-    EXPECT_LT(processorSeconds() - before, 0.1);
+    EXPECT_LT(test::processorSeconds() - before, 0.1);
 }
 
 }  // namespace

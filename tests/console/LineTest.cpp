@@ -3,7 +3,6 @@
 // and comes back on the same port.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +14,7 @@
 
 #include "ComMainForm.h"
 #include "MessageBoxWatcher.h"
+#include "ProcessorTime.h"
 #include "PseudoTerminal.h"
 #include "SimulatorProcess.h"
 #include "Text.h"
@@ -24,13 +24,6 @@
 
 namespace velkor {
 namespace {
-
-double processorSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 QString text(TForm1& window, const char* label) {
     return window.findChild<QLabel*>(QString::fromLatin1(label))->text();
@@ -113,9 +106,9 @@ TEST_F(LineLoss, TheConsoleNoticesTheLossWaitsWithoutCostAndIsBackWithoutAClick)
         << text(window, "Label_Line").toStdString();
     EXPECT_EQ(settings.findChild<QLabel*>(QStringLiteral("Label_Port"))->text(),
               QString::fromStdString(link + ": связь потеряна, переподключение"));
-    const double before = processorSeconds();
+    const double before = test::processorSeconds();
     pumpingDelay(5000);
-    EXPECT_LT(processorSeconds() - before, 0.05) << "more than 1 % of a core while lost";
+    EXPECT_LT(test::processorSeconds() - before, 0.05) << "more than 1 % of a core while lost";
 
     // A scan while the line is lost: one box that says so, and nothing else happens.
     scan(window);

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QCoreApplication>
 #include <QThread>
@@ -12,19 +11,14 @@
 #include "ComDataPacket.h"
 #include "ComPort.h"
 #include "LineRecovery.h"
+#include "LinkedLine.h"
+#include "ProcessorTime.h"
 #include "PseudoTerminal.h"
 #include "PumpingDelay.h"
 #include "WaitUntil.h"
 
 namespace velkor {
 namespace {
-
-double processorSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // A port set up as the console sets up its own, opened on a pseudo-terminal, with a receive
 // link that collects what arrives and notes the thread it arrives on.
@@ -155,32 +149,9 @@ TEST_F(PortOverPty, ClosingRunsADeliveryThatIsAlreadyQueued) {
     EXPECT_FALSE(port.Connected());
 }
 
-// The controller's line on a path that stays when the device behind it changes, as
-// /dev/ttyUSB0 does when an adapter is pulled out and plugged in again.
-class LinkedLine {
-  public:
-    explicit LinkedLine(const std::string& path) : path_(path) { pointTo(device_->path()); }
-    ~LinkedLine() { std::filesystem::remove(path_); }
-    test::PseudoTerminal& device() { return *device_; }
-    void unplug() { device_.reset(); }
-    void plugIn() {
-        device_ = std::make_unique<test::PseudoTerminal>();
-        pointTo(device_->path());
-    }
-
-  private:
-    void pointTo(const std::string& target) {
-        std::filesystem::remove(path_ + ".new");
-        std::filesystem::create_symlink(target, path_ + ".new");
-        std::filesystem::rename(path_ + ".new", path_);
-    }
-    std::string path_;
-    std::unique_ptr<test::PseudoTerminal> device_ = std::make_unique<test::PseudoTerminal>();
-};
-
 TEST_F(PortOverPty, ALostLineIsReleasedAtOnceAndReopenedByItselfWhenTheDeviceReturns) {
-    LinkedLine line(::testing::TempDir() + "velkor-line-" + std::to_string(::getpid()));
-    port.SetPort(::testing::TempDir() + "velkor-line-" + std::to_string(::getpid()));
+    test::LinkedLine line(::testing::TempDir() + "velkor-line-" + std::to_string(::getpid()));
+    port.SetPort(line.path());
     std::vector<TLineStatus> seen;
     port.addLineStatusListener([&] { seen.push_back(port.LineStatus()); });
     port.OpenPort();
@@ -189,9 +160,9 @@ TEST_F(PortOverPty, ALostLineIsReleasedAtOnceAndReopenedByItselfWhenTheDeviceRet
     EXPECT_FALSE(port.Connected());
 
     // Lost, nobody spins: neither the event thread (gone) nor the attempts to reopen.
-    const double before = processorSeconds();
+    const double before = test::processorSeconds();
     pumpingDelay(1000);
-    EXPECT_LT(processorSeconds() - before, 0.05);
+    EXPECT_LT(test::processorSeconds() - before, 0.05);
     EXPECT_FALSE(port.ReconnectError().empty());  // why the last attempt failed
     try {
         port.SendText("GET_ALL");
