@@ -535,10 +535,10 @@ TLineStatus TCustomComPort::LineStatus() const {
     return lost_ ? TLineStatus::Lost : TLineStatus::Closed;
 }
 
-// The device went away under an open port. It is closed like ClosePort closes it, except that
-// nothing is aborted on a device that is gone, and the descriptor is released at once (the
-// event thread has ended, so nothing waits on it any more), so that a replugged adapter gets
-// its old name back. Then the same port is tried again and again until it opens.
+// The device went away under an open port. It is closed as ClosePort closes it, so links and
+// handlers see a close, and its descriptor is released at once (the event thread has ended,
+// so nothing waits on it any more), so that a replugged adapter gets its old name back. Then
+// the same port, with the same settings, is tried again and again until it opens.
 void TCustomComPort::LineLost(unsigned generation) {
     if (!connected_ || generation != openGeneration_) {
         return;  // closed or opened anew since the report was sent
@@ -547,7 +547,7 @@ void TCustomComPort::LineLost(unsigned generation) {
     reconnectError_.clear();
     recovery_->startRetrying();
     try {
-        ClosePort();  // its abort does nothing on Linux, where writes complete in SendText
+        ClosePort();
     } catch (...) {
         // A close handler failed half-way: the device is gone all the same.
         worker_.reset();
