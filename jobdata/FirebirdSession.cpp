@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +41,22 @@ class Status {
     ThrowStatusWrapper wrapper_;
 };
 
+// Whether a failure says that the connection itself is gone: the server stopped or shut the
+// database down, or the network between them failed.
+bool connectionGone(IStatus* status) {
+    constexpr std::intptr_t kGoneCodes[] = {isc_network_error, isc_net_read_err,
+                                            isc_net_write_err, isc_lost_db_connection,
+                                            isc_att_shutdown,  isc_shutdown};
+    const std::intptr_t* vector = status->getErrors();
+    for (std::size_t i = 0; vector[i] != isc_arg_end; i += vector[i] == isc_arg_cstring ? 3 : 2) {
+        if (vector[i] == isc_arg_gds && std::find(std::begin(kGoneCodes), std::end(kGoneCodes),
+                                                  vector[i + 1]) != std::end(kGoneCodes)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 template <typename Action>
 auto translated(Action&& action) {
     try {
@@ -47,6 +64,9 @@ auto translated(Action&& action) {
     } catch (const FbException& error) {
         char text[2048];
         master()->getUtilInterface()->formatStatus(text, sizeof text, error.getStatus());
+        if (connectionGone(error.getStatus())) {
+            throw DatabaseConnectionLost(text);
+        }
         throw VelkorError(text);
     }
 }
@@ -89,6 +109,9 @@ std::vector<unsigned char> connectionParameters(bool forCreate) {
     dpb->insertString(&status, isc_dpb_password, ConnectionParameters::kPassword);
     dpb->insertString(&status, isc_dpb_lc_ctype, ConnectionParameters::kCharacterSet);
     dpb->insertInt(&status, isc_dpb_sql_dialect, ConnectionParameters::kDialect);
+    // File names on this system are UTF-8 whatever the connection's character set is; without
+    // this a path with Cyrillic letters fails with "Cannot transliterate".
+    dpb->insertTag(&status, isc_dpb_utf8_filename);
     if (forCreate) {
         dpb->insertString(&status, isc_dpb_set_db_charset, ConnectionParameters::kCharacterSet);
         dpb->insertInt(&status, isc_dpb_page_size, 8192);
@@ -288,9 +311,30 @@ double Field::asReal() const {
     return 0;
 }
 
+namespace {
+
+// Read committed with record versions: every statement sees what other connections have
+// committed, at once, and reading never waits for writers. A read-only one holds back nobody's
+// garbage collection, however long it stays open.
+std::vector<unsigned char> transactionParameters(bool readOnly) {
+    Status status;
+    const std::unique_ptr<IXpbBuilder, void (*)(IXpbBuilder*)> tpb(
+        master()->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::TPB, nullptr, 0),
+        [](IXpbBuilder* builder) { builder->dispose(); });
+    tpb->insertTag(&status, isc_tpb_read_committed);
+    tpb->insertTag(&status, isc_tpb_rec_version);
+    tpb->insertTag(&status, readOnly ? isc_tpb_read : isc_tpb_write);
+    tpb->insertTag(&status, isc_tpb_wait);
+    const unsigned char* bytes = tpb->getBuffer(&status);
+    return std::vector<unsigned char>(bytes, bytes + tpb->getBufferLength(&status));
+}
+
+}  // namespace
+
 struct FirebirdSession::Impl {
     IAttachment* attachment = nullptr;
     ITransaction* transaction = nullptr;
+    bool readOnly = false;
 
     void open(const std::string& databaseString, bool create) {
         const auto dpb = connectionParameters(create);
@@ -376,11 +420,29 @@ bool FirebirdSession::attached() const {
     return impl_->attachment != nullptr;
 }
 
-void FirebirdSession::startTransaction() {
+void FirebirdSession::startTransaction(bool readOnly) {
     translated([&] {
+        const auto tpb = transactionParameters(readOnly);
         Status status;
-        impl_->transaction = impl_->activeAttachment()->startTransaction(&status, 0, nullptr);
+        impl_->transaction = impl_->activeAttachment()->startTransaction(
+            &status, static_cast<unsigned>(tpb.size()), tpb.data());
+        impl_->readOnly = readOnly;
     });
+}
+
+bool FirebirdSession::readOnlyTransaction() const {
+    return impl_->transaction != nullptr && impl_->readOnly;
+}
+
+void FirebirdSession::abandon() {
+    // Releasing the interfaces frees them here; the server, if it is still there, rolls back
+    // whatever the connection left open when it notices the connection is gone.
+    if (ITransaction* transaction = std::exchange(impl_->transaction, nullptr)) {
+        transaction->release();
+    }
+    if (IAttachment* attachment = std::exchange(impl_->attachment, nullptr)) {
+        attachment->release();
+    }
 }
 
 void FirebirdSession::commit() {

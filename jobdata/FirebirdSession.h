@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "VelkorError.h"
+
 namespace velkor {
 
 // One value of a fetched row: SQL null, text (Windows-1251 bytes), a whole number or a real.
@@ -32,6 +34,13 @@ using Row = std::vector<Field>;
 // A statement parameter: text handed to the engine, which converts it to the column's type;
 // nothing stands for SQL null. Values never become part of the SQL text.
 using Parameter = std::optional<std::string>;
+
+// A failure that says the connection itself is gone: the server stopped, or the network
+// between the workstation and the server failed.
+class DatabaseConnectionLost : public VelkorError {
+  public:
+    using VelkorError::VelkorError;
+};
 
 // The connection parameters that the console always uses.
 struct ConnectionParameters {
@@ -78,10 +87,17 @@ class FirebirdSession {
     void detach();
     bool attached() const;
 
-    void startTransaction();
+    // Every transaction is read committed, so each statement sees what other connections
+    // have committed; a read-only one can stay open for as long as the program runs.
+    void startTransaction(bool readOnly = false);
     void commit();
     void rollback();
     bool inTransaction() const;
+    bool readOnlyTransaction() const;
+
+    // Lets go of a connection that is gone (DatabaseConnectionLost) without talking to it;
+    // statements prepared on it must be destroyed first.
+    void abandon();
 
     // Runs a statement that returns no rows in the active transaction.
     void execute(std::string_view sql, const std::vector<Parameter>& parameters = {});

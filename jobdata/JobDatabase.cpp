@@ -2,16 +2,34 @@
 
 #include <iostream>
 
+#include "Text.h"
 #include "VelkorError.h"
 
 namespace velkor {
 
+// A statement that failed because the connection is gone (the server stopped, the network
+// down) takes the connection with it: the next read connects again, and the operator is told
+// what happened rather than only the engine's words.
+template <typename Action>
+auto JobDatabase::guarded(Action&& action) -> decltype(action()) {
+    try {
+        return action();
+    } catch (const DatabaseConnectionLost& error) {
+        prepared_.clear();
+        keyColumns_.clear();
+        session_.abandon();
+        throw VelkorError(cp1251("Связь с базой данных ") + utf8ToCp1251(databaseString_) +
+                          cp1251(" потеряна: ") + error.what());
+    }
+}
+
 void JobDatabase::connect(std::string databaseString) {
     prepared_.clear();
+    keyColumns_.clear();
     session_.detach();
     databaseString_ = std::move(databaseString);
     session_.attach(databaseString_);
-    session_.startTransaction();
+    session_.startTransaction(true);
 }
 
 std::vector<Row> JobDatabase::read(std::string_view sql, const std::vector<Parameter>& parameters,
@@ -19,10 +37,26 @@ std::vector<Row> JobDatabase::read(std::string_view sql, const std::vector<Param
     if (!session_.attached()) {
         session_.attach(databaseString_);
     }
-    if (!session_.inTransaction()) {
-        session_.startTransaction();
+    return guarded([&] {
+        if (!session_.inTransaction()) {
+            session_.startTransaction(true);
+        }
+        return prepared(sql).run(parameters, maxRows);
+    });
+}
+
+void JobDatabase::beginWriting() {
+    if (!session_.attached()) {
+        throw VelkorError("Cannot perform operation -- DB is not open");
     }
-    return prepared(sql).run(parameters, maxRows);
+    guarded([&] {
+        if (session_.readOnlyTransaction()) {
+            session_.commit();  // a read's transaction: nothing to keep, and it cannot write
+        }
+        if (!session_.inTransaction()) {
+            session_.startTransaction(false);
+        }
+    });
 }
 
 FirebirdSession::PreparedQuery& JobDatabase::prepared(std::string_view sql) {
@@ -34,14 +68,11 @@ FirebirdSession::PreparedQuery& JobDatabase::prepared(std::string_view sql) {
 }
 
 void JobDatabase::write(std::string_view sql, const std::vector<Parameter>& parameters) {
-    if (!session_.attached()) {
-        throw VelkorError("Cannot perform operation -- DB is not open");
-    }
-    if (!session_.inTransaction()) {
-        session_.startTransaction();
-    }
-    session_.execute(sql, parameters);
-    session_.commit();
+    beginWriting();
+    guarded([&] {
+        prepared(sql).execute(parameters);
+        session_.commit();
+    });
 }
 
 std::vector<VariableRow> JobDatabase::readVariables() {
@@ -73,12 +104,7 @@ void JobDatabase::updateVariable(std::string_view upperKey, std::string_view val
 }
 
 JobRowWriter::JobRowWriter(JobDatabase& database) : database_(database) {
-    if (!database_.session_.attached()) {
-        throw VelkorError("Cannot perform operation -- DB is not open");
-    }
-    if (!database_.session_.inTransaction()) {
-        database_.session_.startTransaction();
-    }
+    database_.beginWriting();
 }
 
 JobRowWriter::~JobRowWriter() {
@@ -93,38 +119,47 @@ JobRowWriter::~JobRowWriter() {
     }
 }
 
-std::int64_t JobRowWriter::insertReturningKey(std::string_view sql,
+std::int64_t JobRowWriter::insertReturningKey(const std::string& sql,
                                               const std::vector<Parameter>& values) {
-    const auto returned = database_.prepared(sql).execute(values);
+    const auto returned =
+        database_.guarded([&] { return database_.prepared(sql).execute(values); });
     if (!returned || returned->empty() || (*returned)[0].isNull()) {
-        throw VelkorError("The database returned no key for: " + std::string(sql));
+        throw VelkorError("The database returned no key for: " + sql);
     }
     return (*returned)[0].asInteger();
 }
 
+const JobDatabase::KeyColumn& JobRowWriter::keyOf(JobTable table) {
+    return database_.keyColumn(table);
+}
+
 std::int64_t JobRowWriter::insertBatch(std::string_view name) {
     const std::int64_t batchKey = insertReturningKey(
-        "INSERT INTO GRORDERS (NAME, DATECREATED) VALUES (?, current_timestamp) "
-        "RETURNING GRORDERSID",
+        "INSERT INTO GRORDERS (NAME, DATECREATED) VALUES (?, current_timestamp) RETURNING " +
+            keyOf(JobTable::Batches).returned,
         {std::string(name)});
     return insertReturningKey(
         "INSERT INTO OPTIMIZED (GRORDERSID, QTY, GOODSID, LONGPROF, OSTAT, COLORIN, COLORUOT) "
         "VALUES (?, 1, (select g.goodsid from GOODS g where g.kod = 'VIRT'), 0000, 0, 1, 1) "
-        "RETURNING OPTIMIZEDID",
+        "RETURNING " +
+            keyOf(JobTable::Bars).returned,
         {std::to_string(batchKey)});
 }
 
 std::int64_t JobRowWriter::insertPiece(std::int64_t barKey, const PieceRow& piece) {
     return insertReturningKey(
         "INSERT INTO OPTDETAIL (OPTIMIZEDID, ITEMLONG, UG1, UG2, NUM, TELEGANO, cell, "
-        "OPTDETAILID_IN, rcomment) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING OPTDETAILID",
+        "OPTDETAILID_IN, rcomment) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING " +
+            keyOf(JobTable::Pieces).returned,
         {std::to_string(barKey), piece.length, piece.firstAngle, piece.secondAngle, piece.number,
          piece.trolley, piece.cell, piece.barcode, piece.comment});
 }
 
 std::optional<std::string> JobRowWriter::findHoleType(std::string_view code) {
-    const auto rows = database_.prepared("select h.holetypeid from holetype h where h.code = ?")
-                          .run({std::string(code)}, 1);
+    const auto rows = database_.guarded([&] {
+        return database_.prepared("select h.holetypeid from holetype h where h.code = ?")
+            .run({std::string(code)}, 1);
+    });
     if (rows.empty()) {
         return std::nullopt;
     }
@@ -133,28 +168,95 @@ std::optional<std::string> JobRowWriter::findHoleType(std::string_view code) {
 
 void JobRowWriter::insertHole(std::int64_t pieceKey, std::string_view holeTypeKey,
                               std::string_view position) {
-    database_
-        .prepared(
-            "INSERT INTO PERFORATION (OPTDETAILID, HOLETYPEID, POSX, SHIFTX, SIDE) "
-            "VALUES (?, ?, ?, 0, 0)")
-        .execute({std::to_string(pieceKey), std::string(holeTypeKey), std::string(position)});
+    database_.guarded([&] {
+        database_
+            .prepared(
+                "INSERT INTO PERFORATION (OPTDETAILID, HOLETYPEID, POSX, SHIFTX, SIDE) "
+                "VALUES (?, ?, ?, 0, 0)")
+            .execute({std::to_string(pieceKey), std::string(holeTypeKey), std::string(position)});
+    });
 }
 
-std::int64_t JobRowWriter::selectKey(std::string_view sql) {
-    return database_.prepared(sql).run({}, 1).at(0).at(0).asInteger();
+std::optional<std::int64_t> JobRowWriter::latestKey(JobTable table) {
+    const auto rows =
+        database_.guarded([&] { return database_.prepared(keyOf(table).latest).run({}, 1); });
+    if (rows.empty() || rows[0].empty() || rows[0][0].isNull()) {
+        return std::nullopt;
+    }
+    return rows[0][0].asInteger();
 }
 
-std::int64_t JobRowWriter::latestBarKey() {
-    return selectKey("select gen_id(gen_optimized_id, 0) from rdb$database");
+std::optional<std::int64_t> JobRowWriter::latestBarKey() {
+    return latestKey(JobTable::Bars);
 }
 
-std::int64_t JobRowWriter::latestPieceKey() {
-    return selectKey("select gen_id(gen_optdetail_id, 0) from rdb$database");
+std::optional<std::int64_t> JobRowWriter::latestPieceKey() {
+    return latestKey(JobTable::Pieces);
 }
 
 void JobRowWriter::commit() {
-    database_.session_.commit();
+    database_.guarded([&] { database_.session_.commit(); });
     committed_ = true;
+}
+
+namespace {
+
+struct JobTableNames {
+    const char* table;
+    const char* generator;
+};
+
+JobTableNames namesOf(JobTable table) {
+    switch (table) {
+        case JobTable::Batches:
+            return {"GRORDERS", "gen_grorders_id"};
+        case JobTable::Bars:
+            return {"OPTIMIZED", "gen_optimized_id"};
+        case JobTable::Pieces:
+            break;
+    }
+    return {"OPTDETAIL", "gen_optdetail_id"};
+}
+
+// An identifier from the engine's own catalogue, quoted as the SQL text needs it.
+std::string quotedIdentifier(const std::string& name) {
+    std::string quoted = "\"";
+    for (char c : name) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
+// The key column is the table's one-column primary key, whatever it is called. A database that
+// declares none falls back on the generator rule of the schema: the generator's value right
+// after the insert, in the same statement (exact as long as nobody else inserts meanwhile).
+const JobDatabase::KeyColumn& JobDatabase::keyColumn(JobTable table) {
+    if (const auto found = keyColumns_.find(table); found != keyColumns_.end()) {
+        return found->second;
+    }
+    const JobTableNames names = namesOf(table);
+    const auto columns = guarded([&] {
+        return prepared(
+                   "select trim(s.rdb$field_name) from rdb$relation_constraints c "
+                   "join rdb$index_segments s on s.rdb$index_name = c.rdb$index_name "
+                   "where c.rdb$constraint_type = 'PRIMARY KEY' and c.rdb$relation_name = ?")
+            .run({std::string(names.table)});
+    });
+    KeyColumn key;
+    if (columns.size() == 1) {
+        const std::string column = quotedIdentifier(columns[0][0].asText());
+        key.returned = column;
+        key.latest = "select max(" + column + ") from " + names.table;
+    } else {
+        key.returned = std::string("gen_id(") + names.generator + ", 0)";
+        key.latest = "select " + key.returned + " from rdb$database";
+    }
+    return keyColumns_.emplace(table, std::move(key)).first->second;
 }
 
 }  // namespace velkor

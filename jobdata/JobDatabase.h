@@ -29,13 +29,20 @@ struct PieceRow {
     std::optional<std::string> comment;  // nothing is SQL null
 };
 
+// The tables of a job whose rows are parents of others.
+enum class JobTable { Batches, Bars, Pieces };
+
 // The console's job database: one connection for the life of the program, one transaction
 // shared by every statement, and the only statements the console ever runs.
 //
 // A read starts the transaction when none is active and leaves it active; a write starts it
 // when needed, executes and commits at once, so every write is durable when it returns.
-// After a failed connect, the next read tries to connect again; a write fails with
-// "Cannot perform operation -- DB is not open" until a read has connected.
+// Transactions are read committed: a read sees at once what other workstations on a shared
+// server have committed. A read's transaction is read-only, so that it holds back nothing on
+// the server while it stays open; a write ends it first and writes in one of its own.
+// After a failed connect, and after a statement found the connection gone, the next read
+// tries to connect again; a write fails with "Cannot perform operation -- DB is not open"
+// until a read has connected.
 class JobDatabase {
   public:
     const std::string& databaseString() const { return databaseString_; }
@@ -56,13 +63,24 @@ class JobDatabase {
   private:
     friend class JobRowWriter;
 
+    // How an insert returns a parent's key, and how to find the newest parent there is.
+    struct KeyColumn {
+        std::string returned;
+        std::string latest;
+    };
+
     FirebirdSession::PreparedQuery& prepared(std::string_view sql);
     std::vector<Row> read(std::string_view sql, const std::vector<Parameter>& parameters,
                           std::size_t maxRows = SIZE_MAX);
     void write(std::string_view sql, const std::vector<Parameter>& parameters);
+    void beginWriting();
+    template <typename Action>
+    auto guarded(Action&& action) -> decltype(action());
+    const KeyColumn& keyColumn(JobTable table);
 
     std::string databaseString_;
     FirebirdSession session_;
+    std::map<JobTable, KeyColumn> keyColumns_;  // found once per connection
     // Statements are prepared once per connection: a scan then costs one execution, not a
     // prepare and an execution.
     std::map<std::string, FirebirdSession::PreparedQuery, std::less<>> prepared_;
@@ -70,8 +88,9 @@ class JobDatabase {
 
 // The rows of one job file, written in one transaction of the connection: they become durable
 // and visible together at commit(), and a writer destroyed before that rolls all of them back.
-// A child names its parent by the key that the parent's insert returned, so a row that another
-// workstation inserts meanwhile can never take the parent's place.
+// A child names its parent by the key that the parent's insert returned (the table's primary
+// key, whatever its name), so a row that another workstation inserts meanwhile can never take
+// the parent's place.
 class JobRowWriter {
   public:
     // Fails with "Cannot perform operation -- DB is not open" when there is no connection.
@@ -88,16 +107,18 @@ class JobRowWriter {
     // The key of the hole type with this code, or nothing when there is none.
     std::optional<std::string> findHoleType(std::string_view code);
     void insertHole(std::int64_t pieceKey, std::string_view holeTypeKey, std::string_view position);
-    // The keys drawn last for a bar and for a piece, by whichever insert: the parents of the
-    // records that a file has before its first batch or piece.
-    std::int64_t latestBarKey();
-    std::int64_t latestPieceKey();
+    // The newest bar and piece that exist (committed, or inserted by this writer), the parents
+    // of the records that a file has before its first batch or piece; nothing when there is
+    // none. Keys that a rolled-back insert drew belong to no row and are never returned.
+    std::optional<std::int64_t> latestBarKey();
+    std::optional<std::int64_t> latestPieceKey();
 
     void commit();
 
   private:
-    std::int64_t insertReturningKey(std::string_view sql, const std::vector<Parameter>& values);
-    std::int64_t selectKey(std::string_view sql);
+    std::int64_t insertReturningKey(const std::string& sql, const std::vector<Parameter>& values);
+    const JobDatabase::KeyColumn& keyOf(JobTable table);
+    std::optional<std::int64_t> latestKey(JobTable table);
 
     JobDatabase& database_;
     bool committed_ = false;

@@ -170,15 +170,19 @@ void importJobFile(JobDatabase& database, const std::string& path, std::int32_t 
                     bar = rows.insertBatch(readBatchRecord(line));
                 } else if (line.starts_with('C')) {
                     const PieceRow record = readPieceRecord(line, barcodeLength);
-                    if (!bar) {
-                        bar = rows.latestBarKey();
+                    if (!bar && !(bar = rows.latestBarKey())) {
+                        throw VelkorError(
+                            cp1251("деталь стоит перед первой партией (P), а "
+                                   "в базе нет ни одной партии"));
                     }
                     piece = rows.insertPiece(*bar, record);
                 } else if (line.starts_with('W')) {
                     const HoleRecord hole = readHoleRecord(line);
                     const std::string holeType = holeTypes.keyOf(hole.code);
-                    if (!piece) {
-                        piece = rows.latestPieceKey();
+                    if (!piece && !(piece = rows.latestPieceKey())) {
+                        throw VelkorError(
+                            cp1251("отверстие стоит перед первой деталью (C), "
+                                   "а в базе нет ни одной детали"));
                     }
                     rows.insertHole(*piece, holeType, hole.position);
                 }

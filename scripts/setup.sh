@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   clang clang-format
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
-  firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
+  firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils firebird3.0-server
   libjpeg-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-dejavu-core locales

@@ -2,6 +2,7 @@
 // schema, optionally with machine variables and a run of generated pieces to scan.
 //
 //   velkor-makedb [--force] [--variables FILE] [--pieces N [--holes H]] [--job JOBFILE] DATABASE
+//   velkor-makedb --existing [--variables FILE] [--job JOBFILE] DATABASE
 //
 // FILE holds one KEY=VALUE line per VARIABLES row, in UTF-8 (stored as Windows-1251); blank
 // lines and lines starting with # are skipped; key and value are stored exactly as written,
@@ -9,6 +10,8 @@
 // with the barcodes 100000001, 100000002, ... and H holes each (3 unless --holes says), at 100,
 // 250.5 and 400 mm, then every 50 mm. --job imports a job file as the console's File/Load does,
 // with the L_BarCode of FILE, and renames it with the import stamp as the console would.
+// --existing works on a database that is there already (one on a server too, "host:/path"):
+// nothing is created, --variables and --job add to it.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,7 +35,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: velkor-makedb [--force] [--variables FILE] [--pieces N [--holes H]] [--job JOBFILE] "
-    "DATABASE\n";
+    "DATABASE\n"
+    "       velkor-makedb --existing [--variables FILE] [--job JOBFILE] DATABASE\n";
 
 // Runs on the engine in one transaction: a million pieces take seconds instead of the hours that
 // a commit per row would cost.
@@ -118,6 +122,7 @@ void importJob(const std::string& database, const std::string& job) {
 
 int main(int argc, char** argv) {
     bool force = false;
+    bool existing = false;
     std::string variables;
     long pieces = 0;
     long holes = 3;
@@ -127,6 +132,8 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--force") {
             force = true;
+        } else if (arg == "--existing") {
+            existing = true;
         } else if (arg == "--variables" && i + 1 < argc) {
             variables = argv[++i];
         } else if (arg == "--pieces" && i + 1 < argc) {
@@ -152,12 +159,12 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (database.empty()) {
+    if (database.empty() || (existing && (force || pieces > 0))) {
         std::cerr << kUsage;
         return 2;
     }
-    struct stat existing {};
-    if (::stat(database.c_str(), &existing) == 0) {
+    struct stat there {};
+    if (!existing && ::stat(database.c_str(), &there) == 0) {
         if (!force) {
             std::cerr << "velkor-makedb: " << database << " exists; --force replaces it\n";
             return 1;
@@ -168,11 +175,15 @@ int main(int argc, char** argv) {
     velkor::prepareFirebirdEnvironment();
     try {
         velkor::FirebirdSession session;
-        session.create(database);
-        for (const auto& statement : velkor::splitSqlScript(velkor::jobDatabaseSchema())) {
-            session.startTransaction();
-            session.execute(statement);
-            session.commit();
+        if (existing) {
+            session.attach(database);
+        } else {
+            session.create(database);
+            for (const auto& statement : velkor::splitSqlScript(velkor::jobDatabaseSchema())) {
+                session.startTransaction();
+                session.execute(statement);
+                session.commit();
+            }
         }
         if (!variables.empty()) {
             insertVariables(session, variables);

@@ -1,0 +1,151 @@
+// The job database shared by several workstations through a real Firebird server on the
+// loopback address.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "ErrorText.h"
+#include "FirebirdServer.h"
+#include "JobImport.h"
+#include "ReadBack.h"
+#include "Text.h"
+#include "Workspace.h"
+
+namespace velkor {
+namespace {
+
+using test::errorOf;
+using test::FirebirdServer;
+using test::readBack;
+
+// A piece record with a 9-digit barcode and no comment.
+std::string pieceRecord(int number, long long barcode) {
+    return "C" + std::string(3 - std::to_string(number % 1000).size(), '0') +
+           std::to_string(number % 1000) + std::to_string(barcode) + "012000450004500  1  1";
+}
+
+class SharedDatabase : public ::testing::Test {
+  protected:
+    SharedDatabase() {
+        workspace.createDatabase({{"L_BarCode", "9"}, {"setSpeed", "800"}});
+        std::filesystem::create_directory(workspace.file("Job"));
+    }
+
+    std::string database() const {
+        return FirebirdServer::shared().databaseString(workspace.file("KV.GDB"));
+    }
+    long long count(const std::string& sql) { return readBack(database(), sql)[0][0].asInteger(); }
+
+    // A job file of one batch: `pieces` pieces from `firstBarcode` on, each with a hole at
+    // a position that tells its barcode (barcode - firstBarcode + 1 millimetres).
+    std::string writeJob(const std::string& name, const std::string& batch, long long firstBarcode,
+                         int pieces) {
+        std::string text = "P" + batch + "\r\n";
+        for (int i = 0; i < pieces; ++i) {
+            text += pieceRecord(i, firstBarcode + i) + "\r\nWSCREW/" +
+                    std::to_string(10 * (i + 1)) + "\r\n";
+        }
+        workspace.writeFile("Job/" + name, text);
+        return workspace.file("Job/" + name);
+    }
+
+    test::Workspace workspace;
+};
+
+TEST_F(SharedDatabase, AWorkstationSeesAtOnceWhatAnotherHasCommitted) {
+    JobDatabase first;
+    first.connect(database());
+    EXPECT_TRUE(first.readPiecePositions("200000001").empty());  // its read stays open
+
+    JobDatabase second;
+    second.connect(database());
+    importJobFile(second, writeJob("job.kv", "SHARED", 200000001, 2), 9, std::time(nullptr));
+    second.updateVariable("SETSPEED", "900");
+
+    EXPECT_EQ(first.readPiecePositions("200000002"), std::vector<double>{2});
+    bool seen = false;
+    for (const auto& [key, value] : first.readVariables()) {
+        seen = seen || (key == "setSpeed" && value == "900");
+    }
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(first.inTransaction());  // reads still leave their transaction open
+    // The reading workstation can write as well: its read-only transaction gives way.
+    first.updateVariable("SETSPEED", "950");
+    EXPECT_EQ(count("select count(*) from variables where var_str = '950'"), 1);
+}
+
+TEST_F(SharedDatabase, TwoWorkstationsImportingAtOnceLinkOnlyTheirOwnRows) {
+    constexpr int kPieces = 1000;
+    const std::map<std::string, long long> batches = {{"WEST", 300000001}, {"EAST", 400000001}};
+    std::vector<std::unique_ptr<QProcess>> imports;
+    for (const auto& [batch, first] : batches) {
+        const std::string job = writeJob(batch + ".kv", batch, first, kPieces);
+        auto& process = imports.emplace_back(std::make_unique<QProcess>());
+        process->setProcessChannelMode(QProcess::ForwardedChannels);
+        process->start(QStringLiteral(VELKOR_MAKEDB),
+                       {QStringLiteral("--existing"), QStringLiteral("--job"),
+                        QString::fromStdString(job), QString::fromStdString(database())});
+    }
+    for (auto& process : imports) {
+        ASSERT_TRUE(process->waitForFinished(120000));
+        EXPECT_EQ(process->exitCode(), 0);
+    }
+    // Every hole belongs to the piece whose barcode its position tells, and every piece to the
+    // bar and batch of its own file.
+    EXPECT_EQ(count("select count(*) from perforation"), 2 * kPieces);
+    EXPECT_EQ(count("select count(*) from perforation p join optdetail o on o.optdetailid = "
+                    "p.optdetailid join optimized b on b.optimizedid = o.optimizedid join "
+                    "grorders g on g.grordersid = b.grordersid where p.posx = "
+                    "o.optdetailid_in - iif(g.name = 'WEST', 300000000, 400000000) and "
+                    "o.optdetailid_in between iif(g.name = 'WEST', 300000001, 400000001) and "
+                    "iif(g.name = 'WEST', 300001000, 400001000)"),
+              2 * kPieces);
+}
+
+TEST_F(SharedDatabase, AServerThatStopsAndComesBackCostsTheOperationsMeanwhileAndNothingElse) {
+    JobDatabase workstation;
+    workstation.connect(database());
+    importJobFile(workstation, writeJob("before.kv", "BEFORE", 200000001, 1), 9,
+                  std::time(nullptr));
+
+    // An import under way when the server stops leaves nothing of its file behind.
+    const std::string big = writeJob("big.kv", "BIG", 500000001, 20000);
+    std::string importError;
+    std::atomic<bool> importing{false};
+    std::thread importer([&] {
+        JobDatabase other;
+        other.connect(database());
+        importing = true;
+        importError = errorOf([&] { importJobFile(other, big, 9, std::time(nullptr)); });
+    });
+    while (!importing) {
+        std::this_thread::yield();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // rows are going in
+    FirebirdServer::shared().stop();
+    importer.join();
+    EXPECT_NE(importError, "no error");
+
+    const std::string lost = errorOf([&] { workstation.readPiecePositions("200000001"); });
+    EXPECT_EQ(lost.find(cp1251("Связь с базой данных ") + database() + cp1251(" потеряна: ")), 0u)
+        << cp1251ToUtf8(lost);
+    EXPECT_FALSE(workstation.connected());
+    EXPECT_NE(errorOf([&] { workstation.readPiecePositions("200000001"); }).find("127.0.0.1"),
+              std::string::npos);  // the read tries to connect again, the server is still away
+    EXPECT_EQ(errorOf([&] { workstation.updateVariable("SETSPEED", "1"); }),
+              "Cannot perform operation -- DB is not open");
+
+    FirebirdServer::shared().start();
+    EXPECT_EQ(workstation.readPiecePositions("200000001"), std::vector<double>{1});
+    EXPECT_EQ(count("select count(*) from grorders where name = 'BIG'"), 0);
+    EXPECT_EQ(count("select count(*) from optdetail where optdetailid_in >= 500000001"), 0);
+    importJobFile(workstation, big, 9, std::time(nullptr));  // the file kept its name
+    EXPECT_EQ(count("select count(*) from optdetail where optdetailid_in >= 500000001"), 20000);
+}
+
+}  // namespace
+}  // namespace velkor

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QProcess>
+#include <string>
+
+namespace velkor::test {
+
+// A Firebird server of the tests' own, on the loopback address only: a private root in a
+// temporary folder (its configuration, a copy of the system's security database with the
+// console's SYSDBA password set through embedded access, its lock folder) and the system's
+// server program started there as a plain process on a free port. Nothing of the system's
+// Firebird installation is changed.
+class FirebirdServer {
+  public:
+    FirebirdServer();
+    ~FirebirdServer();
+    FirebirdServer(const FirebirdServer&) = delete;
+    FirebirdServer& operator=(const FirebirdServer&) = delete;
+
+    // The connection string of a database file through this server.
+    std::string databaseString(const std::string& path) const;
+    int port() const { return port_; }
+
+    // Stops the server as an administrator would (SIGTERM), or starts it again on its port.
+    void stop();
+    void start();
+
+    // The one server of a test program, started before its first test and stopped after its
+    // last (see FirebirdServerEnvironment).
+    static FirebirdServer& shared();
+
+  private:
+    std::string root_;
+    int port_ = 0;
+    QProcess process_;
+};
+
+}  // namespace velkor::test
