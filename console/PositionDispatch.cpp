@@ -1,6 +1,7 @@
 #include "PositionDispatch.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "ControllerProtocol.h"
 #include "Numbers.h"
@@ -26,8 +27,12 @@ std::string positionImpulses(std::string_view fieldText, const MachineVariables&
 
 std::string barcodeOfScan(std::string_view scan) {
     const std::string barcode = trimmed(scan);
-    if (barcode.empty() ||
-        !std::all_of(barcode.begin(), barcode.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    // The barcode column holds a 64-bit number: a longer run of digits is no barcode either.
+    std::int64_t value = 0;
+    const auto [end, error] =
+        std::from_chars(barcode.data(), barcode.data() + barcode.size(), value);
+    if (barcode.empty() || error != std::errc() || end != barcode.data() + barcode.size() ||
+        barcode.front() == '-' || barcode.front() == '+') {
         throw VelkorError("'" + std::string(scan) + "' is not a valid integer value");
     }
     return barcode;

@@ -1,6 +1,7 @@
 #include "FirebirdSession.h"
 
 #include <firebird/Interface.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -329,6 +330,30 @@ std::vector<unsigned char> transactionParameters(bool readOnly) {
     return std::vector<unsigned char>(bytes, bytes + tpb->getBufferLength(&status));
 }
 
+// The client library turns a file name into the system's character set by the calling
+// thread's locale; file names here are UTF-8 whatever the environment says (a service started
+// without LANG has the "C" locale, where a Cyrillic folder name cannot be converted).
+class Utf8FileNames {
+  public:
+    Utf8FileNames() : utf8_(::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{})) {
+        if (utf8_ != locale_t{}) {
+            previous_ = ::uselocale(utf8_);
+        }
+    }
+    ~Utf8FileNames() {
+        if (utf8_ != locale_t{}) {
+            ::uselocale(previous_);
+            ::freelocale(utf8_);
+        }
+    }
+    Utf8FileNames(const Utf8FileNames&) = delete;
+    Utf8FileNames& operator=(const Utf8FileNames&) = delete;
+
+  private:
+    locale_t utf8_;
+    locale_t previous_{};
+};
+
 }  // namespace
 
 struct FirebirdSession::Impl {
@@ -337,6 +362,7 @@ struct FirebirdSession::Impl {
     bool readOnly = false;
 
     void open(const std::string& databaseString, bool create) {
+        const Utf8FileNames fileNames;
         const auto dpb = connectionParameters(create);
         Status status;
         IProvider* provider = master()->getDispatcher();

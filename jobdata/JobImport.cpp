@@ -164,8 +164,12 @@ void importJobFile(JobDatabase& database, const std::string& path, std::int32_t 
         std::optional<std::int64_t> piece;
         JobFileLines lines(file);
         std::string line;
+        long records = 0;
         for (long lineNumber = 1; lines.next(line); ++lineNumber) {
             try {
+                if (line.starts_with('P') || line.starts_with('C') || line.starts_with('W')) {
+                    ++records;
+                }
                 if (line.starts_with('P')) {
                     bar = rows.insertBatch(readBatchRecord(line));
                 } else if (line.starts_with('C')) {
@@ -195,6 +199,11 @@ void importJobFile(JobDatabase& database, const std::string& path, std::int32_t 
         if (file.bad()) {
             throw VelkorError(cp1251("Файл ") + fileName + cp1251(" не загружен, ошибка чтения: ") +
                               std::strerror(errno));
+        }
+        if (records == 0) {
+            // Not a job file (a table export, a file cut short): loading it would only rename it.
+            throw VelkorError(cp1251("Файл ") + fileName +
+                              cp1251(" не загружен: в нём нет ни одной записи P, C или W"));
         }
         rows.commit();
     }

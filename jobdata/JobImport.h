@@ -53,6 +53,7 @@ std::string importedFileName(std::string_view fileName, std::string_view stamp);
 // Imports a job file into the job database in one transaction, then renames it with the stamp
 // of `startTime`. A failure on any line rolls back every row of the file and leaves its name,
 // so that the corrected file can be imported again; the error names the file and the line. A
+// file without a single P, C or W record is refused the same way. A
 // rename that fails after the commit is reported as such: the rows are in, the name stays.
 void importJobFile(JobDatabase& database, const std::string& path, std::int32_t barcodeLength,
                    std::time_t startTime);

@@ -161,9 +161,12 @@ TEST_F(ScanTest, AScanThatIsNotANumberIsReportedAndSendsNothing) {
     scan(window, "200000001");
     settle(4);
     scan(window, "2000x1");
+    scan(window, "12345678901234567890");  // too long for the barcode column
     pumpingDelay(300);
-    ASSERT_EQ(boxes.seen().size(), 1u);
+    ASSERT_EQ(boxes.seen().size(), 2u);
     EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("'2000x1' is not a valid integer value."));
+    EXPECT_EQ(boxes.seen()[1].text,
+              QStringLiteral("'12345678901234567890' is not a valid integer value."));
     EXPECT_EQ(fields(window), QStringList(8, QString()));
     EXPECT_EQ(simulator.commands().size(), 4u);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "ErrorText.h"
@@ -177,6 +178,17 @@ TEST(GeneratedDatabase, HasTheLookupTablesAndScannablePieces) {
     const auto virt =
         readBack(workspace.file("KV.GDB"), "select count(*) from goods where kod = 'VIRT'");
     EXPECT_EQ(virt[0][0].asInteger(), 1);
+}
+
+TEST(GeneratedDatabase, WorksInAFolderWithCyrillicLetters) {
+    test::Workspace workspace;
+    const std::string folder = workspace.file("Цех №1");
+    std::filesystem::create_directory(folder);
+    const std::string command = std::string(VELKOR_MAKEDB) + " --pieces 1 '" + folder + "/KV.GDB'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    JobDatabase db;
+    db.connect(folder + "/KV.GDB");
+    EXPECT_EQ(db.readPiecePositions("100000001"), (std::vector<double>{100, 250.5, 400}));
 }
 
 }  // namespace

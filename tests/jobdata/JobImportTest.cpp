@@ -9,6 +9,8 @@
 #include "ErrorText.h"
 #include "Numbers.h"
 #include "ReadBack.h"
+#include "Schema.h"
+#include "SqlScript.h"
 #include "Text.h"
 #include "Workspace.h"
 
@@ -196,10 +198,15 @@ TEST_F(JobImportTest, BatchesPiecesAndHolesArriveAndTheFileIsRenamed) {
     EXPECT_EQ(database.readPiecePositions("123456790"), (std::vector<double>{0.5}));
 }
 
-TEST_F(JobImportTest, AnEmptyFileInsertsNothingAndIsRenamed) {
-    workspace.writeFile("Job/a.b.kv", "");
-    import("a.b.kv");
-    EXPECT_EQ(jobFolder(), std::vector<std::string>{"a.6122026_95_3"});
+TEST_F(JobImportTest, AFileWithoutASingleRecordIsRefusedAndKeepsItsName) {
+    for (const std::string& contents :
+         {std::string(), std::string("barcode;length\r\n100000001;1200\r\n"),
+          std::string("\x01\x02\x1aPBATCH\r\n")}) {
+        workspace.writeFile("Job/a.b.kv", contents);
+        EXPECT_EQ(errorOf([&] { import("a.b.kv"); }),
+                  cp1251("Файл a.b.kv не загружен: в нём нет ни одной записи P, C или W"));
+        EXPECT_EQ(jobFolder(), std::vector<std::string>{"a.b.kv"});
+    }
     EXPECT_EQ(count("grorders"), 0);
 }
 
@@ -241,6 +248,77 @@ TEST_F(JobImportTest, RecordsBeforeAnyParentJoinTheLastOneOfAnEarlierImport) {
     EXPECT_EQ(count("optimized"), 1);
     EXPECT_EQ(database.readPiecePositions("100000001"), std::vector<double>{100});
     EXPECT_EQ(database.readPiecePositions("100000002"), std::vector<double>{200});
+}
+
+TEST_F(JobImportTest, AContinuationAfterAFailedImportLinksToTheNewestParentThereIs) {
+    workspace.writeFile("Job/first.kv", "PFIRST\n" + pieceRecord("001", "100000001") + "\n");
+    import("first.kv");
+    // Rolled back, but its inserts drew keys that no row will ever have.
+    workspace.writeFile("Job/failed.kv",
+                        "PFAILED\n" + pieceRecord("002", "100000002") + "\nWNOSUCH/10\n");
+    EXPECT_NE(errorOf([&] { import("failed.kv"); }), "no error");
+    workspace.writeFile("Job/next.kv",
+                        "WSCREW/1000\n" + pieceRecord("003", "100000003") + "\nWSCREW/2000\n");
+    import("next.kv");
+    EXPECT_EQ(database.readPiecePositions("100000001"), std::vector<double>{100});
+    EXPECT_EQ(database.readPiecePositions("100000003"), std::vector<double>{200});
+
+    workspace.writeFile("Job/orphan.kv", "WSCREW/1000\n");
+    JobDatabase empty;
+    test::Workspace other;
+    other.createDatabase();
+    empty.connect(other.file("KV.GDB"));
+    EXPECT_NE(errorOf([&] {
+                  importJobFile(empty, job("orphan.kv"), 9, kStart);
+              }).find(cp1251("в базе нет ни одной детали")),
+              std::string::npos);
+}
+
+// Older job databases name their key columns otherwise, or declare no primary keys at all.
+TEST(JobImportOnOtherSchemas, ParentsAreFoundWhateverTheirKeyColumnsAreCalled) {
+    const std::string schema(jobDatabaseSchema());
+    auto renamed = [&](std::vector<std::pair<std::string, std::string>> replacements) {
+        std::string text = schema;
+        for (const auto& [from, to] : replacements) {
+            for (auto at = text.find(from); at != std::string::npos;
+                 at = text.find(from, at + to.size())) {
+                text.replace(at, from.size(), to);
+            }
+        }
+        return text;
+    };
+    const std::vector<std::string> schemas = {
+        renamed({{"GRORDERSID  INTEGER NOT NULL", "GR_KEY INTEGER NOT NULL"},
+                 {"GRORDERS (GRORDERSID)", "GRORDERS (GR_KEY)"},
+                 {"NEW.GRORDERSID", "NEW.GR_KEY"},
+                 {"OPTIMIZEDID INTEGER NOT NULL", "BAR INTEGER NOT NULL"},
+                 {"OPTIMIZED (OPTIMIZEDID)", "OPTIMIZED (BAR)"},
+                 {"NEW.OPTIMIZEDID", "NEW.BAR"}}),
+        renamed({{" NOT NULL PRIMARY KEY", " NOT NULL"},
+                 {" REFERENCES ", " /* "},
+                 {"ID),", "ID) */,"}}),
+    };
+    for (const std::string& text : schemas) {
+        test::Workspace workspace;
+        {
+            FirebirdSession session;
+            session.create(workspace.file("KV.GDB"));
+            for (const auto& statement : splitSqlScript(text)) {
+                session.startTransaction();
+                session.execute(statement);
+                session.commit();
+            }
+        }
+        std::filesystem::create_directory(workspace.file("Job"));
+        workspace.writeFile("Job/job.kv",
+                            "PBATCH\n" + pieceRecord("001", "100000001") + "\nWSCREW/1000\n");
+        workspace.writeFile("Job/more.kv", "WSCREW/2500\n");
+        JobDatabase database;
+        database.connect(workspace.file("KV.GDB"));
+        importJobFile(database, workspace.file("Job/job.kv"), 9, 0);
+        importJobFile(database, workspace.file("Job/more.kv"), 9, 0);
+        EXPECT_EQ(database.readPiecePositions("100000001"), (std::vector<double>{100, 250}));
+    }
 }
 
 TEST_F(JobImportTest, ARenameThatFailsAfterTheCommitIsReported) {
