@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <filesystem>
 #include <optional>
 #include <thread>
 
@@ -70,6 +71,13 @@ class LineLoss : public ::testing::Test {
         return {QStringLiteral("--link"), QString::fromStdString(link)};
     }
 
+    // The controller dies at once (kill -9) and its link goes with it, as the node of a pulled
+    // adapter does; a stale link could later lead to a pseudo-terminal of another program.
+    void unplug() {
+        controller->kill();
+        std::filesystem::remove(link);
+    }
+
     void scan(TForm1& window) {
         auto* edit = window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"));
         QTest::keyClicks(edit, QStringLiteral("7"));
@@ -100,7 +108,7 @@ TEST_F(LineLoss, TheConsoleNoticesTheLossWaitsWithoutCostAndIsBackWithoutAClick)
     const QString connected = QString::fromStdString("Порт " + link + ": открыт");
     EXPECT_EQ(text(window, "Label_Line"), connected);
 
-    controller->kill();
+    unplug();
     ASSERT_TRUE(test::waitUntil([&] { return window.port().LineStatus() == TLineStatus::Lost; }));
     EXPECT_TRUE(text(window, "Label_Line").contains(QString::fromUtf8("связь потеряна")))
         << text(window, "Label_Line").toStdString();
@@ -131,7 +139,7 @@ TEST_F(LineLoss, TheConsoleNoticesTheLossWaitsWithoutCostAndIsBackWithoutAClick)
 
 TEST_F(LineLoss, AConfirmedSendThatIsWaitingGoesOnOnceTheLineIsBack) {
     TForm1 window;
-    controller->kill();
+    unplug();
     ASSERT_TRUE(test::waitUntil([&] { return window.port().LineStatus() == TLineStatus::Lost; }));
     // The mode toggle waits for the line inside its click; the controller comes back meanwhile.
     QTimer::singleShot(300,

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
-#include <atomic>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -115,17 +114,16 @@ TEST_F(SharedDatabase, AServerThatStopsAndComesBackCostsTheOperationsMeanwhileAn
     // An import under way when the server stops leaves nothing of its file behind.
     const std::string big = writeJob("big.kv", "BIG", 500000001, 20000);
     std::string importError;
-    std::atomic<bool> importing{false};
     std::thread importer([&] {
         JobDatabase other;
         other.connect(database());
-        importing = true;
         importError = errorOf([&] { importJobFile(other, big, 9, std::time(nullptr)); });
     });
-    while (!importing) {
-        std::this_thread::yield();
+    // Stopped once the import is under way: its keys are being drawn.
+    const long long before = count("select gen_id(gen_optdetail_id, 0) from rdb$database");
+    while (count("select gen_id(gen_optdetail_id, 0) from rdb$database") < before + 1000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // rows are going in
     FirebirdServer::shared().stop();
     importer.join();
     EXPECT_NE(importError, "no error");

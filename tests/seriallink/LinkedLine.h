@@ -20,7 +20,12 @@ class LinkedLine {
 
     const std::string& path() const { return path_; }
     PseudoTerminal& device() { return *device_; }
-    void unplug() { device_.reset(); }
+    // The device goes, and its name with it, as the kernel removes the node of a pulled
+    // adapter (a stale name could lead to another program's pseudo-terminal later).
+    void unplug() {
+        std::filesystem::remove(path_);
+        device_.reset();
+    }
     void plugIn() {
         device_ = std::make_unique<PseudoTerminal>();
         std::filesystem::remove(path_ + ".new");
