@@ -158,6 +158,11 @@ void FirebirdServer::stop() {
     }
 }
 
+void FirebirdServer::kill() {
+    process_.kill();
+    process_.waitForFinished(5000);
+}
+
 FirebirdServer& FirebirdServer::shared() {
     if (sharedServer == nullptr) {
         throw std::runtime_error("this test program runs no Firebird server");

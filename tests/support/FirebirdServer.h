@@ -21,8 +21,10 @@ class FirebirdServer {
     std::string databaseString(const std::string& path) const;
     int port() const { return port_; }
 
-    // Stops the server as an administrator would (SIGTERM), or starts it again on its port.
+    // Stops the server as an administrator would (SIGTERM: it lets running work finish
+    // first), kills it as a power failure of its machine would, or starts it again on its port.
     void stop();
+    void kill();
     void start();
 
     // The one server of a test program, started before its first test and stopped after its
