@@ -1,0 +1,59 @@
+// Two workstations on one job database served by a Firebird server: what one loads, the other
+// scans at once.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QProcess>
+#include <QtTest/QTest>
+#include <filesystem>
+
+#include "ComMainForm.h"
+#include "FirebirdServer.h"
+#include "MessageBoxWatcher.h"
+#include "SimulatorProcess.h"
+#include "Workspace.h"
+
+namespace velkor {
+namespace {
+
+TEST(Workstations, APieceThatOneLoadsTheOtherScansAtOnce) {
+    // Workstation A: the console, running since before the job was loaded.
+    test::Workspace workstation;
+    test::CurrentDirectory current{workstation.path()};
+    test::MessageBoxWatcher boxes;
+    test::Simulator controller(workstation.file("controller.log"));
+
+    test::Workspace server;  // the server machine's folder with the shared KV.GDB
+    server.createDatabase(
+        {{"L_BarCode", "9"}, {"L_upor", "0"}, {"Qty_Imp_mm", "10"}, {"Port", controller.path()}});
+    const std::string shared = test::FirebirdServer::shared().databaseString(server.file("KV.GDB"));
+
+    workstation.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+    TForm1 window(ConsoleOptions{shared});
+    ASSERT_TRUE(boxes.seen().empty()) << boxes.seen()[0].text.toStdString();
+    auto* barcode = window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"));
+    QTest::keyClicks(barcode, QStringLiteral("700000001"));
+    QTest::keyClick(barcode, Qt::Key_Return);  // not loaded yet: nothing to send
+
+    // Workstation B loads a job file into the shared database, as a process of its own.
+    std::filesystem::create_directory(workstation.file("Job"));
+    workstation.writeFile("Job/new.kv",
+                          "PNEW\r\nC001700000001012000450004500  1  1\r\nWSCREW/4000\r\n");
+    QProcess other;
+    other.start(QStringLiteral(VELKOR_MAKEDB),
+                {QStringLiteral("--existing"), QStringLiteral("--job"),
+                 QString::fromStdString(workstation.file("Job/new.kv")),
+                 QString::fromStdString(shared)});
+    ASSERT_TRUE(other.waitForFinished(30000));
+    ASSERT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+
+    // The very next scan finds it: no restart, no write of A's own in between.
+    QTest::keyClicks(barcode, QStringLiteral("700000001"));
+    QTest::keyClick(barcode, Qt::Key_Return);
+    EXPECT_EQ(controller.commandsOnceThereAre(2),
+              (std::vector<std::string>{"CLR_CNT", "R_POS4000"}));
+    EXPECT_TRUE(boxes.seen().empty());
+}
+
+}  // namespace
+}  // namespace velkor
