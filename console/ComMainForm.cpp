@@ -354,6 +354,7 @@ void TForm1::runStartup() {
     const std::string databaseString =
         options_.databaseString.value_or(state_.defaultDatabasePath());
     state_.eventLog.append(utf8ToCp1251(databaseString));
+    noteAnUncleanEnd(databaseString);
     IBDatabase1.connect(databaseString);
     loadMachineVariables(state_.variables, IBDatabase1.readVariables());
     probePorts();
@@ -614,6 +615,36 @@ void TForm1::FormClose() {
     if (state_.counterSaving && state_.counterKnown) {
         state_.iniFile().write("Main", "CNT", trimmed(toCp1251(Label_CNT->text())));
     }
+    if (!state_.startupDirectory.empty()) {
+        state_.runMarker().end();
+    }
+}
+
+// The last run here was killed or crashed (the power went, perhaps in the middle of an import):
+// the service person is told, and for the embedded database how to check it.
+void TForm1::noteAnUncleanEnd(const std::string& databaseString) {
+    char startedAt[32];
+    const std::tm now = localNow();
+    std::strftime(startedAt, sizeof startedAt, "%Y-%m-%d %H:%M:%S", &now);
+    std::optional<std::string> earlier;
+    try {
+        earlier = state_.runMarker().begin(startedAt);
+    } catch (const std::exception& error) {
+        // A start-up directory the console cannot write to shows soon enough (Morvel.INI);
+        // the console still starts.
+        state_.eventLog.append(error.what());
+        return;
+    }
+    if (!earlier) {
+        return;
+    }
+    std::string line =
+        cp1251("Прошлый запуск консоли (начат ") + *earlier + cp1251(") завершился аварийно");
+    if (!options_.databaseString) {
+        line += cp1251("; проверьте базу, закрыв консоль: velkor-checkdb ") +
+                utf8ToCp1251(databaseString);
+    }
+    state_.eventLog.append(line);
 }
 
 void TForm1::SpeedButton3Click() {

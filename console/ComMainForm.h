@@ -67,6 +67,7 @@ class TForm1 : public QMainWindow {
     void showCounter(const std::string& counter);
     void FormCreate();
     void runStartup();
+    void noteAnUncleanEnd(const std::string& databaseString);
     void probePorts();
     void clearControllerCount();
     void FormClose();

@@ -8,6 +8,7 @@
 #include "EventLog.h"
 #include "IniFile.h"
 #include "MachineVariables.h"
+#include "RunMarker.h"
 
 namespace velkor {
 
@@ -33,6 +34,7 @@ struct ConsoleState {
 
     IniFile iniFile() const { return IniFile(startupDirectory + "/Morvel.INI"); }
     std::string defaultDatabasePath() const { return startupDirectory + "/KV.GDB"; }
+    RunMarker runMarker() const { return RunMarker(startupDirectory + "/velkor.running"); }
 };
 
 // Start-up's reading of the production counter from Morvel.INI into the counter base. `show`

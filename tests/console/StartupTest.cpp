@@ -13,6 +13,7 @@
 #include <QtTest/QTest>
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "ComMainForm.h"
@@ -362,6 +363,31 @@ TEST_F(StartupTest, AnIniFileThatCannotBeReadIsNamedAndNeverReplaced) {
         window.close();
     }
     EXPECT_TRUE(std::filesystem::is_directory(workspace.file("Morvel.INI")));
+}
+
+TEST_F(StartupTest, ARunThatEndedUncleanlyIsReportedAtTheNextStart) {
+    createDatabase();
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=1\r\n");
+    std::optional<TForm1> crashed;
+    crashed.emplace();
+    EXPECT_TRUE(workspace.exists("velkor.running"));
+    crashed.reset();  // gone without its shutdown, as when it is killed
+    {
+        TForm1 next;
+        const auto& lines = next.state().eventLog.lines();
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[1].find(cp1251("Прошлый запуск консоли (начат ")), 0u)
+            << cp1251ToUtf8(lines[1]);
+        EXPECT_NE(lines[1].find(cp1251(") завершился аварийно; проверьте базу, закрыв консоль: "
+                                       "velkor-checkdb ") +
+                                workspace.file("KV.GDB")),
+                  std::string::npos)
+            << cp1251ToUtf8(lines[1]);
+        next.close();
+    }
+    EXPECT_FALSE(workspace.exists("velkor.running"));
+    TForm1 clean;
+    EXPECT_EQ(clean.state().eventLog.lines(), std::vector<std::string>{workspace.file("KV.GDB")});
 }
 
 // The port list of a site: several names lead to the controller's adapter (as the links under

@@ -40,10 +40,10 @@ TEST(Workstations, APieceThatOneLoadsTheOtherScansAtOnce) {
     workstation.writeFile("Job/new.kv",
                           "PNEW\r\nC001700000001012000450004500  1  1\r\nWSCREW/4000\r\n");
     QProcess other;
-    other.start(QStringLiteral(VELKOR_MAKEDB),
-                {QStringLiteral("--existing"), QStringLiteral("--job"),
-                 QString::fromStdString(workstation.file("Job/new.kv")),
-                 QString::fromStdString(shared)});
+    other.start(
+        QStringLiteral(VELKOR_MAKEDB),
+        {QStringLiteral("--existing"), QStringLiteral("--job"),
+         QString::fromStdString(workstation.file("Job/new.kv")), QString::fromStdString(shared)});
     ASSERT_TRUE(other.waitForFinished(30000));
     ASSERT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
 

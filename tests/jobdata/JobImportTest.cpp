@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
 #include <clocale>
 #include <filesystem>
 #include <sstream>
@@ -319,6 +320,54 @@ TEST(JobImportOnOtherSchemas, ParentsAreFoundWhateverTheirKeyColumnsAreCalled) {
         importJobFile(database, workspace.file("Job/more.kv"), 9, 0);
         EXPECT_EQ(database.readPiecePositions("100000001"), (std::vector<double>{100, 250}));
     }
+}
+
+// A power failure in the middle of a large import: nothing of the file is in, it keeps its
+// name, and the database checks out clean once validation has released the pages that the
+// import had taken.
+TEST(JobImportKilled, LeavesNoRowAndTheCheckReleasesThePagesItTook) {
+    test::Workspace workspace;
+    workspace.createDatabase({{"L_BarCode", "9"}});
+    std::filesystem::create_directory(workspace.file("Job"));
+    std::string text = "PBIG\r\n";
+    for (int i = 0; i < 200000; ++i) {
+        text += pieceRecord("001", std::to_string(300000001 + i)) + "\r\nWSCREW/" +
+                std::to_string(10 * (i % 500 + 1)) + "\r\n";
+    }
+    workspace.writeFile("Job/big.kv", text);
+    const auto database = workspace.file("KV.GDB");
+    const auto emptySize = std::filesystem::file_size(database);
+
+    QProcess import;
+    import.start(
+        QStringLiteral(VELKOR_MAKEDB),
+        {QStringLiteral("--existing"), QStringLiteral("--job"),
+         QString::fromStdString(workspace.file("Job/big.kv")), QString::fromStdString(database)});
+    ASSERT_TRUE(import.waitForStarted());
+    // Killed once the import has taken a few megabytes of pages.
+    while (import.state() == QProcess::Running &&
+           std::filesystem::file_size(database) < emptySize + 4 * 1024 * 1024) {
+        import.waitForFinished(5);
+    }
+    ASSERT_EQ(import.state(), QProcess::Running) << "the import ended before it could be killed";
+    import.kill();
+    import.waitForFinished();
+
+    auto check = [&] {
+        QProcess checkdb;
+        checkdb.setProcessChannelMode(QProcess::MergedChannels);
+        checkdb.start(QStringLiteral(VELKOR_CHECKDB), {QString::fromStdString(database)});
+        EXPECT_TRUE(checkdb.waitForFinished(60000));
+        EXPECT_EQ(checkdb.exitCode(), 0);
+        return checkdb.readAll().toStdString();
+    };
+    const std::string first = check();
+    EXPECT_NE(first.find("page warnings"), std::string::npos) << first;
+    EXPECT_NE(first.find("orphan pages released; no errors and no warnings now"), std::string::npos)
+        << first;
+    EXPECT_EQ(check(), database + ": no errors and no warnings\n");
+    EXPECT_EQ(readBack(database, "select count(*) from optdetail")[0][0].asInteger(), 0);
+    EXPECT_TRUE(workspace.exists("Job/big.kv"));
 }
 
 TEST_F(JobImportTest, ARenameThatFailsAfterTheCommitIsReported) {
