@@ -3,8 +3,11 @@
 // inserts through the same client library, with typed messages built once and no file at all.
 // Both run on fresh databases in the same run, taking turns at going first.
 //
-//   velkor_import_bench [--workspace DIR] [batches] [pieces per batch] [holes per piece] [rounds]
-//                                                                  (defaults 2000 50 8 2)
+//   velkor_import_bench [--workspace DIR] [--server] [batches] [pieces per batch]
+//                       [holes per piece] [rounds]                (defaults 2000 50 8 2)
+//
+// --server runs both through a Firebird server of the benchmark's own on the loopback address,
+// as a workstation sharing a job database does.
 
 #include <firebird/Interface.h>
 #include <sys/wait.h>
@@ -19,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "FirebirdServer.h"
 #include "FirebirdSession.h"
 #include "JobImport.h"
 
@@ -266,11 +270,14 @@ long long countRows(const std::string& database, const char* table) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    fs::path workspace = fs::path(argv[0]).parent_path() / "import-workspace";
+    fs::path workspace = fs::absolute(fs::path(argv[0]).parent_path() / "import-workspace");
     std::vector<int> numbers;
+    bool throughServer = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--workspace") == 0 && i + 1 < argc) {
             workspace = fs::absolute(argv[++i]);
+        } else if (std::strcmp(argv[i], "--server") == 0) {
+            throughServer = true;
         } else {
             numbers.push_back(std::stoi(argv[i]));
         }
@@ -286,8 +293,17 @@ int main(int argc, char** argv) {
 
     velkor::prepareFirebirdEnvironment();
     fs::create_directories(workspace / "Job");
-    const std::string consoleDatabase = (workspace / "console.gdb").string();
-    const std::string bareDatabase = (workspace / "bare.gdb").string();
+    const std::string consoleFile = (workspace / "console.gdb").string();
+    const std::string bareFile = (workspace / "bare.gdb").string();
+    std::optional<velkor::test::FirebirdServer> server;
+    if (throughServer) {
+        server.emplace();
+    }
+    auto reached = [&](const std::string& file) {
+        return server ? server->databaseString(file) : file;
+    };
+    const std::string consoleDatabase = reached(consoleFile);
+    const std::string bareDatabase = reached(bareFile);
     std::printf("%d batches, %d pieces, %d holes: %lld lines\n", shape.batches,
                 shape.batches * shape.piecesPerBatch,
                 shape.batches * shape.piecesPerBatch * shape.holesPerPiece, shape.lines());
@@ -299,8 +315,8 @@ int main(int argc, char** argv) {
         }
         const fs::path jobFile = workspace / "Job" / "bench.kv";
         writeJobFile(jobFile, shape);
-        makeDatabase(consoleDatabase);
-        makeDatabase(bareDatabase);
+        makeDatabase(consoleFile);
+        makeDatabase(bareFile);
         double consoleSeconds = 0;
         double bareSeconds = 0;
         if (round % 2 == 0) {

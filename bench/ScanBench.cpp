@@ -4,7 +4,9 @@
 //  - the time from Enter in the barcode field to the first position command leaving the port,
 //    beyond the dispatch's 150 ms pause.
 //
-//   velkor_scan_bench [--workspace DIR] [lookups] [scans]      (defaults 1000 and 10)
+//   velkor_scan_bench [--workspace DIR] [--server] [lookups] [scans]   (defaults 1000 and 10)
+//
+// --server looks up through a Firebird server of the benchmark's own on the loopback address.
 //
 // The workspace (default: scan-workspace beside the program) is made once with
 // velkor-makedb --pieces 1000000 --holes 8 and kept.
@@ -20,11 +22,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <thread>
 
 #include "ComMainForm.h"
 #include "ErrorBox.h"
+#include "FirebirdServer.h"
 #include "FirebirdSession.h"
 #include "PseudoTerminal.h"
 
@@ -95,9 +99,12 @@ int main(int argc, char** argv) {
     std::filesystem::path workspace =
         std::filesystem::absolute(std::filesystem::path(argv[0]).parent_path() / "scan-workspace");
     std::vector<std::string> numbers;
+    bool throughServer = false;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--workspace" && i + 1 < argc) {
             workspace = std::filesystem::absolute(argv[++i]);
+        } else if (std::string(argv[i]) == "--server") {
+            throughServer = true;
         } else {
             numbers.push_back(argv[i]);
         }
@@ -108,7 +115,12 @@ int main(int argc, char** argv) {
     velkor::prepareFirebirdEnvironment();
     velkor::ConsoleApplication application(argc, argv);
     prepareWorkspace(workspace);
-    const std::string database = (workspace / "KV.GDB").string();
+    std::optional<velkor::test::FirebirdServer> server;
+    if (throughServer) {
+        server.emplace();
+    }
+    const std::string database =
+        server ? server->databaseString(workspace / "KV.GDB") : (workspace / "KV.GDB").string();
     const auto barcodes = randomBarcodes(lookups);
 
     velkor::JobDatabase console;
@@ -157,7 +169,7 @@ int main(int argc, char** argv) {
     std::filesystem::current_path(workspace);
     std::vector<double> enterToCommand;
     {
-        velkor::TForm1 window;
+        velkor::TForm1 window(velkor::ConsoleOptions{database});
         window.show();
         controller.read(7);  // CLR_CNT
         auto* edit = window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"));

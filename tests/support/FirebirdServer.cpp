@@ -1,10 +1,12 @@
 #include "FirebirdServer.h"
 
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <QProcessEnvironment>
 #include <QThread>
@@ -60,18 +62,6 @@ QProcessEnvironment rootEnvironment(const std::string& root) {
     environment.insert(QStringLiteral("FIREBIRD_LOCK"), QString::fromStdString(root + "/lock"));
     return environment;
 }
-
-FirebirdServer* sharedServer = nullptr;
-
-// Starts the program's one server before its first test and stops it after the last.
-class FirebirdServerEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { sharedServer = new FirebirdServer; }
-    void TearDown() override {
-        delete sharedServer;
-        sharedServer = nullptr;
-    }
-};
 
 }  // namespace
 
@@ -132,6 +122,8 @@ std::string FirebirdServer::databaseString(const std::string& path) const {
 void FirebirdServer::start() {
     process_.setProcessEnvironment(rootEnvironment(root_));
     process_.setProcessChannelMode(QProcess::ForwardedChannels);
+    // A test program that dies takes its server with it.
+    process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     process_.start(QString::fromLatin1(kServerProgram), {});
     if (!process_.waitForStarted(10000)) {
         throw std::runtime_error("the Firebird server did not start");
@@ -162,16 +154,5 @@ void FirebirdServer::kill() {
     process_.kill();
     process_.waitForFinished(5000);
 }
-
-FirebirdServer& FirebirdServer::shared() {
-    if (sharedServer == nullptr) {
-        throw std::runtime_error("this test program runs no Firebird server");
-    }
-    return *sharedServer;
-}
-
-// Every test program built with this file runs the server for its tests.
-[[maybe_unused]] ::testing::Environment* const kServerEnvironment =
-    ::testing::AddGlobalTestEnvironment(new FirebirdServerEnvironment);
 
 }  // namespace velkor::test

@@ -27,8 +27,8 @@ class FirebirdServer {
     void kill();
     void start();
 
-    // The one server of a test program, started before its first test and stopped after its
-    // last (see FirebirdServerEnvironment).
+    // The one server of a test program built with FirebirdServerEnvironment.cpp, started
+    // before its first test and stopped after its last.
     static FirebirdServer& shared();
 
   private:
