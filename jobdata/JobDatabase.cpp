@@ -105,6 +105,20 @@ void JobDatabase::updateVariable(std::string_view upperKey, std::string_view val
 
 JobRowWriter::JobRowWriter(JobDatabase& database) : database_(database) {
     database_.beginWriting();
+    // Each insert returns the new row's key, so its children can name it.
+    batchInsert_ =
+        "INSERT INTO GRORDERS (NAME, DATECREATED) VALUES (?, current_timestamp) "
+        "RETURNING " +
+        keyOf(JobTable::Batches).returned;
+    barInsert_ =
+        "INSERT INTO OPTIMIZED (GRORDERSID, QTY, GOODSID, LONGPROF, OSTAT, COLORIN, COLORUOT) "
+        "VALUES (?, 1, (select g.goodsid from GOODS g where g.kod = 'VIRT'), 0000, 0, 1, 1) "
+        "RETURNING " +
+        keyOf(JobTable::Bars).returned;
+    pieceInsert_ =
+        "INSERT INTO OPTDETAIL (OPTIMIZEDID, ITEMLONG, UG1, UG2, NUM, TELEGANO, cell, "
+        "OPTDETAILID_IN, rcomment) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING " +
+        keyOf(JobTable::Pieces).returned;
 }
 
 JobRowWriter::~JobRowWriter() {
@@ -134,25 +148,14 @@ const JobDatabase::KeyColumn& JobRowWriter::keyOf(JobTable table) {
 }
 
 std::int64_t JobRowWriter::insertBatch(std::string_view name) {
-    const std::int64_t batchKey = insertReturningKey(
-        "INSERT INTO GRORDERS (NAME, DATECREATED) VALUES (?, current_timestamp) RETURNING " +
-            keyOf(JobTable::Batches).returned,
-        {std::string(name)});
-    return insertReturningKey(
-        "INSERT INTO OPTIMIZED (GRORDERSID, QTY, GOODSID, LONGPROF, OSTAT, COLORIN, COLORUOT) "
-        "VALUES (?, 1, (select g.goodsid from GOODS g where g.kod = 'VIRT'), 0000, 0, 1, 1) "
-        "RETURNING " +
-            keyOf(JobTable::Bars).returned,
-        {std::to_string(batchKey)});
+    const std::int64_t batchKey = insertReturningKey(batchInsert_, {std::string(name)});
+    return insertReturningKey(barInsert_, {std::to_string(batchKey)});
 }
 
 std::int64_t JobRowWriter::insertPiece(std::int64_t barKey, const PieceRow& piece) {
     return insertReturningKey(
-        "INSERT INTO OPTDETAIL (OPTIMIZEDID, ITEMLONG, UG1, UG2, NUM, TELEGANO, cell, "
-        "OPTDETAILID_IN, rcomment) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING " +
-            keyOf(JobTable::Pieces).returned,
-        {std::to_string(barKey), piece.length, piece.firstAngle, piece.secondAngle, piece.number,
-         piece.trolley, piece.cell, piece.barcode, piece.comment});
+        pieceInsert_, {std::to_string(barKey), piece.length, piece.firstAngle, piece.secondAngle,
+                       piece.number, piece.trolley, piece.cell, piece.barcode, piece.comment});
 }
 
 std::optional<std::string> JobRowWriter::findHoleType(std::string_view code) {

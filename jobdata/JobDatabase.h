@@ -121,6 +121,9 @@ class JobRowWriter {
     std::optional<std::int64_t> latestKey(JobTable table);
 
     JobDatabase& database_;
+    std::string batchInsert_;
+    std::string barInsert_;
+    std::string pieceInsert_;
     bool committed_ = false;
 };
 
