@@ -12,7 +12,13 @@ namespace velkor {
 // `beforeRename` runs between writing and renaming; it exists so that a test can kill the
 // process at exactly that point.
 // Throws "Cannot create file "<path>". <reason>" when the file cannot be written.
+// The new file keeps the old one's owner and permissions; a new file gets those the process's
+// umask gives.
 void replaceFile(const std::string& path, std::string_view contents,
                  const std::function<void()>& beforeRename = {});
+
+// Removes the temporary files that a replaceFile of `path` killed between writing and renaming
+// left beside it; returns how many.
+int removeLeftoverTemporaries(const std::string& path);
 
 }  // namespace velkor

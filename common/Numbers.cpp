@@ -72,12 +72,8 @@ std::int32_t readInteger(std::string_view text) {
             notAnInteger(text);
         }
     }
-    if (hex) {
-        // Hexadecimal covers the whole 32-bit pattern, as the controller's tables write it.
-        const auto bits = static_cast<std::uint32_t>(value);
-        const auto result = static_cast<std::int32_t>(bits);
-        return negative ? static_cast<std::int32_t>(0u - bits) : result;
-    }
+    // Hexadecimal is a number like any other: $80000000 and $FFFFFFFF are out of range, never
+    // wrapped to negative values.
     if (value > (negative ? 0x80000000ull : 0x7FFFFFFFull)) {
         notAnInteger(text);
     }

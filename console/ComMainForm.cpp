@@ -16,16 +16,21 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
 
+#include "AtomicFile.h"
 #include "ComPortText.h"
 #include "ControllerProtocol.h"
 #include "Controls.h"
+#include "ElidedLabel.h"
 #include "ErrorBox.h"
 #include "JobImport.h"
 #include "JpegImage.h"
@@ -37,6 +42,9 @@
 
 namespace velkor {
 namespace {
+
+// Far more than any barcode; a scanner or a stuck key typing on cannot flood the window.
+constexpr int kLongestScan = 40;
 
 // Colours of the profile-mode caption: the workstation's desktop background (a dark teal) in
 // white mode; lime and navy, blinking, in laminated mode.
@@ -121,15 +129,16 @@ void TForm1::buildControls() {
 
     Label7 = named(new QLabel(ru("Циклов:")), "Label7");
     Label7->setFont(sized(font(), 14, false));
-    Label_CNT = named(new QLabel(QStringLiteral("0")), "Label_CNT");
+    Label_CNT = named(new ElidedLabel(QStringLiteral("0"), 320), "Label_CNT");
     Label_CNT->setFont(sized(font(), 24, true));
     Label9 = named(new QLabel(ru("Кво :")), "Label9");
     Label8 = named(new QLabel(QStringLiteral("0")), "Label8");
 
     Edit_BarCode = named(new QLineEdit, "Edit_BarCode");
+    Edit_BarCode->setMaxLength(kLongestScan);
     Edit_BarCode->setFont(sized(font(), 20, true));
     Edit_BarCode->setStyleSheet(QStringLiteral("color: red;"));
-    Label_Bar_Code = named(new QLabel(QStringLiteral("0")), "Label_Bar_Code");
+    Label_Bar_Code = named(new ElidedLabel(QStringLiteral("0"), 320), "Label_Bar_Code");
     Label_Bar_Code->setFont(sized(font(), 12, false));
 
     SpeedButton2 = speedButton("SpeedButton2", ru("Показать"));
@@ -189,9 +198,9 @@ void TForm1::buildControls() {
     GroupBox2->hide();
 
     // Where the line stands, always in sight: the port, and whether it is connected or lost.
-    Label_Line = named(new QLabel, "Label_Line");
+    Label_Line = named(new ElidedLabel(QString(), 760), "Label_Line");
     Label_Line->setFont(sized(font(), 12, true));
-    statusBar()->addPermanentWidget(Label_Line, 1);
+    statusBar()->addPermanentWidget(Label_Line);
     statusBar()->setSizeGripEnabled(false);
 
     ListBoxPort = named(new QListWidget, "ListBoxPort");
@@ -255,11 +264,49 @@ void TForm1::buildMenu() {
     SettingsItem = named(menuBar()->addAction(ru("Настройки")), "N4");
 }
 
+// The window shows the event log as it grows, keeps at most its newest lines (the log says
+// how many went), and every line also goes to the journal on disk.
 void TForm1::bindEventLog() {
     state_.eventLog.setObserver({
-        [this](const std::string& line) { Memo->appendPlainText(fromCp1251(line)); },
+        [this](const std::string& line) {
+            QString text = fromCp1251(withCrLfBreaks(line));
+            text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            Memo->appendPlainText(text);
+            journalLine(line);
+        },
         [this] { Memo->clear(); },
+        [this](std::size_t shownLines, bool noticeIsNew) {
+            QTextCursor cursor(Memo->document());
+            cursor.movePosition(QTextCursor::Start);
+            if (!noticeIsNew) {
+                cursor.movePosition(QTextCursor::NextBlock);
+            }
+            cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
+                                static_cast<int>(shownLines));
+            cursor.removeSelectedText();
+            cursor.movePosition(QTextCursor::Start);
+            if (noticeIsNew) {
+                cursor.insertBlock();
+                cursor.movePosition(QTextCursor::Start);
+            } else {
+                cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+            }
+            cursor.insertText(fromCp1251(state_.eventLog.lines().front()));
+        },
     });
+}
+
+// A journal that cannot be written costs one line in the window's log, which is not
+// journalled itself.
+void TForm1::journalLine(const std::string& line) {
+    if (!journal_ || writingJournalNotice_) {
+        return;
+    }
+    if (const auto trouble = journal_->append(line)) {
+        writingJournalNotice_ = true;
+        state_.eventLog.append(*trouble);
+        writingJournalNotice_ = false;
+    }
 }
 
 void TForm1::configurePort() {
@@ -350,6 +397,8 @@ void TForm1::FormCreate() {
 
 void TForm1::runStartup() {
     state_.startupDirectory = std::filesystem::current_path().string();
+    journal_.emplace(state_.startupDirectory + "/journal");
+    removeLeftoverTemporaries(state_.iniFile().path());  // of a crash while it was rewritten
     setWindowTitle(windowTitle() + QStringLiteral(" Production by Morvel"));
     const std::string databaseString =
         options_.databaseString.value_or(state_.defaultDatabasePath());
@@ -426,9 +475,17 @@ void TForm1::Edit_BarCodeKeyPress() {
     for (int i = 0; i < kPositionFields; ++i) {
         positionField(i)->clear();
     }
-    const std::vector<double> positions = IBDatabase1.readPiecePositions(barcodeOfScan(scan));
+    statusBar()->clearMessage();
+    const auto positions = IBDatabase1.readPiecePositions(barcodeOfScan(scan));
     for (std::size_t i = 0; i < positions.size() && i < kPositionFields; ++i) {
-        positionField(static_cast<int>(i))->setText(fromCp1251(generalText(positions[i])));
+        if (positions[i]) {
+            positionField(static_cast<int>(i))->setText(fromCp1251(generalText(*positions[i])));
+        }
+    }
+    if (std::none_of(positions.begin(), positions.end(), [](const auto& p) { return p; })) {
+        // Said where the operator looks, without a box that would stop the next scan.
+        statusBar()->showMessage(ru("Деталь ") + fromCp1251(scan) + ru(" не найдена: позиций нет"),
+                                 30000);
     }
     SpeedButton1Click();
 }
@@ -464,25 +521,51 @@ void TForm1::SpeedButton8Click() {
 }
 
 // White and laminated profiles differ by the cylinder stroke: the controller gets the feed,
-// head distance and end-sensor lengths shifted by it. The caption decides the direction, so a
-// click during a running toggle switches back inside it.
+// head distance and end-sensor lengths shifted by it. The caption and the mode show the target
+// while the four confirmed sends run, and afterwards what the controller confirmed: a toggle
+// ended by Esc, by closing or by a send error leaves the last confirmed mode showing, and the
+// next click sends all four commands again. A click while a toggle runs starts nothing.
 void TForm1::Button_LaminClick() {
+    if (toggling_) {
+        return;
+    }
     const MachineVariables& v = state_.variables;
-    const bool toLaminated = Button_Lamin->text() == ru("Белый");
-    Button_Lamin->setText(toLaminated ? ru("Ламинация") : ru("Белый"));
-    setLaminCaptionColour(toLaminated ? kLime : kDesktopColour);
-    state_.laminationMode = toLaminated ? 1 : 0;
+    const int target = Button_Lamin->text() == ru("Белый") ? 1 : 0;
+    const bool toLaminated = target == 1;
     const long double shift = toLaminated ? v.Step_pnevmo : 0;
     const int wait = toLaminated ? 500 : 100;
-    confirmedSender_.runSequence([&] {
-        confirmedSender_.send(toLaminated ? "Lamin1" : "Lamin0", wait);
-        confirmedSender_.send(command("SH_S", impulseText(v.SH_S - 2 * shift, v.Qty_Imp_mm)), wait);
-        confirmedSender_.send(
-            command("head_DELTA", impulseText(v.head_DELTA - shift, v.Qty_Imp_mm)), wait);
-        confirmedSender_.send(command("STP_OUT", impulseText(v.STP_OUT + shift, v.Qty_Imp_mm)),
-                              wait);
-        state_.eventLog.append(toLaminated ? "IMPORT lam!!!" : "IMPORT White!!!");
-    });
+    toggling_ = true;
+    showLaminationMode(target);
+    bool confirmed = false;
+    try {
+        confirmedSender_.runSequence([&] {
+            confirmedSender_.send(toLaminated ? "Lamin1" : "Lamin0", wait);
+            confirmedSender_.send(command("SH_S", impulseText(v.SH_S - 2 * shift, v.Qty_Imp_mm)),
+                                  wait);
+            confirmedSender_.send(
+                command("head_DELTA", impulseText(v.head_DELTA - shift, v.Qty_Imp_mm)), wait);
+            confirmedSender_.send(command("STP_OUT", impulseText(v.STP_OUT + shift, v.Qty_Imp_mm)),
+                                  wait);
+            confirmed = true;
+        });
+    } catch (...) {
+        toggling_ = false;
+        showLaminationMode(confirmedLaminationMode_);
+        throw;
+    }
+    toggling_ = false;
+    if (!confirmed) {
+        showLaminationMode(confirmedLaminationMode_);
+        return;
+    }
+    confirmedLaminationMode_ = target;
+    state_.eventLog.append(toLaminated ? "IMPORT lam!!!" : "IMPORT White!!!");
+}
+
+void TForm1::showLaminationMode(int mode) {
+    state_.laminationMode = mode;
+    Button_Lamin->setText(mode == 1 ? ru("Ламинация") : ru("Белый"));
+    setLaminCaptionColour(mode == 1 ? kLime : kDesktopColour);
 }
 
 void TForm1::Timer2Timer() {
@@ -613,7 +696,18 @@ void TForm1::FormClose() {
     // A label that holds no known count (start-up stopped before reading the saved one, or the
     // text of a missing entry) is never written over the saved one.
     if (state_.counterSaving && state_.counterKnown) {
-        state_.iniFile().write("Main", "CNT", trimmed(toCp1251(Label_CNT->text())));
+        const std::string counter = trimmed(toCp1251(Label_CNT->text()));
+        try {
+            state_.iniFile().write("Main", "CNT", counter);
+        } catch (const std::exception& error) {
+            // The program ends all the same (a full disk, a read-only folder): nobody may have
+            // to click. The count is kept where a service person finds it.
+            const std::string message =
+                "velkor: the counter " + counter + " could not be saved: " + error.what();
+            std::cerr << cp1251ToUtf8(message) << "\n";
+            journalLine(message);
+            return;
+        }
     }
     if (!state_.startupDirectory.empty()) {
         state_.runMarker().end();

@@ -11,6 +11,7 @@
 #include "ConfirmedSend.h"
 #include "ConsoleState.h"
 #include "JobDatabase.h"
+#include "Journal.h"
 #include "ReplyHandler.h"
 #include "U_Set_Form.h"
 
@@ -59,6 +60,7 @@ class TForm1 : public QMainWindow {
     void buildControls();
     void buildMenu();
     void bindEventLog();
+    void journalLine(const std::string& line);
 
     void configurePort();
     void LineStatusChange();
@@ -81,6 +83,7 @@ class TForm1 : public QMainWindow {
     void SpeedButton4Click();
     void SpeedButton8Click();
     void Button_LaminClick();
+    void showLaminationMode(int mode);
     void Timer1Timer();
     void Timer2Timer();
     void Timer3Timer();
@@ -104,6 +107,10 @@ class TForm1 : public QMainWindow {
     TSet_Form* settingsWindow_ = nullptr;
     QColor laminCaptionColour_;
     TLineStatus shownLineStatus_ = TLineStatus::Closed;
+    bool toggling_ = false;            // a mode toggle is sending
+    int confirmedLaminationMode_ = 0;  // the mode the controller last confirmed
+    std::optional<Journal> journal_;   // the event log on disk, from start-up on
+    bool writingJournalNotice_ = false;
     int lineStatusListener_ = 0;
 
     JobDatabase IBDatabase1;        // the connection, with its one transaction and query

@@ -8,14 +8,23 @@
 namespace velkor {
 
 // The console's running record of what went to and came from the controller: 8-bit lines held
-// only in memory. The main window shows it; export writes it to a file.
+// in memory (the journal keeps them on disk). The main window shows it; export writes it to a
+// file. It holds at most `limit` of the newest lines, so that a run of weeks keeps its memory:
+// once older ones have gone, the first line says how many.
 class EventLog {
   public:
-    // Told of every change, so that a view can follow: the appended line, or a clear.
+    static constexpr std::size_t kDefaultLimit = 100'000;
+
+    // Told of every change, so that a view can follow: the appended line, a clear, and the
+    // oldest lines going: `shownLines` lines as a view shows them (see shownLineCount) after
+    // the notice line, whose text is now lines()[0]; `noticeIsNew` when it was not there before.
     struct Observer {
         std::function<void(const std::string& line)> appended;
         std::function<void()> cleared;
+        std::function<void(std::size_t shownLines, bool noticeIsNew)> trimmed;
     };
+
+    explicit EventLog(std::size_t limit = kDefaultLimit) : limit_(limit) {}
 
     void setObserver(Observer observer) { observer_ = std::move(observer); }
 
@@ -24,9 +33,17 @@ class EventLog {
     const std::vector<std::string>& lines() const { return lines_; }
 
   private:
+    std::size_t limit_;
+    std::size_t dropped_ = 0;  // lines that went to keep the limit; the notice line says so
     std::vector<std::string> lines_;
     Observer observer_;
 };
+
+// The line breaks inside a line (a packet that holds some: LF, CR LF or a lone CR) as CR LF,
+// as the window shows them as separate lines.
+std::string withCrLfBreaks(const std::string& line);
+// How many lines a view shows for the line: one more than its line breaks.
+std::size_t shownLineCount(const std::string& line);
 
 // The export file's name for a moment: day-month-year_hourminute_second, as 31-12-2026_2359_59.
 std::string logFileName(const std::tm& moment);

@@ -41,6 +41,11 @@ std::string barcodeOfScan(std::string_view scan) {
 void dispatchPositions(const std::function<std::string(int field)>& fieldText,
                        const MachineVariables& variables, TCustomComPort& port) {
     pumpingDelay(150);
+    // Every field is read once before the first command: a piece must never start with some of
+    // its holes sent and the rest refused.
+    for (int field = 0; field < kPositionFields; ++field) {
+        positionImpulses(fieldText(field), variables);
+    }
     for (int field = 0; field < kPositionFields; ++field) {
         const std::string impulses = positionImpulses(fieldText(field), variables);
         if (field < static_cast<int>(kPositionCommands.size())) {

@@ -83,8 +83,8 @@ std::vector<VariableRow> JobDatabase::readVariables() {
     return variables;
 }
 
-std::vector<double> JobDatabase::readPiecePositions(std::string_view barcode) {
-    std::vector<double> positions;
+std::vector<std::optional<double>> JobDatabase::readPiecePositions(std::string_view barcode) {
+    std::vector<std::optional<double>> positions;
     // "+ 0" keeps the engine from driving the join from PERFORATION: in a database whose index
     // statistics date from when its tables were empty (a fresh KV.GDB filled by imports), it
     // would otherwise read every hole of every job (seconds at a million pieces) instead of
@@ -93,7 +93,8 @@ std::vector<double> JobDatabase::readPiecePositions(std::string_view barcode) {
                                 "where p.optdetailid = o.optdetailid + 0 and o.optdetailid_in = ? "
                                 "group by 1 order by 1",
                                 {std::string(barcode)})) {
-        positions.push_back(row[0].asReal());
+        // A hole without a position (NULL) is no position: nothing to send for it.
+        positions.push_back(row[0].isNull() ? std::nullopt : std::optional(row[0].asReal()));
     }
     return positions;
 }

@@ -55,8 +55,9 @@ class JobDatabase {
 
     // Every machine variable row, in the order the engine returns them.
     std::vector<VariableRow> readVariables();
-    // The distinct hole positions of the piece with this barcode, ascending.
-    std::vector<double> readPiecePositions(std::string_view barcode);
+    // The distinct hole positions of the piece with this barcode, ascending; a hole stored
+    // without a position gives an empty one (first, as the engine sorts it).
+    std::vector<std::optional<double>> readPiecePositions(std::string_view barcode);
     // Sets VAR_STR of the rows whose upper-cased key equals `upperKey`; no row, no change.
     void updateVariable(std::string_view upperKey, std::string_view value);
 

@@ -31,7 +31,8 @@ TEST(IntegerReading, HexadecimalAfterDollarXOrZeroX) {
     EXPECT_EQ(readInteger("x10"), 16);
     EXPECT_EQ(readInteger("0x10"), 16);
     EXPECT_EQ(readInteger("0XfF"), 255);
-    EXPECT_EQ(readInteger("$FFFFFFFF"), -1);
+    EXPECT_EQ(readInteger("$7FFFFFFF"), 2147483647);
+    EXPECT_EQ(readInteger("-$80000000"), INT32_MIN);
     EXPECT_EQ(readInteger("-$10"), -16);
 }
 
@@ -42,6 +43,8 @@ TEST(IntegerReading, RejectsEverythingElseWithTheConsoleMessage) {
     EXPECT_EQ(integerError("12.5"), "'12.5' is not a valid integer value");
     EXPECT_EQ(integerError("2147483648"), "'2147483648' is not a valid integer value");
     EXPECT_EQ(integerError("$100000000"), "'$100000000' is not a valid integer value");
+    EXPECT_EQ(integerError("$80000000"), "'$80000000' is not a valid integer value");
+    EXPECT_EQ(integerError("$FFFFFFFF"), "'$FFFFFFFF' is not a valid integer value");
     EXPECT_EQ(integerError("-"), "'-' is not a valid integer value");
     EXPECT_EQ(integerError("0x"), "'0x' is not a valid integer value");
     EXPECT_EQ(integerError("99999999999999999999999"),

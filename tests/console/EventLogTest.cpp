@@ -32,13 +32,41 @@ TEST(EventLog, TellsItsObserverOfEveryLineAndEveryClear) {
     EventLog log;
     std::vector<std::string> shown;
     log.setObserver(
-        {[&](const std::string& line) { shown.push_back(line); }, [&] { shown.clear(); }});
+        {[&](const std::string& line) { shown.push_back(line); }, [&] { shown.clear(); }, {}});
     log.append("->Lamin1");
     log.append("Lamin1");
     EXPECT_EQ(shown, log.lines());
     log.clear();
     EXPECT_TRUE(log.lines().empty());
     EXPECT_TRUE(shown.empty());
+}
+
+TEST(EventLog, KeepsItsNewestLinesAndSaysHowManyWent) {
+    EventLog log(10);
+    std::vector<std::pair<std::size_t, bool>> trims;
+    log.setObserver(
+        {{}, {}, [&](std::size_t shown, bool isNew) { trims.emplace_back(shown, isNew); }});
+    for (int i = 0; i < 30; ++i) {
+        log.append(i == 2 ? "two\nlines" : std::to_string(i));
+    }
+    // At most the limit and a tenth before the oldest go, then exactly the limit.
+    ASSERT_LE(log.lines().size(), 12u);
+    EXPECT_EQ(log.lines().back(), "29");
+    EXPECT_EQ(log.lines()[0].find(cp1251("(старые строки журнала окна удалены: ")), 0u);
+    const std::size_t dropped = 30 - (log.lines().size() - 1);
+    EXPECT_NE(log.lines()[0].find(std::to_string(dropped) + ";"), std::string::npos)
+        << cp1251ToUtf8(log.lines()[0]);
+    // A view removes the lines it shows for them: the two-line packet counts twice.
+    ASSERT_FALSE(trims.empty());
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < trims.size(); ++i) {
+        shown += trims[i].first;
+        EXPECT_EQ(trims[i].second, i == 0) << i;
+    }
+    EXPECT_EQ(shown, dropped + 1);
+    log.clear();
+    log.append("after");
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"after"});
 }
 
 class LogExportTest : public ::testing::Test {
@@ -57,6 +85,13 @@ TEST_F(LogExportTest, WritesEveryLineInWindows1251EndedByCrLf) {
               workspace.file("KV.GDB") +
                   "\r\n\xCE\xF8\xE8\xE1\xEA\xE0 \xEF\xEE\xE4\xEA\xEB\xFE\xF7\xE5\xED\xE8\xFF "
                   "ttyS0\r\nGET_ALL;CNT=17;\r\n\r\n");
+}
+
+TEST_F(LogExportTest, APacketWithLineBreaksIsWrittenAsTheLinesTheWindowShows) {
+    std::filesystem::create_directory(workspace.file("log"));
+    exportEventLog({"build\ntime\r\n12\rend", "next"}, workspace.path(), newYearsEve);
+    EXPECT_EQ(workspace.readFile("log/31-12-2026_2359_59.log"),
+              "build\r\ntime\r\n12\r\nend\r\nnext\r\n");
 }
 
 TEST_F(LogExportTest, AnEmptyLogWritesAnEmptyFileAndASecondExportReplacesTheFirst) {

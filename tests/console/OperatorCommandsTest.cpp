@@ -120,6 +120,15 @@ TEST_F(WithAnsweringController, RequestsClearAndTheHandleGroup) {
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=0\r\nR_DELTA=12,5\r\n");
 }
 
+TEST_F(WithAnsweringController, AQuickSecondClickStartsNoSecondToggleInsideTheFirst) {
+    QTimer::singleShot(100, [this] { click("Button_Lamin"); });
+    click("Button_Lamin");
+    EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Ламинация"));
+    EXPECT_EQ(window->state().laminationMode, 1);
+    EXPECT_EQ(sentAfterStartUp(),
+              (std::vector<std::string>{"Lamin1", "SH_S4800", "head_DELTA1900", "STP_OUT400"}));
+}
+
 TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
     TSet_Form settings(window->state(), window->port(), window->database());
     window->setSettingsWindow(&settings);
@@ -150,11 +159,22 @@ TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
 class WithSilentController : public OperatorCommandsTest {
   protected:
     WithSilentController()
-        : OperatorCommandsTest({QStringLiteral("--withhold"), QStringLiteral("L1headPaz")}) {
+        : OperatorCommandsTest({QStringLiteral("--withhold"), QStringLiteral("L1headPaz"),
+                                QStringLiteral("--withhold"), QStringLiteral("head_DELTA")}) {
         window = std::make_unique<TForm1>();
         pumpingDelay(100);
     }
 };
+
+TEST_F(WithSilentController, AToggleEndedByEscShowsTheModeTheControllerLastConfirmed) {
+    QTimer::singleShot(
+        1800, [this] { QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape); });
+    click("Button_Lamin");  // head_DELTA is never acknowledged
+    EXPECT_EQ(log().back(), "CANCEL head_DELTA1900");
+    EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Белый"));
+    EXPECT_EQ(window->state().laminationMode, 0);
+    EXPECT_EQ(control("Button_Lamin")->styleSheet(), QStringLiteral("color: #008080;"));
+}
 
 TEST_F(WithSilentController, APushStuckOnItsSixthCommandRepeatsItUntilEscEndsIt) {
     QTimer::singleShot(

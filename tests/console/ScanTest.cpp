@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <filesystem>
@@ -154,6 +155,68 @@ TEST_F(ScanTest, ImportSizeSendsTheFieldsAsTheyStandSkippingEmptyOnes) {
     const auto commands = simulator.commands();
     EXPECT_EQ(std::vector<std::string>(commands.begin() + 4, commands.end()),
               (std::vector<std::string>{"R_POS500", "R3_POS3500", "R4_POS100"}));
+}
+
+TEST_F(ScanTest, AHoleWithoutAPositionLeavesItsFieldEmptyAndIsNotSent) {
+    {
+        FirebirdSession session;
+        session.attach(workspace.file("KV.GDB"));
+        session.startTransaction();
+        session.execute(
+            "insert into perforation (optdetailid, holetypeid, posx) select "
+            "optdetailid, 1, null from optdetail where optdetailid_in = 200000001");
+        session.commit();
+    }
+    TForm1 window;
+    scan(window, "200000001");
+    settle(4);
+    EXPECT_EQ(fields(window), (QStringList{"", "100", "250,5", "400", "", "", "", ""}));
+    EXPECT_EQ(simulator.commands(),
+              (std::vector<std::string>{"CLR_CNT", "R2_POS500", "R3_POS2005", "R4_POS3500"}));
+}
+
+TEST_F(ScanTest, AFieldThatIsNotANumberStopsTheDispatchBeforeAnythingIsSent) {
+    TForm1 window;
+    scan(window, "200000001");
+    settle(4);
+    window.findChild<QLineEdit*>(QStringLiteral("Edit3"))->setText(QStringLiteral("4OO"));
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("SpeedButton1")),
+                      Qt::LeftButton);
+    pumpingDelay(300);
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("'4OO' is not a valid floating point value."));
+    EXPECT_EQ(simulator.commands().size(), 4u);
+}
+
+TEST_F(ScanTest, AnUnknownPieceIsReportedInTheStatusLineWithoutABox) {
+    TForm1 window;
+    scan(window, "999999999");
+    pumpingDelay(100);
+    EXPECT_EQ(window.statusBar()->currentMessage(),
+              QString::fromUtf8("Деталь 999999999 не найдена: позиций нет"));
+    EXPECT_TRUE(boxes.seen().empty());
+    EXPECT_EQ(simulator.commands(), std::vector<std::string>{"CLR_CNT"});
+    scan(window, "200000001");  // the next scan goes on at once
+    EXPECT_TRUE(window.statusBar()->currentMessage().isEmpty());
+}
+
+TEST_F(ScanTest, NoTextMakesTheWindowWiderThanItsScreen) {
+    workspace.writeFile("Morvel.INI", "");  // the long missing-entry text on the counter
+    TForm1 window;
+    window.resize(1280, 1024);
+    window.show();
+    scan(window, std::string(10000, '7').c_str());
+    window.state().eventLog.append(std::string(5000, 'p'));
+    pumpingDelay(50);
+    EXPECT_LE(window.minimumSizeHint().width(), 1280);
+    EXPECT_LE(window.width(), 1280);
+    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Label_Bar_Code"))->text().size(), 40);
+    for (const char* name : {"Edit1", "Edit7", "SpeedButton1"}) {
+        const QWidget* control = window.findChild<QWidget*>(QString::fromLatin1(name));
+        const QRect inWindow(control->mapTo(&window, QPoint(0, 0)), control->size());
+        EXPECT_TRUE(window.rect().contains(inWindow)) << name;
+        EXPECT_TRUE(control->isVisible()) << name;
+    }
 }
 
 TEST_F(ScanTest, AScanThatIsNotANumberIsReportedAndSendsNothing) {

@@ -9,10 +9,13 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <thread>
 
@@ -363,6 +366,33 @@ TEST_F(StartupTest, AnIniFileThatCannotBeReadIsNamedAndNeverReplaced) {
         window.close();
     }
     EXPECT_TRUE(std::filesystem::is_directory(workspace.file("Morvel.INI")));
+}
+
+TEST_F(StartupTest, TheWindowsLogKeepsItsNewestLinesWhileTheJournalKeepsThemAll) {
+    createDatabase();
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=1\r\n");
+    TForm1 window;
+    const std::size_t total = EventLog::kDefaultLimit + EventLog::kDefaultLimit / 10 + 1;
+    for (std::size_t i = 1; i < total; ++i) {  // the first line is the database's
+        window.state().eventLog.append(i == 5 ? "two\nlines" : "line " + std::to_string(i));
+    }
+    const auto& lines = window.state().eventLog.lines();
+    EXPECT_EQ(lines.size(), EventLog::kDefaultLimit + 1);
+    EXPECT_EQ(lines.back(), "line " + std::to_string(total - 1));
+    const QTextDocument* shown = control<QPlainTextEdit>(window, "Memo")->document();
+    EXPECT_EQ(shown->blockCount(), static_cast<int>(lines.size()));
+    EXPECT_EQ(shown->firstBlock().text(), fromCp1251(lines.front()));
+    EXPECT_EQ(shown->findBlockByNumber(1).text(), fromCp1251(lines[1]));
+    EXPECT_EQ(shown->lastBlock().text(), fromCp1251(lines.back()));
+
+    std::ifstream journal(
+        workspace.file("journal/") +
+        std::filesystem::directory_iterator(workspace.file("journal"))->path().filename().string());
+    std::size_t journalled = 0;
+    for (std::string line; std::getline(journal, line);) {
+        ++journalled;
+    }
+    EXPECT_EQ(journalled, total + 1);  // every line, the two-line packet as two
 }
 
 TEST_F(StartupTest, ARunThatEndedUncleanlyIsReportedAtTheNextStart) {

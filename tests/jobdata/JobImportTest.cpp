@@ -195,8 +195,8 @@ TEST_F(JobImportTest, BatchesPiecesAndHolesArriveAndTheFileIsRenamed) {
     EXPECT_EQ(pieces[0][7].asText(), "LEFT");
     EXPECT_TRUE(pieces[1][7].isNull());
 
-    EXPECT_EQ(database.readPiecePositions("123456789"), (std::vector<double>{100, 250.5}));
-    EXPECT_EQ(database.readPiecePositions("123456790"), (std::vector<double>{0.5}));
+    EXPECT_EQ(database.readPiecePositions("123456789"), (std::vector<std::optional<double>>{100, 250.5}));
+    EXPECT_EQ(database.readPiecePositions("123456790"), (std::vector<std::optional<double>>{0.5}));
 }
 
 TEST_F(JobImportTest, AFileWithoutASingleRecordIsRefusedAndKeepsItsName) {
@@ -237,7 +237,7 @@ TEST_F(JobImportTest, AFailingLineRollsBackTheWholeFileWhichCanThenBeLoadedOnce)
     import("job2.kv");
     EXPECT_EQ(count("grorders"), 1);
     EXPECT_EQ(count("optdetail"), 2);
-    EXPECT_EQ(database.readPiecePositions("100000002"), std::vector<double>{200});
+    EXPECT_EQ(database.readPiecePositions("100000002"), std::vector<std::optional<double>>{200});
 }
 
 TEST_F(JobImportTest, RecordsBeforeAnyParentJoinTheLastOneOfAnEarlierImport) {
@@ -247,8 +247,8 @@ TEST_F(JobImportTest, RecordsBeforeAnyParentJoinTheLastOneOfAnEarlierImport) {
                         "WSCREW/1000\n" + pieceRecord("002", "100000002") + "\nWSCREW/2000\n");
     import("second.kv");
     EXPECT_EQ(count("optimized"), 1);
-    EXPECT_EQ(database.readPiecePositions("100000001"), std::vector<double>{100});
-    EXPECT_EQ(database.readPiecePositions("100000002"), std::vector<double>{200});
+    EXPECT_EQ(database.readPiecePositions("100000001"), std::vector<std::optional<double>>{100});
+    EXPECT_EQ(database.readPiecePositions("100000002"), std::vector<std::optional<double>>{200});
 }
 
 TEST_F(JobImportTest, AContinuationAfterAFailedImportLinksToTheNewestParentThereIs) {
@@ -261,8 +261,8 @@ TEST_F(JobImportTest, AContinuationAfterAFailedImportLinksToTheNewestParentThere
     workspace.writeFile("Job/next.kv",
                         "WSCREW/1000\n" + pieceRecord("003", "100000003") + "\nWSCREW/2000\n");
     import("next.kv");
-    EXPECT_EQ(database.readPiecePositions("100000001"), std::vector<double>{100});
-    EXPECT_EQ(database.readPiecePositions("100000003"), std::vector<double>{200});
+    EXPECT_EQ(database.readPiecePositions("100000001"), std::vector<std::optional<double>>{100});
+    EXPECT_EQ(database.readPiecePositions("100000003"), std::vector<std::optional<double>>{200});
 
     workspace.writeFile("Job/orphan.kv", "WSCREW/1000\n");
     JobDatabase empty;
@@ -318,7 +318,7 @@ TEST(JobImportOnOtherSchemas, ParentsAreFoundWhateverTheirKeyColumnsAreCalled) {
         database.connect(workspace.file("KV.GDB"));
         importJobFile(database, workspace.file("Job/job.kv"), 9, 0);
         importJobFile(database, workspace.file("Job/more.kv"), 9, 0);
-        EXPECT_EQ(database.readPiecePositions("100000001"), (std::vector<double>{100, 250}));
+        EXPECT_EQ(database.readPiecePositions("100000001"), (std::vector<std::optional<double>>{100, 250}));
     }
 }
 

@@ -1,0 +1,69 @@
+#include "Journal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Text.h"
+#include "Workspace.h"
+
+namespace velkor {
+namespace {
+
+std::chrono::system_clock::time_point at(int year, int month, int day, int hour, int minute,
+                                         int second, int millisecond) {
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+    return std::chrono::system_clock::from_time_t(std::mktime(&local)) +
+           std::chrono::milliseconds(millisecond);
+}
+
+TEST(Journal, StampsEveryLineAndKeepsOneFileADayForItsNumberOfDays) {
+    test::Workspace workspace;
+    workspace.writeFile("2026-10-01.log", "not in the journal folder");
+    std::filesystem::create_directory(workspace.file("journal"));
+    workspace.writeFile("journal/2026-10-08.log", "too old");
+    workspace.writeFile("journal/2026-10-09.log", "kept");
+    {
+        Journal journal(workspace.file("journal"), 60);
+        EXPECT_FALSE(journal.append(cp1251("Ошибка"), at(2026, 12, 7, 23, 59, 59, 7)));
+        EXPECT_FALSE(journal.append("two\nlines", at(2026, 12, 8, 0, 0, 0, 123)));
+    }
+    EXPECT_EQ(workspace.readFile("journal/2026-12-07.log"),
+              "2026-12-07 23:59:59.007 \xCE\xF8\xE8\xE1\xEA\xE0\r\n");
+    EXPECT_EQ(workspace.readFile("journal/2026-12-08.log"),
+              "2026-12-08 00:00:00.123 two\r\n2026-12-08 00:00:00.123 lines\r\n");
+    EXPECT_FALSE(workspace.exists("journal/2026-10-08.log"));
+    EXPECT_TRUE(workspace.exists("journal/2026-10-09.log"));
+    EXPECT_TRUE(workspace.exists("2026-10-01.log"));
+}
+
+TEST(Journal, AJournalThatCannotBeWrittenSaysSoOnceUntilItWorksAgain) {
+    test::Workspace workspace;
+    workspace.writeFile("journal", "a file where the folder should be");
+    Journal journal(workspace.file("journal"));
+    const auto first = journal.append("a");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->find(cp1251("Журнал не записывается (") + workspace.file("journal")), 0u)
+        << cp1251ToUtf8(*first);
+    EXPECT_FALSE(journal.append("b"));
+    std::filesystem::remove(workspace.file("journal"));
+    EXPECT_FALSE(journal.append("c"));  // the missing folder is made
+    EXPECT_NE(
+        workspace
+            .readFile("journal/" + std::filesystem::directory_iterator(workspace.file("journal"))
+                                       ->path()
+                                       .filename()
+                                       .string())
+            .find(" c\r\n"),
+        std::string::npos);
+}
+
+}  // namespace
+}  // namespace velkor
