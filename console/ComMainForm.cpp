@@ -155,6 +155,10 @@ void TForm1::buildControls() {
 
     Memo = named(new QPlainTextEdit, "Memo");
     Memo->setReadOnly(true);
+    Memo->setUndoRedoEnabled(false);  // lines the log drops must not live on as undo steps
+    // The oldest lines go as new ones come, as the event log lets them go; Qt's own limit
+    // keeps the view's memory flat (removing lines through a cursor would not).
+    Memo->setMaximumBlockCount(static_cast<int>(state_.eventLog.limit()));
     Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -241,8 +245,14 @@ void TForm1::buildControls() {
     positions->addWidget(GroupBox2);
     positions->addStretch();
 
+    // Above the log, once its oldest lines have gone: how many (the journal has them all).
+    Label_LogDropped = named(new ElidedLabel(QString(), 600), "Label_LogDropped");
+    Label_LogDropped->hide();
+    auto* log = new QVBoxLayout;
+    log->addWidget(Label_LogDropped);
+    log->addWidget(Memo, 1);
     auto* work = new QHBoxLayout;
-    work->addWidget(Memo, 1);
+    work->addLayout(log, 1);
     work->addLayout(positions);
     work->addWidget(ListBoxPort);
     work->addWidget(Label2);
@@ -269,31 +279,50 @@ void TForm1::buildMenu() {
 void TForm1::bindEventLog() {
     state_.eventLog.setObserver({
         [this](const std::string& line) {
-            QString text = fromCp1251(withCrLfBreaks(line));
-            text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-            Memo->appendPlainText(text);
+            showLogLine(line);
             journalLine(line);
         },
-        [this] { Memo->clear(); },
-        [this](std::size_t shownLines, bool noticeIsNew) {
-            QTextCursor cursor(Memo->document());
-            cursor.movePosition(QTextCursor::Start);
-            if (!noticeIsNew) {
-                cursor.movePosition(QTextCursor::NextBlock);
+        [this] {
+            pendingLogLines_.clear();
+            Memo->clear();
+            logNotice_.clear();
+            Label_LogDropped->hide();
+        },
+        [this](const std::string& notice) {
+            // Shown a few times a second at most: a flood of packets must not wait for it.
+            logNotice_ = notice;
+            if (!logNoticeDue_) {
+                logNoticeDue_ = true;
+                QTimer::singleShot(250, this, [this] {
+                    logNoticeDue_ = false;
+                    if (!logNotice_.empty()) {
+                        Label_LogDropped->setText(fromCp1251(logNotice_));
+                        Label_LogDropped->show();
+                    }
+                });
             }
-            cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
-                                static_cast<int>(shownLines));
-            cursor.removeSelectedText();
-            cursor.movePosition(QTextCursor::Start);
-            if (noticeIsNew) {
-                cursor.insertBlock();
-                cursor.movePosition(QTextCursor::Start);
-            } else {
-                cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-            }
-            cursor.insertText(fromCp1251(state_.eventLog.lines().front()));
         },
     });
+}
+
+// Lines reach the Memo in batches, once the current event is handled (or a thousand at a
+// time): appending them one by one would cost the window most of its time under a flood.
+void TForm1::showLogLine(const std::string& line) {
+    QString text = fromCp1251(withCrLfBreaks(line));
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    pendingLogLines_ << text;
+    if (pendingLogLines_.size() >= 1000) {
+        flushLogLines();
+    } else if (pendingLogLines_.size() == 1) {
+        QTimer::singleShot(0, this, &TForm1::flushLogLines);
+    }
+}
+
+void TForm1::flushLogLines() {
+    if (!pendingLogLines_.isEmpty()) {
+        Memo->appendPlainText(pendingLogLines_.join(u'\n'));
+        pendingLogLines_.clear();
+    }
 }
 
 // A journal that cannot be written costs one line in the window's log, which is not

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QMainWindow>
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,6 +62,8 @@ class TForm1 : public QMainWindow {
     void buildMenu();
     void bindEventLog();
     void journalLine(const std::string& line);
+    void showLogLine(const std::string& line);
+    void flushLogLines();
 
     void configurePort();
     void LineStatusChange();
@@ -111,6 +114,9 @@ class TForm1 : public QMainWindow {
     int confirmedLaminationMode_ = 0;  // the mode the controller last confirmed
     std::optional<Journal> journal_;   // the event log on disk, from start-up on
     bool writingJournalNotice_ = false;
+    QStringList pendingLogLines_;  // log lines on their way to the Memo
+    std::string logNotice_;        // what Label_LogDropped is to say, shown a few times a second
+    bool logNoticeDue_ = false;
     int lineStatusListener_ = 0;
 
     JobDatabase IBDatabase1;        // the connection, with its one transaction and query
@@ -151,8 +157,9 @@ class TForm1 : public QMainWindow {
     QPushButton* Button1 = nullptr;
     QListWidget* ListBoxPort = nullptr;
     QLabel* Label2 = nullptr;
-    QLabel* Label_Line = nullptr;  // the line's state in the status bar
-    QAction* N2 = nullptr;         // Файл / Загрузить
+    QLabel* Label_Line = nullptr;        // the line's state in the status bar
+    QLabel* Label_LogDropped = nullptr;  // how many of the log's oldest lines have gone
+    QAction* N2 = nullptr;               // Файл / Загрузить
     QAction* ExportLogItem = nullptr;
     QAction* SettingsItem = nullptr;
     QTimer* Timer1 = nullptr;

@@ -8,37 +8,42 @@
 namespace velkor {
 
 void EventLog::append(std::string line) {
+    shown_ += shownLineCount(line);
     lines_.push_back(std::move(line));
     if (observer_.appended) {
         observer_.appended(lines_.back());
     }
-    // The oldest lines go a tenth of the limit at a time, so that appending stays cheap.
-    const std::size_t notice = dropped_ > 0 ? 1 : 0;
-    if (lines_.size() - notice <= limit_ + limit_ / 10) {
+    if (shown_ <= limit_) {
         return;
     }
-    const std::size_t removed = lines_.size() - notice - limit_;
-    std::size_t shown = 0;
-    for (std::size_t i = notice; i < notice + removed; ++i) {
-        shown += shownLineCount(lines_[i]);
-    }
-    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(notice),
-                 lines_.begin() + static_cast<std::ptrdiff_t>(notice + removed));
-    dropped_ += removed;
-    const std::string text = cp1251("(старые строки журнала окна удалены: ") +
-                             std::to_string(dropped_) + cp1251("; все строки есть в journal/)");
-    if (notice == 0) {
-        lines_.insert(lines_.begin(), text);
-    } else {
-        lines_.front() = text;
+    while (lines_.size() > 1 && shown_ > limit_) {
+        shown_ -= shownLineCount(lines_.front());
+        lines_.pop_front();
+        ++dropped_;
     }
     if (observer_.trimmed) {
-        observer_.trimmed(shown, notice == 0);
+        observer_.trimmed(notice());
     }
+}
+
+std::vector<std::string> EventLog::lines() const {
+    std::vector<std::string> all;
+    all.reserve(lines_.size() + 1);
+    if (dropped_ > 0) {
+        all.push_back(notice());
+    }
+    all.insert(all.end(), lines_.begin(), lines_.end());
+    return all;
+}
+
+std::string EventLog::notice() const {
+    return cp1251("(старые строки удалены из окна: ") + std::to_string(dropped_) +
+           cp1251("; все строки есть в папке journal)");
 }
 
 void EventLog::clear() {
     lines_.clear();
+    shown_ = 0;
     dropped_ = 0;
     if (observer_.cleared) {
         observer_.cleared();

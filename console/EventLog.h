@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -9,19 +10,20 @@ namespace velkor {
 
 // The console's running record of what went to and came from the controller: 8-bit lines held
 // in memory (the journal keeps them on disk). The main window shows it; export writes it to a
-// file. It holds at most `limit` of the newest lines, so that a run of weeks keeps its memory:
-// once older ones have gone, the first line says how many.
+// file. It keeps the newest lines, at most `limit` of them as the window shows them (a line
+// with line breaks in it counts as several), so that a run of weeks keeps its memory; once
+// older ones have gone, a notice line before them says how many.
 class EventLog {
   public:
     static constexpr std::size_t kDefaultLimit = 100'000;
 
     // Told of every change, so that a view can follow: the appended line, a clear, and the
-    // oldest lines going: `shownLines` lines as a view shows them (see shownLineCount) after
-    // the notice line, whose text is now lines()[0]; `noticeIsNew` when it was not there before.
+    // oldest lines going. A view that keeps as many lines as `limit` (its own oldest going as
+    // new ones come) shows the same lines, and `notice` above them.
     struct Observer {
         std::function<void(const std::string& line)> appended;
         std::function<void()> cleared;
-        std::function<void(std::size_t shownLines, bool noticeIsNew)> trimmed;
+        std::function<void(const std::string& notice)> trimmed;
     };
 
     explicit EventLog(std::size_t limit = kDefaultLimit) : limit_(limit) {}
@@ -30,12 +32,17 @@ class EventLog {
 
     void append(std::string line);
     void clear();
-    const std::vector<std::string>& lines() const { return lines_; }
+    // The notice (when lines have gone), then the lines kept.
+    std::vector<std::string> lines() const;
+    std::size_t limit() const { return limit_; }
 
   private:
+    std::string notice() const;
+
     std::size_t limit_;
+    std::size_t shown_ = 0;    // lines as a view shows them
     std::size_t dropped_ = 0;  // lines that went to keep the limit; the notice line says so
-    std::vector<std::string> lines_;
+    std::deque<std::string> lines_;
     Observer observer_;
 };
 

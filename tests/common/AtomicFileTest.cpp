@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -33,6 +35,22 @@ TEST(AtomicReplace, MissingFolderFailsWithTheReasonAndWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
+TEST(AtomicReplace, TheNewFileKeepsTheOldOnesOwnerAndPermissions) {
+    test::Workspace workspace;
+    const std::string path = workspace.file("Morvel.INI");
+    replaceFile(path, "first");
+    // Another operator account's file, writable by the group they share.
+    ASSERT_EQ(::chown(path.c_str(), 4321, 4321), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+    replaceFile(path, "second");
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0664u);
+    EXPECT_EQ(after.st_uid, 4321u);
+    EXPECT_EQ(after.st_gid, 4321u);
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "second");
+}
+
 using AtomicReplaceDeathTest = ::testing::Test;
 
 TEST_F(AtomicReplaceDeathTest, CrashBetweenWritingAndRenamingLeavesTheOldFileIntact) {
@@ -47,9 +65,14 @@ TEST_F(AtomicReplaceDeathTest, CrashBetweenWritingAndRenamingLeavesTheOldFileInt
     EXPECT_EQ(ini.read("MAIN", "CNT"), "1300");
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1300\r\n");
 
-    // The leftover temporary file does not disturb the next write.
+    // The leftover temporary file does not disturb the next write, and goes when asked.
     ini.write("Main", "CNT", "1500");
     EXPECT_EQ(ini.read("MAIN", "CNT"), "1500");
+    workspace.writeFile("Morvel.INI.notes", "a file of the service person's");
+    workspace.writeFile("Morvel.INI.x7Qz2A", "[Main]\r\nCNT=1400\r\n");  // as a crash leaves it
+    EXPECT_EQ(removeLeftoverTemporaries(ini.path()), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(workspace.path()), {}), 2);
+    EXPECT_TRUE(workspace.exists("Morvel.INI.notes"));
 }
 
 }  // namespace

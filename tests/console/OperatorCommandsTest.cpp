@@ -44,7 +44,7 @@ class OperatorCommandsTest : public ::testing::Test {
         commands.erase(commands.begin());  // CLR_CNT
         return commands;
     }
-    const std::vector<std::string>& log() { return window->state().eventLog.lines(); }
+    std::vector<std::string> log() { return window->state().eventLog.lines(); }
 
     test::Workspace workspace;
     test::CurrentDirectory current{workspace.path()};
@@ -82,9 +82,9 @@ TEST_F(WithAnsweringController, TheModeToggleSendsItsFourCommandsEachWay) {
     EXPECT_EQ(sentAfterStartUp(),
               (std::vector<std::string>{"Lamin1", "SH_S4800", "head_DELTA1900", "STP_OUT400",
                                         "Lamin0", "SH_S5000", "head_DELTA2000", "STP_OUT300"}));
-    EXPECT_EQ(std::count_if(log().begin(), log().end(),
-                            [](const std::string& l) { return l.rfind("->", 0) == 0; }),
-              8);
+    EXPECT_EQ(
+        std::ranges::count_if(log(), [](const std::string& l) { return l.rfind("->", 0) == 0; }),
+        8);
 }
 
 TEST_F(WithAnsweringController, TheSettingsPushSendsFourteenSettingsAndLeavesOneLine) {
@@ -104,7 +104,7 @@ TEST_F(WithAnsweringController, RequestsClearAndTheHandleGroup) {
     click("Speed_step");
     click("SpeedButton8");
     pumpingDelay(100);
-    EXPECT_NE(std::find(log().begin(), log().end(), "GET_ALL;CNT=0;setOut=0;"), log().end());
+    EXPECT_GE(std::ranges::count(log(), "GET_ALL;CNT=0;setOut=0;"), 1);
     EXPECT_EQ(window->state().showRequest, 0);
     click("SpeedButton4");
     EXPECT_TRUE(log().empty());
@@ -180,11 +180,11 @@ TEST_F(WithSilentController, APushStuckOnItsSixthCommandRepeatsItUntilEscEndsIt)
     QTimer::singleShot(
         1400, [this] { QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape); });
     click("Speed_Imp_full_set");
-    const auto repeats = std::count(log().begin(), log().end(), "->L1headPaz1205");
+    const auto repeats = std::ranges::count(log(), "->L1headPaz1205");
     EXPECT_GE(repeats, 3);
     EXPECT_EQ(log().back(), "CANCEL L1headPaz1205");
-    EXPECT_EQ(std::count(log().begin(), log().end(), "IMPORT GOOD!!!"), 0);
-    EXPECT_EQ(std::count(log().begin(), log().end(), "->STP_OUT300"), 0);
+    EXPECT_EQ(std::ranges::count(log(), "IMPORT GOOD!!!"), 0);
+    EXPECT_EQ(std::ranges::count(log(), "->STP_OUT300"), 0);
 }
 
 }  // namespace

@@ -1,9 +1,15 @@
 // The real program, run as an operator's workstation runs it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "PseudoTerminal.h"
 #include "Workspace.h"
@@ -63,6 +69,7 @@ TEST(Program, AReportedCountSurvivesTheProgramBeingKilled) {
     console.start(QStringLiteral(VELKOR_PROGRAM), {});
     ASSERT_TRUE(console.waitForStarted(10000));
     ASSERT_EQ(controller.read(7, 10000), "CLR_CNT");
+    controller.write("<LAST WORDS>");  // the last packet before the crash
     controller.write("<GET_ALL;CNT=17;setOut=0;>");
     for (int i = 0; i < 100 && workspace.readFile("Morvel.INI") != "[Main]\r\nCNT=1017\r\n"; ++i) {
         QThread::msleep(20);
@@ -70,6 +77,51 @@ TEST(Program, AReportedCountSurvivesTheProgramBeingKilled) {
     console.kill();  // a crash, or the power going: no shutdown runs
     console.waitForFinished();
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1017\r\n");
+    const auto journal = std::filesystem::directory_iterator(workspace.file("journal"))->path();
+    EXPECT_NE(workspace.readFile("journal/" + journal.filename().string()).find(" LAST WORDS\r\n"),
+              std::string::npos);
+}
+
+// A start-up directory whose disk is full: shutdown cannot save the counter, says so on
+// standard error with the count, and the program still ends at once.
+TEST(Program, AFullDiskAtShutdownCostsTheSavedCounterButNeverAClick) {
+    test::PseudoTerminal controller;
+    test::Workspace workspace;
+    const std::string disk = workspace.file("disk");
+    std::filesystem::create_directory(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=4m") != 0) {
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << std::strerror(errno);
+    }
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    test::Workspace fromFolder;  // the database is made elsewhere and copied in
+    fromFolder.createDatabase({{"Port", controller.path()}});
+    std::filesystem::copy_file(fromFolder.file("KV.GDB"), disk + "/KV.GDB");
+    { std::ofstream(disk + "/Morvel.INI") << "[Main]\r\nCNT=5\r\n"; }
+    {
+        std::ofstream filler(disk + "/filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), block.size()) && filler.flush()) {
+        }
+    }
+
+    QProcess console;
+    console.setWorkingDirectory(QString::fromStdString(disk));
+    console.start(QStringLiteral(VELKOR_PROGRAM), {});
+    ASSERT_TRUE(console.waitForStarted(10000));
+    ASSERT_EQ(controller.read(7, 10000), "CLR_CNT");
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    ::kill(static_cast<pid_t>(console.processId()), SIGTERM);
+    ASSERT_TRUE(console.waitForFinished(10000));
+    EXPECT_LT(sinceStop.elapsed(), 2000);
+    EXPECT_EQ(console.exitCode(), 0);
+    EXPECT_NE(console.readAllStandardError().toStdString().find(
+                  "velkor: the counter 5 could not be saved: Cannot create file"),
+              std::string::npos);
+    EXPECT_EQ(workspace.readFile("disk/Morvel.INI"), "[Main]\r\nCNT=5\r\n");
 }
 
 }  // namespace
