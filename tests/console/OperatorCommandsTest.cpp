@@ -129,6 +129,15 @@ TEST_F(WithAnsweringController, AQuickSecondClickStartsNoSecondToggleInsideTheFi
               (std::vector<std::string>{"Lamin1", "SH_S4800", "head_DELTA1900", "STP_OUT400"}));
 }
 
+TEST_F(WithAnsweringController, AToggleThatCannotSendLeavesTheModeAsItWas) {
+    window->port().ClosePort();
+    click("Button_Lamin");
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("Port Not Open."));
+    EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Белый"));
+    EXPECT_EQ(window->state().laminationMode, 0);
+}
+
 TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
     TSet_Form settings(window->state(), window->port(), window->database());
     window->setSettingsWindow(&settings);
