@@ -566,25 +566,28 @@ void TForm1::Button_LaminClick() {
     toggling_ = true;
     showLaminationMode(target);
     bool confirmed = false;
-    try {
-        confirmedSender_.runSequence([&] {
-            confirmedSender_.send(toLaminated ? "Lamin1" : "Lamin0", wait);
-            confirmedSender_.send(command("SH_S", impulseText(v.SH_S - 2 * shift, v.Qty_Imp_mm)),
-                                  wait);
-            confirmedSender_.send(
-                command("head_DELTA", impulseText(v.head_DELTA - shift, v.Qty_Imp_mm)), wait);
-            confirmedSender_.send(command("STP_OUT", impulseText(v.STP_OUT + shift, v.Qty_Imp_mm)),
-                                  wait);
-            confirmed = true;
-        });
-    } catch (...) {
-        toggling_ = false;
-        showLaminationMode(confirmedLaminationMode_);
-        throw;
-    }
-    toggling_ = false;
+    // However the toggle ends (confirmed, ended by Esc or closing, a send error), the next
+    // click may start one; unconfirmed, the button goes back to the last confirmed mode.
+    struct Ending {
+        TForm1& window;
+        const bool& confirmed;
+        ~Ending() {
+            window.toggling_ = false;
+            if (!confirmed) {
+                window.showLaminationMode(window.confirmedLaminationMode_);
+            }
+        }
+    } ending{*this, confirmed};
+    confirmedSender_.runSequence([&] {
+        confirmedSender_.send(toLaminated ? "Lamin1" : "Lamin0", wait);
+        confirmedSender_.send(command("SH_S", impulseText(v.SH_S - 2 * shift, v.Qty_Imp_mm)), wait);
+        confirmedSender_.send(
+            command("head_DELTA", impulseText(v.head_DELTA - shift, v.Qty_Imp_mm)), wait);
+        confirmedSender_.send(command("STP_OUT", impulseText(v.STP_OUT + shift, v.Qty_Imp_mm)),
+                              wait);
+        confirmed = true;
+    });
     if (!confirmed) {
-        showLaminationMode(confirmedLaminationMode_);
         return;
     }
     confirmedLaminationMode_ = target;

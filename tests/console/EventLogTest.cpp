@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "LocalMoment.h"
 #include "Text.h"
 #include "VelkorError.h"
 #include "Workspace.h"
@@ -12,14 +13,7 @@ namespace velkor {
 namespace {
 
 std::tm moment(int year, int month, int day, int hour, int minute, int second) {
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    return t;
+    return test::localMoment(year, month, day, hour, minute, second);
 }
 
 TEST(LogFileName, DayMonthYearThenHourMinuteThenSecondWithLeadingZeros) {

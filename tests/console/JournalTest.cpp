@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "LocalMoment.h"
 #include "Text.h"
 #include "Workspace.h"
 
@@ -12,14 +13,7 @@ namespace {
 
 std::chrono::system_clock::time_point at(int year, int month, int day, int hour, int minute,
                                          int second, int millisecond) {
-    std::tm local{};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
+    std::tm local = test::localMoment(year, month, day, hour, minute, second);
     return std::chrono::system_clock::from_time_t(std::mktime(&local)) +
            std::chrono::milliseconds(millisecond);
 }

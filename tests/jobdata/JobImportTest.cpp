@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "ErrorText.h"
+#include "LocalMoment.h"
 #include "Numbers.h"
 #include "ReadBack.h"
 #include "Schema.h"
@@ -102,15 +103,7 @@ TEST(JobFileRecords, HolePositionsAreTenthsWrittenWithAFullStop) {
 
 // 6 December 2026, 09:05:03 local time.
 std::tm sixDecemberMorning() {
-    std::tm moment{};
-    moment.tm_mday = 6;
-    moment.tm_mon = 11;
-    moment.tm_year = 126;
-    moment.tm_hour = 9;
-    moment.tm_min = 5;
-    moment.tm_sec = 3;
-    moment.tm_isdst = -1;
-    return moment;
+    return test::localMoment(2026, 12, 6, 9, 5, 3);
 }
 
 TEST(JobFileRecords, TheStampReplacesTheExtension) {
@@ -195,7 +188,8 @@ TEST_F(JobImportTest, BatchesPiecesAndHolesArriveAndTheFileIsRenamed) {
     EXPECT_EQ(pieces[0][7].asText(), "LEFT");
     EXPECT_TRUE(pieces[1][7].isNull());
 
-    EXPECT_EQ(database.readPiecePositions("123456789"), (std::vector<std::optional<double>>{100, 250.5}));
+    EXPECT_EQ(database.readPiecePositions("123456789"),
+              (std::vector<std::optional<double>>{100, 250.5}));
     EXPECT_EQ(database.readPiecePositions("123456790"), (std::vector<std::optional<double>>{0.5}));
 }
 
@@ -318,7 +312,8 @@ TEST(JobImportOnOtherSchemas, ParentsAreFoundWhateverTheirKeyColumnsAreCalled) {
         database.connect(workspace.file("KV.GDB"));
         importJobFile(database, workspace.file("Job/job.kv"), 9, 0);
         importJobFile(database, workspace.file("Job/more.kv"), 9, 0);
-        EXPECT_EQ(database.readPiecePositions("100000001"), (std::vector<std::optional<double>>{100, 250}));
+        EXPECT_EQ(database.readPiecePositions("100000001"),
+                  (std::vector<std::optional<double>>{100, 250}));
     }
 }
 
