@@ -1,6 +1,8 @@
-// Start-up of the console, from creating the main window (connect, load the machine variables,
-// read the counter) to the window shown, in a workspace whose job database holds 1,000,000
-// pieces with three holes each; and the barcode lookup in that database.
+// Start-up of the console as a site has it, from creating the main window (connect, load the
+// machine variables, open the port, read the counter, clear the controller's counter) to the
+// window shown, in a workspace whose job database holds 1,000,000 pieces with three holes each;
+// and the barcode lookup in that database. The controller is the simulator on a pseudo-terminal.
+// A message box ends the run with an error instead of waiting for a click.
 //
 //   velkor_startup_bench [--workspace DIR] [benchmark options]
 //
@@ -20,6 +22,8 @@
 #include "ComMainForm.h"
 #include "ErrorBox.h"
 #include "FirebirdSession.h"
+#include "MessageBoxWatcher.h"
+#include "SimulatorProcess.h"
 
 namespace {
 
@@ -51,11 +55,23 @@ void prepareWorkspace() {
 
 void StartupToWindowShown(benchmark::State& state) {
     std::filesystem::current_path(workspace);
+    velkor::test::Simulator controller((workspace / "simulator.log").string());
+    {
+        velkor::JobDatabase db;
+        db.connect((workspace / "KV.GDB").string());
+        db.updateVariable("PORT", controller.path());
+    }
+    velkor::test::MessageBoxWatcher boxes;
     for (auto _ : state) {
         auto window = std::make_unique<velkor::TForm1>();
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
             state.SkipWithError("window not shown");
+            break;
+        }
+        if (!boxes.seen().empty()) {
+            state.SkipWithError(
+                ("start-up showed a box: " + boxes.seen().front().text.toStdString()).c_str());
             break;
         }
         state.PauseTiming();
