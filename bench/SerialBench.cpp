@@ -307,9 +307,9 @@ int main(int argc, char** argv) {
                 eventThread.median, eventThread.p99);
     std::printf("ratio to raw:                  median %.2f, 99th percentile %.2f\n",
                 console.median / raw.median, console.p99 / raw.p99);
-    auto report = [](const char* what, const Delays& console, const Delays& raw) {
+    auto report = [](const char* what, const Delays& viaPort, const Delays& viaLoop) {
         std::printf("%s: worst %.2f ms (%d lost), raw worst %.2f ms (%d lost)\n", what,
-                    console.worst() / 1000, console.lost(), raw.worst() / 1000, raw.lost());
+                    viaPort.worst() / 1000, viaPort.lost(), viaLoop.worst() / 1000, viaLoop.lost());
     };
     report("byte by byte, last byte to OnPacket", consoleDelays(bytewisePackets, 0),
            rawDelays(bytewisePackets, 0));

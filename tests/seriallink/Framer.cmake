@@ -1,10 +1,12 @@
 # The packet framer: its GoogleTest suite, and its fuzzing target run for a bounded time.
-velkor_test(velkor_framer_tests seriallink/ComDataPacketTest.cpp)
+velkor_test(velkor_framer_tests unit seriallink/ComDataPacketTest.cpp)
 target_link_libraries(velkor_framer_tests PRIVATE velkor_seriallink)
 
 # libFuzzer comes with clang, while the project builds with g++: the fuzzing target is compiled
 # by clang++ directly, from the framer's source (it needs nothing but the standard library) and
-# the target's own file. Without a clang++ that can build it, there is no fuzzing test.
+# the target's own file. scripts/setup.sh installs clang; a build without it fails here rather
+# than leaving the fuzzing test out unnoticed (VELKOR_FUZZ=OFF leaves it out on purpose).
+option(VELKOR_FUZZ "Build and run the fuzzing targets (needs clang++ with libFuzzer)" ON)
 find_program(VELKOR_CLANGXX NAMES clang++ clang++-16 clang++-15 clang++-14)
 set(VELKOR_FUZZ_FLAGS -std=c++20 -g -O1 -Wall -Wextra -fsanitize=fuzzer,address,undefined
     -fno-sanitize-recover=all)
@@ -22,7 +24,7 @@ if(VELKOR_CLANGXX AND NOT DEFINED VELKOR_CLANGXX_FUZZES)
   endif()
 endif()
 
-if(VELKOR_CLANGXX AND VELKOR_CLANGXX_FUZZES)
+if(VELKOR_FUZZ AND VELKOR_CLANGXX AND VELKOR_CLANGXX_FUZZES)
   set(framer_dir ${PROJECT_SOURCE_DIR}/seriallink)
   set(fuzz_source ${PROJECT_SOURCE_DIR}/tests/fuzz/PacketFramerFuzz.cpp)
   set(fuzz_dir ${CMAKE_CURRENT_BINARY_DIR}/fuzz)
@@ -42,7 +44,8 @@ if(VELKOR_CLANGXX AND VELKOR_CLANGXX_FUZZES)
   add_test(NAME PacketFramerFuzz
     COMMAND ${fuzzer} -max_total_time=20 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
             ${corpus})
-  set_tests_properties(PacketFramerFuzz PROPERTIES TIMEOUT 120)
-else()
-  message(STATUS "No clang++ with libFuzzer: the packet framer's fuzzing test is left out")
+  set_tests_properties(PacketFramerFuzz PROPERTIES TIMEOUT 120 LABELS fuzz)
+elseif(VELKOR_FUZZ)
+  message(FATAL_ERROR "No clang++ that builds libFuzzer targets: run scripts/setup.sh, or "
+    "configure with -DVELKOR_FUZZ=OFF to build without the fuzzing tests")
 endif()

@@ -1,4 +1,4 @@
-velkor_test(velkor_port_tests
+velkor_test(velkor_port_tests integration
   seriallink/ComPortSettingsTest.cpp
   seriallink/ComPortPtyTest.cpp
   seriallink/ComPortStorageTest.cpp
