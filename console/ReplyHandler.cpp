@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "ControllerProtocol.h"
+#include "Logging.h"
 #include "Numbers.h"
 #include "Text.h"
 #include "VelkorError.h"
@@ -59,17 +60,12 @@ void ReplyHandler::handle(const std::string& packet) noexcept {
         handleStateReport(packet);
     } catch (...) {
         // Nothing should get here; if it does, the operator sees it and the line stays alive.
-        // Only a failure to log it (no memory left) goes unreported.
-        std::string what = "unknown failure while handling a packet";
-        try {
-            throw;
-        } catch (const std::exception& error) {
-            what = error.what();
-        } catch (...) {
-        }
+        const std::string what = describeException(std::current_exception());
         try {
             state_.eventLog.append("ERROR " + what);
         } catch (...) {
+            qCCritical(lcConsole, "a packet's failure (%s) could not be logged: %s", what.c_str(),
+                       describeException(std::current_exception()).c_str());
         }
     }
 }

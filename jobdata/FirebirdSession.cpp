@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <utility>
 
+#include "Logging.h"
 #include "Numbers.h"
 #include "VelkorError.h"
 
@@ -96,6 +98,9 @@ class Held {
     }
     Interface* operator->() const { return p_; }
     Interface* get() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    // After a call that frees the interface when it succeeds (commit, rollback, detach).
+    void consumed() { p_ = nullptr; }
 
   private:
     Interface* p_;
@@ -357,40 +362,35 @@ class Utf8FileNames {
 }  // namespace
 
 struct FirebirdSession::Impl {
-    IAttachment* attachment = nullptr;
-    ITransaction* transaction = nullptr;
+    // Declared in this order so that a transaction left open is released before its attachment.
+    Held<IAttachment> attachment;
+    Held<ITransaction> transaction;
     bool readOnly = false;
 
     void open(const std::string& databaseString, bool create) {
         const Utf8FileNames fileNames;
         const auto dpb = connectionParameters(create);
         Status status;
-        IProvider* provider = master()->getDispatcher();
-        try {
-            attachment =
-                create ? provider->createDatabase(&status, databaseString.c_str(),
-                                                  static_cast<unsigned>(dpb.size()), dpb.data())
-                       : provider->attachDatabase(&status, databaseString.c_str(),
-                                                  static_cast<unsigned>(dpb.size()), dpb.data());
-        } catch (...) {
-            provider->release();
-            throw;
-        }
-        provider->release();
+        const Held<IProvider> provider(master()->getDispatcher());
+        attachment = Held<IAttachment>(
+            create ? provider->createDatabase(&status, databaseString.c_str(),
+                                              static_cast<unsigned>(dpb.size()), dpb.data())
+                   : provider->attachDatabase(&status, databaseString.c_str(),
+                                              static_cast<unsigned>(dpb.size()), dpb.data()));
     }
 
     ITransaction* activeTransaction() const {
-        if (transaction == nullptr) {
+        if (!transaction) {
             throw VelkorError("No active transaction");
         }
-        return transaction;
+        return transaction.get();
     }
 
     IAttachment* activeAttachment() const {
-        if (attachment == nullptr) {
+        if (!attachment) {
             throw VelkorError("Cannot perform operation -- DB is not open");
         }
-        return attachment;
+        return attachment.get();
     }
 
     IStatement* prepare(std::string_view sql) {
@@ -424,58 +424,53 @@ void FirebirdSession::create(const std::string& databaseString) {
 
 void FirebirdSession::detach() {
     translated([&] {
-        if (impl_->transaction != nullptr) {
+        // Each interface leaves the session first, so that a failure leaves nothing half-held;
+        // one whose call failed is released on the way out.
+        if (impl_->transaction) {
             Status status;
-            ITransaction* transaction = std::exchange(impl_->transaction, nullptr);
+            Held<ITransaction> transaction = std::move(impl_->transaction);
             transaction->commit(&status);
+            transaction.consumed();
         }
-        if (impl_->attachment != nullptr) {
+        if (impl_->attachment) {
             Status status;
-            IAttachment* attachment = std::exchange(impl_->attachment, nullptr);
-            try {
-                attachment->detach(&status);
-            } catch (...) {
-                attachment->release();
-                throw;
-            }
+            Held<IAttachment> attachment = std::move(impl_->attachment);
+            attachment->detach(&status);
+            attachment.consumed();
         }
     });
 }
 
 bool FirebirdSession::attached() const {
-    return impl_->attachment != nullptr;
+    return static_cast<bool>(impl_->attachment);
 }
 
 void FirebirdSession::startTransaction(bool readOnly) {
     translated([&] {
         const auto tpb = transactionParameters(readOnly);
         Status status;
-        impl_->transaction = impl_->activeAttachment()->startTransaction(
-            &status, static_cast<unsigned>(tpb.size()), tpb.data());
+        impl_->transaction = Held<ITransaction>(impl_->activeAttachment()->startTransaction(
+            &status, static_cast<unsigned>(tpb.size()), tpb.data()));
         impl_->readOnly = readOnly;
     });
 }
 
 bool FirebirdSession::readOnlyTransaction() const {
-    return impl_->transaction != nullptr && impl_->readOnly;
+    return impl_->transaction && impl_->readOnly;
 }
 
 void FirebirdSession::abandon() {
     // Releasing the interfaces frees them here; the server, if it is still there, rolls back
     // whatever the connection left open when it notices the connection is gone.
-    if (ITransaction* transaction = std::exchange(impl_->transaction, nullptr)) {
-        transaction->release();
-    }
-    if (IAttachment* attachment = std::exchange(impl_->attachment, nullptr)) {
-        attachment->release();
-    }
+    impl_->transaction = Held<ITransaction>();
+    impl_->attachment = Held<IAttachment>();
 }
 
 void FirebirdSession::commit() {
     translated([&] {
         Status status;
         impl_->activeTransaction()->commit(&status);
-        impl_->transaction = nullptr;  // a successful commit releases the interface
+        impl_->transaction.consumed();  // a successful commit frees the interface
     });
 }
 
@@ -483,12 +478,12 @@ void FirebirdSession::rollback() {
     translated([&] {
         Status status;
         impl_->activeTransaction()->rollback(&status);
-        impl_->transaction = nullptr;
+        impl_->transaction.consumed();
     });
 }
 
 bool FirebirdSession::inTransaction() const {
-    return impl_->transaction != nullptr;
+    return static_cast<bool>(impl_->transaction);
 }
 
 void FirebirdSession::execute(std::string_view sql, const std::vector<Parameter>& parameters) {
@@ -497,8 +492,8 @@ void FirebirdSession::execute(std::string_view sql, const std::vector<Parameter>
         InputMessage input;
         input.fill(statement.get(), parameters);
         Status status;
-        statement->execute(&status, impl_->transaction, input.metadata(), input.data(), nullptr,
-                           nullptr);
+        statement->execute(&status, impl_->transaction.get(), input.metadata(), input.data(),
+                           nullptr, nullptr);
     });
 }
 
@@ -529,7 +524,8 @@ std::vector<Row> FirebirdSession::query(std::string_view sql,
         Held<IStatement> statement(impl_->prepare(sql));
         const Held<IMessageMetadata> output = buildOutput(statement.get());
         InputMessage input;
-        return fetch(statement.get(), impl_->transaction, output.get(), input, parameters, maxRows);
+        return fetch(statement.get(), impl_->transaction.get(), output.get(), input, parameters,
+                     maxRows);
     });
 }
 
@@ -588,7 +584,11 @@ void prepareFirebirdEnvironment() {
         return;
     }
     const std::string folder = "/tmp/velkor-firebird-" + std::to_string(::getuid());
-    ::mkdir(folder.c_str(), 0700);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        // The engine reports its own error when it cannot lock the database; this says why.
+        qCWarning(lcJobData, "cannot make the engine's lock folder %s: %s", folder.c_str(),
+                  std::strerror(errno));
+    }
     ::setenv("FIREBIRD_LOCK", folder.c_str(), 0);
 }
 

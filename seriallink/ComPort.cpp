@@ -271,32 +271,35 @@ TCustomComPort::~TCustomComPort() {
     }
 }
 
-#define VELKOR_SET_DEVICE_SETTING(field, value) \
-    if (field != value) {                       \
-        field = value;                          \
-        ApplyDeviceState();                     \
+namespace {
+// A device setting changes the open line's state only when its value does.
+template <typename Value, typename Apply>
+void changeDeviceSetting(Value& field, Value value, Apply apply) {
+    if (field != value) {
+        field = value;
+        apply();
     }
+}
+}  // namespace
 
 void TCustomComPort::SetBaudRate(TBaudRate v) {
-    VELKOR_SET_DEVICE_SETTING(baudRate_, v)
+    changeDeviceSetting(baudRate_, v, [this] { ApplyDeviceState(); });
 }
 void TCustomComPort::SetCustomBaudRate(std::int32_t v) {
-    VELKOR_SET_DEVICE_SETTING(customBaudRate_, v)
+    changeDeviceSetting(customBaudRate_, v, [this] { ApplyDeviceState(); });
 }
 void TCustomComPort::SetStopBits(TStopBits v) {
-    VELKOR_SET_DEVICE_SETTING(stopBits_, v)
+    changeDeviceSetting(stopBits_, v, [this] { ApplyDeviceState(); });
 }
 void TCustomComPort::SetDataBits(TDataBits v) {
-    VELKOR_SET_DEVICE_SETTING(dataBits_, v)
+    changeDeviceSetting(dataBits_, v, [this] { ApplyDeviceState(); });
 }
 void TCustomComPort::SetDiscardNull(bool v) {
-    VELKOR_SET_DEVICE_SETTING(discardNull_, v)
+    changeDeviceSetting(discardNull_, v, [this] { ApplyDeviceState(); });
 }
 void TCustomComPort::SetEventChar(char v) {
-    VELKOR_SET_DEVICE_SETTING(eventChar_, v)
+    changeDeviceSetting(eventChar_, v, [this] { ApplyDeviceState(); });
 }
-
-#undef VELKOR_SET_DEVICE_SETTING
 
 void TCustomComPort::SetPort(const std::string& v) {
     if (port_ == v) {
@@ -397,7 +400,7 @@ LineState TCustomComPort::BuildLineState() const {
     state.stopBits = static_cast<std::uint8_t>(stopBits_);
     state.xonChar = flowControl_.XonChar();
     state.xoffChar = flowControl_.XoffChar();
-    state.errorChar = replace ? parity_.ReplaceChar() : 0;
+    state.errorChar = replace ? parity_.ReplaceChar() : '\0';
     state.eventChar = eventChar_;
     return state;
 }

@@ -4,6 +4,8 @@
 #include <QEvent>
 #include <QThread>
 
+#include "Logging.h"
+
 namespace velkor {
 namespace {
 
@@ -86,7 +88,7 @@ class TComThread::Runner : public QObject {
 TComThread::TComThread(TCustomComPort& port, std::function<void()> onLost)
     : port_(port), onLost_(std::move(onLost)) {
     if (port_.SyncMethod() != smNone) {
-        runner_ = new Runner(*this);
+        runner_ = std::make_unique<Runner>(*this);
     }
 }
 
@@ -117,7 +119,7 @@ TComThread::~TComThread() {
     if (thread_.joinable()) {
         thread_.join();
     }
-    delete runner_;  // also drops wake-up events still posted to it
+    runner_.reset();  // after the join: also drops wake-up events still posted to it
 }
 
 void TComThread::Run() {
@@ -125,14 +127,25 @@ void TComThread::Run() {
     while (result == SerialDriver::WaitResult::Events) {
         std::uint32_t mask = 0;
         result = port_.driver_->waitEvents(mask);
+        if (result == SerialDriver::WaitResult::Failed) {
+            qCWarning(lcSerialLink, "%s: waiting for line events failed; the event thread ends",
+                      port_.Port().c_str());
+        }
         if (result != SerialDriver::WaitResult::Events) {
             break;  // stopped, the wait failed, or the device went away
         }
         try {
             DeliverEvents(maskToEvents(mask));
         } catch (...) {
-            break;  // a step failed: the thread ends, the port stays open
+            // A step failed: the thread ends, the port stays open.
+            qCWarning(lcSerialLink, "%s: an event handler failed (%s); the event thread ends",
+                      port_.Port().c_str(), describeException(std::current_exception()).c_str());
+            break;
         }
+    }
+    if (result == SerialDriver::WaitResult::Lost) {
+        qCInfo(lcSerialLink, "%s: the device went away; the event thread ends",
+               port_.Port().c_str());
     }
     port_.driver_->setEventMask(0);
     port_.driver_->purge(false);
@@ -154,7 +167,7 @@ void TComThread::DeliverEvents(TComEvents events) {
         case smWindowSync:
             for (TComEvent event : kStepOrder) {
                 if (events.contains(event)) {
-                    QCoreApplication::postEvent(runner_, new WindowSyncEvent(event));
+                    QCoreApplication::postEvent(runner_.get(), new WindowSyncEvent(event));
                 }
             }
             return;
@@ -163,7 +176,7 @@ void TComThread::DeliverEvents(TComEvents events) {
             std::unique_lock lock(mutex_);
             queue_.push_back(&delivery);
             changed_.notify_all();
-            QCoreApplication::postEvent(runner_, new QEvent(kDeliveryEvent));
+            QCoreApplication::postEvent(runner_.get(), new QEvent(kDeliveryEvent));
             changed_.wait(lock, [&] { return delivery.done; });
             if (delivery.error) {
                 std::rethrow_exception(delivery.error);

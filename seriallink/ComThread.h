@@ -5,6 +5,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -50,7 +51,7 @@ class TComThread {
     std::condition_variable changed_;
     std::deque<Delivery*> queue_;
     bool ended_ = false;
-    Runner* runner_ = nullptr;  // lives in the user-interface thread; owned by this object
+    std::unique_ptr<Runner> runner_;  // lives in the user-interface thread
 };
 
 }  // namespace velkor

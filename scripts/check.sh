@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The checks CI runs after the test command, each failing on any finding:
+#   format    clang-format in check mode on every C++ file of the project
+#   tidy      clang-tidy (.clang-tidy) on every source file of the programs, using the
+#             compile commands of build/ (made by scripts/test.sh)
+#   sanitize  the whole suite once more, built in build-asan/ with AddressSanitizer and
+#             UndefinedBehaviorSanitizer (the fuzzing runs included)
+# With no argument it runs all three; `scripts/check.sh format tidy` runs only those.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+
+check_format() {
+    echo "check: clang-format"
+    git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+}
+
+check_tidy() {
+    echo "check: clang-tidy"
+    [ -f build/compile_commands.json ] ||
+        cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    # The generated sources (moc, the schema) must exist for the analyser to parse the files.
+    cmake --build build -j2 >/dev/null
+    git ls-files '*.cpp' | grep -v -E '^(tests|bench)/' |
+        xargs -n1 -P2 clang-tidy -p build --quiet
+}
+
+check_sanitize() {
+    echo "check: the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+    local flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_BUILD_BENCH=OFF \
+        "-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" >/dev/null
+    cmake --build build-asan -j2
+    local suppressions
+    suppressions="$(pwd)/tests/support/lsan.supp"
+    (cd build-asan &&
+        ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+        LSAN_OPTIONS="suppressions=$suppressions:print_suppressions=0" \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --output-on-failure -j2 --timeout 600)
+}
+
+steps=("$@")
+[ ${#steps[@]} -gt 0 ] || steps=(format tidy sanitize)
+for step in "${steps[@]}"; do
+    case "$step" in
+    format) check_format ;;
+    tidy) check_tidy ;;
+    sanitize) check_sanitize ;;
+    *)
+        echo "check: unknown step '$step' (format, tidy or sanitize)" >&2
+        exit 2
+        ;;
+    esac
+done
