@@ -1,6 +1,7 @@
 #include "Logging.h"
 
 #include <stdexcept>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcSerialLink, "velkor.seriallink")
 Q_LOGGING_CATEGORY(lcJobData, "velkor.jobdata")
@@ -10,7 +11,7 @@ namespace velkor {
 
 std::string describeException(std::exception_ptr error) {
     try {
-        std::rethrow_exception(error);
+        std::rethrow_exception(std::move(error));
     } catch (const std::exception& e) {
         return e.what();
     } catch (...) {

@@ -24,7 +24,9 @@ QSize ElidedLabel::minimumSizeHint() const {
 }
 
 void ElidedLabel::paintEvent(QPaintEvent* event) {
-    QFrame::paintEvent(event);  // frame and style-sheet background
+    // Only the frame and the style sheet's background: the label's own text painting is
+    // replaced by the elided text below.
+    QFrame::paintEvent(event);  // NOLINT(bugprone-parent-virtual-call)
     QPainter painter(this);
     const QRect room = contentsRect();
     const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, room.width());

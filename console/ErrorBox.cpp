@@ -1,6 +1,7 @@
 #include "ErrorBox.h"
 
 #include <QMessageBox>
+#include <utility>
 
 #include "Text.h"
 
@@ -21,7 +22,7 @@ void showErrorBox(const std::string& message) {
 
 void reportException(std::exception_ptr error) {
     try {
-        std::rethrow_exception(error);
+        std::rethrow_exception(std::move(error));
     } catch (const std::exception& e) {
         showErrorBox(e.what());
     } catch (...) {

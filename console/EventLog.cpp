@@ -86,7 +86,7 @@ std::string logFileName(const std::tm& moment) {
 
 std::string exportEventLog(const std::vector<std::string>& lines,
                            const std::string& startupDirectory, const std::tm& moment) {
-    const std::string path = startupDirectory + "/log/" + logFileName(moment) + ".log";
+    std::string path = startupDirectory + "/log/" + logFileName(moment) + ".log";
     std::string contents;
     for (const auto& line : lines) {
         contents += withCrLfBreaks(line);

@@ -26,7 +26,7 @@ std::string positionImpulses(std::string_view fieldText, const MachineVariables&
 }  // namespace
 
 std::string barcodeOfScan(std::string_view scan) {
-    const std::string barcode = trimmed(scan);
+    std::string barcode = trimmed(scan);
     // The barcode column holds a 64-bit number: a longer run of digits is no barcode either.
     std::int64_t value = 0;
     const auto [end, error] =

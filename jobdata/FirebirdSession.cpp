@@ -149,7 +149,7 @@ class InputMessage {
                 unsigned char* field = base + metadata_->getOffset(&status, i);
                 const auto length = static_cast<std::uint16_t>(value->size());
                 std::memcpy(field, &length, sizeof length);
-                std::memcpy(field + sizeof length, value->data(), value->size());
+                std::copy_n(value->data(), value->size(), field + sizeof length);
             }
         }
     }

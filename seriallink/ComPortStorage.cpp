@@ -1,5 +1,6 @@
 // Storing and loading a port's settings in an INI file or the registry.
 #include <functional>
+#include <utility>
 
 #include "ComPort.h"
 #include "ComPortText.h"
@@ -35,15 +36,15 @@ StoredSetting integer(TStoredProp group, const char* name, std::function<std::in
 StoredSetting yesNo(TStoredProp group, const char* name, std::function<bool(Port&)> get,
                     std::function<void(Port&, bool)> set) {
     return text(
-        group, name, [get](Port& p) { return YesNoText(get(p)); },
-        [set](Port& p, std::string_view v) { set(p, TextToYesNo(v)); });
+        group, name, [get = std::move(get)](Port& p) { return YesNoText(get(p)); },
+        [set = std::move(set)](Port& p, std::string_view v) { set(p, TextToYesNo(v)); });
 }
 
 StoredSetting character(TStoredProp group, const char* name, std::function<char(Port&)> get,
                         std::function<void(Port&, char)> set) {
     return text(
-        group, name, [get](Port& p) { return CharToText(get(p)); },
-        [set](Port& p, std::string_view v) { set(p, TextToChar(v)); });
+        group, name, [get = std::move(get)](Port& p) { return CharToText(get(p)); },
+        [set = std::move(set)](Port& p, std::string_view v) { set(p, TextToChar(v)); });
 }
 
 // Every stored setting, group after group, in the order they are written and read.

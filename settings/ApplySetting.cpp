@@ -15,6 +15,8 @@ template <typename... Ts>
 struct Overloaded : Ts... {
     using Ts::operator()...;
 };
+template <typename... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;  // clang 14 deduces aggregates only with a guide
 
 const VariableDefinition& definitionOf(const SettingRow& row) {
     const VariableDefinition* definition = findMachineVariable(row.key);

@@ -11,6 +11,7 @@
 #include "MessageBoxWatcher.h"
 #include "PumpingDelay.h"
 #include "SimulatorProcess.h"
+#include "WaitUntil.h"
 #include "Workspace.h"
 
 namespace velkor {
@@ -57,7 +58,8 @@ class WithAnsweringController : public OperatorCommandsTest {
   protected:
     WithAnsweringController() {
         window = std::make_unique<TForm1>();
-        pumpingDelay(100);  // start-up's "CLR_CNT" stands alone on the line
+        // Start-up's "CLR_CNT" stands alone on the line: the controller has taken it.
+        test::waitUntil([&] { return !simulator.commands().empty(); });
     }
 };
 

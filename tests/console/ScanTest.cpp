@@ -15,6 +15,7 @@
 #include "MessageBoxWatcher.h"
 #include "PumpingDelay.h"
 #include "SimulatorProcess.h"
+#include "WaitUntil.h"
 #include "Workspace.h"
 
 namespace velkor {
@@ -66,9 +67,7 @@ class ScanTest : public ::testing::Test {
 
     // Waits for the simulator to have logged `count` commands.
     void settle(std::size_t count) {
-        for (int i = 0; i < 100 && simulator.commands().size() < count; ++i) {
-            pumpingDelay(10);
-        }
+        test::waitUntil([&] { return simulator.commands().size() >= count; }, 1000);
     }
 
     test::Workspace workspace;
@@ -102,7 +101,8 @@ TEST_F(ScanTest, AJobFileLoadedFromTheMenuCanBeScanned) {
         "Job/menu.kv",
         "PMENU\r\nC001300000001010004500450  1  1\r\nWSCREW/1000\r\nWHANDLE/3000\r\n");
     TForm1 window;
-    pumpingDelay(100);  // start-up's CLR_CNT stands alone on the line
+    // Start-up's CLR_CNT stands alone on the line: the controller has taken it.
+    test::waitUntil([&] { return !simulator.commands().empty(); });
     auto pick = [&](bool accept) {
         QTimer::singleShot(100, [&, accept] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());

@@ -105,8 +105,10 @@ TEST_F(JobDatabaseTest, ChildrenLinkToTheKeysTheirParentsInsertsReturned) {
         rows.insertBatch("not committed");
     }
     EXPECT_EQ(readBack(path(), "select count(*) from grorders")[0][0].asInteger(), 4);
-    EXPECT_EQ(db.readPiecePositions("555001"), (std::vector<std::optional<double>>{100, 250.5, 400}));
-    EXPECT_EQ(db.readPiecePositions("555000"), (std::vector<std::optional<double>>{100, 250.5, 400}));
+    EXPECT_EQ(db.readPiecePositions("555001"),
+              (std::vector<std::optional<double>>{100, 250.5, 400}));
+    EXPECT_EQ(db.readPiecePositions("555000"),
+              (std::vector<std::optional<double>>{100, 250.5, 400}));
     EXPECT_TRUE(db.readPiecePositions("999").empty());
 
     const auto bars =
@@ -172,7 +174,8 @@ TEST(GeneratedDatabase, HasTheLookupTablesAndScannablePieces) {
     workspace.createDatabase({}, 3);
     JobDatabase db;
     db.connect(workspace.file("KV.GDB"));
-    EXPECT_EQ(db.readPiecePositions("100000003"), (std::vector<std::optional<double>>{100, 250.5, 400}));
+    EXPECT_EQ(db.readPiecePositions("100000003"),
+              (std::vector<std::optional<double>>{100, 250.5, 400}));
     EXPECT_TRUE(db.readPiecePositions("100000004").empty());
     EXPECT_EQ(JobRowWriter(db).findHoleType("SCREW"), "1");
     const auto virt =
@@ -188,7 +191,8 @@ TEST(GeneratedDatabase, WorksInAFolderWithCyrillicLetters) {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     JobDatabase db;
     db.connect(folder + "/KV.GDB");
-    EXPECT_EQ(db.readPiecePositions("100000001"), (std::vector<std::optional<double>>{100, 250.5, 400}));
+    EXPECT_EQ(db.readPiecePositions("100000001"),
+              (std::vector<std::optional<double>>{100, 250.5, 400}));
 }
 
 }  // namespace

@@ -45,9 +45,7 @@ class PortOverPty : public ::testing::Test {
 
     // Lets the event loop run until `size` bytes have arrived or a second has passed.
     void receiveUntil(std::size_t size) {
-        for (int i = 0; i < 100 && received.size() < size; ++i) {
-            pumpingDelay(10);
-        }
+        test::waitUntil([&] { return received.size() >= size; }, 1000);
     }
 
     test::PseudoTerminal peer;
@@ -365,9 +363,7 @@ TEST(PortWithFramer, PacketsReachOnPacketInOrderAndAFailingHandlerSilencesTheLin
         }
     };
     auto waitFor = [&](std::size_t count) {
-        for (int i = 0; i < 100 && packets.size() < count; ++i) {
-            pumpingDelay(10);
-        }
+        test::waitUntil([&] { return packets.size() >= count; }, 1000);
     };
     port.OpenPort();
     controller.write("<A><B>");

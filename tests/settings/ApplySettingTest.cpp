@@ -158,7 +158,7 @@ TEST_F(ApplySettingTest, TextThatIsNoNumberChangesNothing) {
           {"Button_setSpeedClick", "", "'' is not a valid integer value"},
           {"L_ProtyajkiClick", "16.3", "'16.3' is not a valid floating point value"},
           {"Speed_Qty_Imp_mmClick", "1,2,3", "'1,2,3' is not a valid floating point value"}}) {
-        EXPECT_EQ(test::errorOf([&] { apply(handler, typed); }), message);
+        EXPECT_EQ(test::errorOf([&, h = handler, t = typed] { apply(h, t); }), message);
     }
     EXPECT_EQ(simulator.commands(), Commands{});
     EXPECT_EQ(variables.setSpeed, 0);

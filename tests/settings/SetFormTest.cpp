@@ -15,6 +15,7 @@
 #include "PumpingDelay.h"
 #include "RegistryFile.h"
 #include "SimulatorProcess.h"
+#include "WaitUntil.h"
 #include "Workspace.h"
 
 namespace velkor {
@@ -37,11 +38,13 @@ class SetFormTest : public ::testing::Test {
     }
 
     void startConsole() {
+        const std::size_t before = simulator.commands().size();
         settings.reset();
         window = std::make_unique<TForm1>();
         settings = std::make_unique<TSet_Form>(window->state(), window->port(), window->database());
         window->setSettingsWindow(settings.get());
-        pumpingDelay(100);  // start-up's CLR_CNT stands alone on the line
+        // Start-up's CLR_CNT stands alone on the line: the controller has taken it.
+        test::waitUntil([&] { return simulator.commands().size() > before; });
     }
     void showSettings() {
         settings->show();

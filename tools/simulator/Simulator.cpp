@@ -42,7 +42,7 @@ constexpr milliseconds kDeviceRetry{500};
 constexpr milliseconds kLongestSleep{1000};
 // Replies pile up here while nobody reads the line; past this they are dropped like the bytes
 // of a serial line with nothing at its other end.
-constexpr std::size_t kMaxUnsentBytes = 64 * 1024;
+constexpr std::size_t kMaxUnsentBytes = std::size_t{64} * 1024;
 
 volatile sig_atomic_t stopSignal = 0;
 
@@ -281,7 +281,7 @@ std::string writeSettingsFile(const std::string& path, const std::string& text) 
             continue;
         }
         if (n < 0) {
-            const std::string error = systemError("cannot write " + temporary);
+            std::string error = systemError("cannot write " + temporary);
             ::close(fd);
             ::unlink(temporary.c_str());
             return error;
@@ -291,7 +291,7 @@ std::string writeSettingsFile(const std::string& path, const std::string& text) 
     const bool synced = ::fsync(fd) == 0;
     ::close(fd);
     if (!synced || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string error = systemError("cannot store " + path);
+        std::string error = systemError("cannot store " + path);
         ::unlink(temporary.c_str());
         return error;
     }

@@ -1,0 +1,45 @@
+// Fuzzing target for the reply handling: the input is a run of packets separated by NUL bytes,
+// handled one after the other as the line delivers them. No packet may let an exception out
+// (it would end the port's event thread); a counter shown is always a number.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "FuzzCheck.h"
+#include "Numbers.h"
+#include "ReplyHandler.h"
+#include "VelkorError.h"
+
+using velkor::fuzz::check;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::string folder = [] {
+        const std::string path = "/tmp/velkor-reply-fuzz-" + std::to_string(::getpid());
+        std::filesystem::create_directories(path);
+        return path;
+    }();
+    velkor::ConsoleState state;
+    state.startupDirectory = folder;
+    state.counterBase = 1000;
+    state.counterSaving = (size % 2) == 0;
+    velkor::ReplyHandler handler(state, [](const std::string& counter) {
+        bool number = true;
+        try {
+            velkor::readInteger(counter);  // as the next start-up reads it back
+        } catch (const velkor::VelkorError&) {
+            number = false;
+        }
+        check(number, "a counter shown is a number");
+    });
+    const std::string stream(reinterpret_cast<const char*>(data), size);
+    std::size_t start = 0;
+    while (start <= stream.size()) {
+        const std::size_t end = std::min(stream.find('\0', start), stream.size());
+        handler.handle(stream.substr(start, end - start));
+        start = end + 1;
+    }
+    return 0;
+}
