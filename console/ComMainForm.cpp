@@ -28,6 +28,7 @@
 
 #include "AtomicFile.h"
 #include "ComPortText.h"
+#include "ControllerLine.h"
 #include "ControllerProtocol.h"
 #include "Controls.h"
 #include "ElidedLabel.h"
@@ -76,7 +77,9 @@ QFont sized(QFont font, int pointSize, bool bold) {
 }  // namespace
 
 TForm1::TForm1(ConsoleOptions options, QWidget* parent)
-    : QMainWindow(parent), options_(std::move(options)) {
+    : QMainWindow(parent),
+      options_(std::move(options)),
+      ComPort(options_.serialDriver ? options_.serialDriver() : createSystemSerialDriver()) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velkor v.4  11.08.2021 "));
     buildControls();
@@ -339,21 +342,7 @@ void TForm1::journalLine(const std::string& line) {
 }
 
 void TForm1::configurePort() {
-    // The controller's line: 115200 baud, 8 data bits, no parity, one stop bit, DTR on, RTS off,
-    // no flow control, null bytes dropped.
-    ComPort.SetPort("COM3");
-    ComPort.SetBaudRate(br115200);
-    ComPort.SetDataBits(dbEight);
-    ComPort.Parity().SetBits(prNone);
-    ComPort.SetStopBits(sbOneStopBit);
-    ComPort.SetDiscardNull(true);
-    ComPort.FlowControl().SetOutCTSFlow(false);
-    ComPort.FlowControl().SetOutDSRFlow(false);
-    ComPort.FlowControl().SetControlDTR(dtrEnable);
-    ComPort.FlowControl().SetControlRTS(rtsDisable);
-    ComPort.FlowControl().SetXonXoffOut(false);
-    ComPort.FlowControl().SetXonXoffIn(false);
-    ComPort.SetTriggersOnRxChar(false);
+    configureControllerLine(ComPort);
 
     // Replies come framed as "<" text ">".
     ComDataPacket1.Framer().SetStartString("<");

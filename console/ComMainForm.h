@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QMainWindow>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,6 +35,9 @@ struct ConsoleOptions {
     // The job database to use instead of KV.GDB in the start-up directory, for example
     // "server:/srv/velkor/KV.GDB" for a Firebird server shared by several workstations.
     std::optional<std::string> databaseString;
+    // Makes the serial driver of the controller's line; unset, the system's driver. Tests give
+    // a recording driver here where no real line is the point.
+    std::function<std::unique_ptr<SerialDriver>()> serialDriver = {};
 };
 
 // The main window. Creating it runs the start-up sequence; closing it runs the shutdown

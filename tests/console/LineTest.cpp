@@ -17,6 +17,7 @@
 #include "MessageBoxWatcher.h"
 #include "ProcessorTime.h"
 #include "PseudoTerminal.h"
+#include "RecordingDriver.h"
 #include "SimulatorProcess.h"
 #include "Text.h"
 #include "U_Set_Form.h"
@@ -28,6 +29,38 @@ namespace {
 
 QString text(TForm1& window, const char* label) {
     return window.findChild<QLabel*>(QString::fromLatin1(label))->text();
+}
+
+// The window's own line settings, as they reach the device when start-up opens the port.
+TEST(Line, StartUpOpensTheControllersLineWithTheConsolesSettings) {
+    test::Workspace workspace;
+    test::CurrentDirectory current{workspace.path()};
+    workspace.createDatabase({{"Port", "ttyCONTROLLER"}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+    test::RecordingDriver::Log log;
+    test::MessageBoxWatcher boxes;
+    ConsoleOptions options;
+    options.serialDriver = [&log] { return std::make_unique<test::RecordingDriver>(log); };
+    TForm1 window(options);
+    EXPECT_TRUE(boxes.seen().empty());
+    ASSERT_GE(log.calls.size(), 4u);
+    // Queue sizes, line state and timeouts, in that order; -1 read interval means "largest".
+    EXPECT_EQ(std::vector<std::string>(log.calls.begin(), log.calls.begin() + 4),
+              (std::vector<std::string>{"open ttyCONTROLLER", "queues 1024 1024", "line state",
+                                        "timeouts"}));
+    ASSERT_EQ(log.lineStates.size(), 1u);
+    const LineState& state = log.lineStates[0];
+    EXPECT_EQ(state.length, 28u);
+    EXPECT_EQ(state.flags, 0x0811u);
+    EXPECT_EQ(state.baudRate, 115200u);
+    EXPECT_EQ(state.byteSize, 8);
+    EXPECT_EQ(state.parity, 0);
+    EXPECT_EQ(state.stopBits, 0);
+    EXPECT_EQ(state.xonLimit, 256);
+    EXPECT_EQ(state.xoffLimit, 256);
+    EXPECT_EQ(window.port().FlowControl().FlowControl(), fcNone);
+    EXPECT_EQ(log.timeouts[0], (TimeoutSettings{0xFFFFFFFF, 0, 0, 100, 1000}));
+    EXPECT_EQ(log.written, "CLR_CNT");
 }
 
 TEST(Line, AStateReportAfterBootMessagesLargerThanTheKernelsQueueIsStillCounted) {

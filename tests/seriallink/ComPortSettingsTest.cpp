@@ -6,13 +6,10 @@
 
 #include "ComPort.h"
 #include "ComPortText.h"
-#include "ConsolePort.h"
 #include "RecordingDriver.h"
 
 namespace velkor {
 namespace {
-
-using test::configureAsTheConsole;
 
 class PortSettingsTest : public ::testing::Test {
   protected:
@@ -38,26 +35,6 @@ TEST_F(PortSettingsTest, ANewPortHasTheClassDefaults) {
     EXPECT_TRUE(port.TriggersOnRxChar());
     EXPECT_EQ(port.SyncMethod(), smThreadSync);
     EXPECT_FALSE(port.Connected());
-}
-
-TEST_F(PortSettingsTest, TheConsolesSettingsGiveItsLineStateRecord) {
-    configureAsTheConsole(port);
-    port.OpenPort();
-    ASSERT_EQ(log.lineStates.size(), 1u);
-    const LineState& state = log.lineStates[0];
-    EXPECT_EQ(state.length, 28u);
-    EXPECT_EQ(state.flags, 0x0811u);
-    EXPECT_EQ(state.baudRate, 115200u);
-    EXPECT_EQ(state.byteSize, 8);
-    EXPECT_EQ(state.parity, 0);
-    EXPECT_EQ(state.stopBits, 0);
-    EXPECT_EQ(state.xonLimit, 256);
-    EXPECT_EQ(state.xoffLimit, 256);
-    EXPECT_EQ(port.FlowControl().FlowControl(), fcNone);
-    // Queue sizes, line state and timeouts, in that order; -1 read interval means "largest".
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"open COM3", "queues 1024 1024", "line state",
-                                                   "timeouts"}));
-    EXPECT_EQ(log.timeouts[0], (TimeoutSettings{0xFFFFFFFF, 0, 0, 100, 1000}));
 }
 
 TEST_F(PortSettingsTest, SettingsReachTheDeviceOnlyWhileOpenAndOnlyWhenTheyChange) {

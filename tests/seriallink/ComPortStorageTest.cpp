@@ -8,7 +8,7 @@
 #include "ComPort.h"
 #include "ComPortText.h"
 #include "ComSetupDialog.h"
-#include "ConsolePort.h"
+#include "ControllerLine.h"
 #include "ErrorText.h"
 #include "IniFile.h"
 #include "RecordingDriver.h"
@@ -124,7 +124,7 @@ TEST_F(PortStorageTest, EveryGroupSurvivesARoundTripInBothKinds) {
 }
 
 TEST_F(PortStorageTest, TheProgramsSettingsGoUnderItsKeyAsSixTexts) {
-    test::configureAsTheConsole(port);
+    configureControllerLine(port);
     port.SaveSettings(stRegistry, kProgramLocation);
     const std::vector<std::pair<const char*, const char*>> expected = {
         {"Port", "COM3"},  {"BaudRate", "115200"}, {"StopBits", "1"},
@@ -214,7 +214,7 @@ TComComboBox* list(TComSetupFrm& dialog, const char* name) {
 }
 
 TEST_F(PortStorageTest, TheSetupDialogShowsThePortAndAppliesOnlyOnOk) {
-    test::configureAsTheConsole(port);
+    configureControllerLine(port);
     port.OpenPort();
     log.calls.clear();
 
