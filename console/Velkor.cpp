@@ -93,14 +93,19 @@ int main(int argc, char** argv) {
         }
     }
 
-    StopSignalHandler stopSignalHandler(stopSignals);
-    velkor::TForm1 mainWindow(options);
-    velkor::TSet_Form settingsWindow(mainWindow.state(), mainWindow.port(), mainWindow.database());
-    mainWindow.setSettingsWindow(&settingsWindow);
-    if (stopSignalHandler.watch(mainWindow)) {
-        mainWindow.close();  // stopped during start-up: shut down at once
-        return 0;
-    }
-    mainWindow.show();
-    return application.exec();
+    const int exitCode = [&] {
+        StopSignalHandler stopSignalHandler(stopSignals);
+        velkor::TForm1 mainWindow(options);
+        velkor::TSet_Form settingsWindow(mainWindow.state(), mainWindow.port(),
+                                         mainWindow.database());
+        mainWindow.setSettingsWindow(&settingsWindow);
+        if (stopSignalHandler.watch(mainWindow)) {
+            mainWindow.close();  // stopped during start-up: shut down at once
+            return 0;
+        }
+        mainWindow.show();
+        return application.exec();
+    }();
+    velkor::shutDownFirebirdEngine();  // the window and its connection are gone by now
+    return exitCode;
 }

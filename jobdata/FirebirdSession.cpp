@@ -592,4 +592,16 @@ void prepareFirebirdEnvironment() {
     ::setenv("FIREBIRD_LOCK", folder.c_str(), 0);
 }
 
+void shutDownFirebirdEngine() {
+    try {
+        translated([] {
+            Status status;
+            const Held<IProvider> provider(master()->getDispatcher());
+            provider->shutdown(&status, 0, fb_shutrsn_app_stopped);
+        });
+    } catch (const std::exception& error) {
+        qCWarning(lcJobData, "the engine did not shut down: %s", error.what());
+    }
+}
+
 }  // namespace velkor

@@ -117,4 +117,9 @@ class FirebirdSession {
 // connection.
 void prepareFirebirdEnvironment();
 
+// Stops the engine's threads once every connection of the process is closed, so that the
+// process ends with the engine at rest rather than with its threads still running. Failures
+// are logged: at this point there is nothing left to do about them.
+void shutDownFirebirdEngine();
+
 }  // namespace velkor

@@ -203,5 +203,6 @@ int main(int argc, char** argv) {
         std::cerr << "velkor-makedb: " << velkor::cp1251ToUtf8(error.what()) << "\n";
         return 1;
     }
+    velkor::shutDownFirebirdEngine();
     return 0;
 }

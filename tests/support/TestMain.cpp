@@ -12,5 +12,7 @@ int main(int argc, char** argv) {
     velkor::prepareFirebirdEnvironment();
     velkor::ConsoleApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int failed = RUN_ALL_TESTS();
+    velkor::shutDownFirebirdEngine();
+    return failed;
 }
