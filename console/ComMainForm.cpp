@@ -28,6 +28,7 @@
 
 #include "AtomicFile.h"
 #include "ComPortText.h"
+#include "ComSetupDialog.h"
 #include "ControllerLine.h"
 #include "ControllerProtocol.h"
 #include "Controls.h"
@@ -642,7 +643,7 @@ void TForm1::OpenClosePortClick() {
 }
 
 void TForm1::PortSetupClick() {
-    ComPort.RunSetupDialog();
+    RunSetupDialog(ComPort);
 }
 
 // The port settings the workstation keeps beside the console (in its registry on Windows).

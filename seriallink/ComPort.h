@@ -324,7 +324,9 @@ class TCustomComPort {
     std::uint32_t CodePage() const { return codePage_; }
     void SetCodePage(std::uint32_t v) { codePage_ = v; }
     TComParity& Parity() { return parity_; }
+    const TComParity& Parity() const { return parity_; }
     TComFlowControl& FlowControl() { return flowControl_; }
+    const TComFlowControl& FlowControl() const { return flowControl_; }
     TComTimeouts& Timeouts() { return timeouts_; }
     TComBuffer& Buffer() { return buffer_; }
 
@@ -358,8 +360,6 @@ class TCustomComPort {
     // read before it have been applied.
     void SaveSettings(TStorageType storage, const std::string& location);
     void RestoreSettings(TStorageType storage, const std::string& location);
-    // The modal setup dialog for the port and its line settings; OK applies the choices once.
-    void RunSetupDialog();
 
     // Links.
     void AttachLink(TComLink* link);

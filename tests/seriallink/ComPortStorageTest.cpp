@@ -229,13 +229,13 @@ TEST_F(PortStorageTest, TheSetupDialogShowsThePortAndAppliesOnlyOnOk) {
         list(dialog, "Baudrate")->setCurrentText(QStringLiteral("9600"));
         dialog.reject();
     });
-    port.RunSetupDialog();
+    RunSetupDialog(port);
     EXPECT_EQ(port.BaudRate(), br115200);
     EXPECT_TRUE(log.calls.empty());
 
     // OK with unchanged choices: the same settings, applied once.
     answerSetupDialog([](TComSetupFrm& dialog) { dialog.accept(); });
-    port.RunSetupDialog();
+    RunSetupDialog(port);
     EXPECT_EQ(log.calls, (std::vector<std::string>{"queues 1024 1024", "line state", "timeouts"}));
     EXPECT_EQ(port.Port(), "COM3");
 
@@ -246,7 +246,7 @@ TEST_F(PortStorageTest, TheSetupDialogShowsThePortAndAppliesOnlyOnOk) {
         list(dialog, "Parity")->setCurrentText(QStringLiteral("Even"));
         dialog.accept();
     });
-    port.RunSetupDialog();
+    RunSetupDialog(port);
     EXPECT_EQ(port.BaudRate(), br57600);
     EXPECT_EQ(port.DataBits(), dbSeven);
     EXPECT_EQ(port.Parity().Bits(), prEven);

@@ -13,11 +13,11 @@
 namespace velkor {
 namespace {
 
-// What a list offers for its setting, reads from the port and writes to it.
+// What a list offers for its setting, and how it reads and writes it in a LineChoices value.
 struct PropertyBinding {
     std::function<QStringList()> entries;
-    std::function<std::string(TCustomComPort&)> current;
-    std::function<void(TCustomComPort&, const std::string&)> apply;
+    std::function<std::string(const LineChoices&)> current;
+    std::function<void(LineChoices&, const std::string&)> choose;
 };
 
 // The text forms of every value of an enumeration, in declaration order.
@@ -38,25 +38,23 @@ const PropertyBinding* bindingOf(TComProperty property) {
              ListSerialPorts(ports);
              return ports;
          },
-         [](TCustomComPort& p) { return p.Port(); },
-         [](TCustomComPort& p, const std::string& v) { p.SetPort(v); }},
+         [](const LineChoices& c) { return c.port; },
+         [](LineChoices& c, const std::string& v) { c.port = v; }},
         {[] { return textsOf(br256000, &BaudRateToText); },
-         [](TCustomComPort& p) { return BaudRateToText(p.BaudRate()); },
-         [](TCustomComPort& p, const std::string& v) { p.SetBaudRate(TextToBaudRate(v)); }},
+         [](const LineChoices& c) { return BaudRateToText(c.baudRate); },
+         [](LineChoices& c, const std::string& v) { c.baudRate = TextToBaudRate(v); }},
         {[] { return textsOf(dbEight, &DataBitsToText); },
-         [](TCustomComPort& p) { return DataBitsToText(p.DataBits()); },
-         [](TCustomComPort& p, const std::string& v) { p.SetDataBits(TextToDataBits(v)); }},
+         [](const LineChoices& c) { return DataBitsToText(c.dataBits); },
+         [](LineChoices& c, const std::string& v) { c.dataBits = TextToDataBits(v); }},
         {[] { return textsOf(sbTwoStopBits, &StopBitsToText); },
-         [](TCustomComPort& p) { return StopBitsToText(p.StopBits()); },
-         [](TCustomComPort& p, const std::string& v) { p.SetStopBits(TextToStopBits(v)); }},
+         [](const LineChoices& c) { return StopBitsToText(c.stopBits); },
+         [](LineChoices& c, const std::string& v) { c.stopBits = TextToStopBits(v); }},
         {[] { return textsOf(prSpace, &ParityToText); },
-         [](TCustomComPort& p) { return ParityToText(p.Parity().Bits()); },
-         [](TCustomComPort& p, const std::string& v) { p.Parity().SetBits(TextToParity(v)); }},
+         [](const LineChoices& c) { return ParityToText(c.parity); },
+         [](LineChoices& c, const std::string& v) { c.parity = TextToParity(v); }},
         {[] { return textsOf(fcCustom, &FlowControlToText); },
-         [](TCustomComPort& p) { return FlowControlToText(p.FlowControl().FlowControl()); },
-         [](TCustomComPort& p, const std::string& v) {
-             p.FlowControl().SetFlowControl(TextToFlowControl(v));
-         }},
+         [](const LineChoices& c) { return FlowControlToText(c.flowControl); },
+         [](LineChoices& c, const std::string& v) { c.flowControl = TextToFlowControl(v); }},
     };
     return property == cpNone ? nullptr : &bindings[property];
 }
@@ -91,25 +89,40 @@ void TComComboBox::fillEntries() {
     UpdateSettings();
 }
 
-void TComComboBox::UpdateSettings() {
+void TComComboBox::ShowChoice(const LineChoices& choices) {
     const PropertyBinding* binding = bindingOf(comProperty_);
-    if (binding == nullptr || comPort_ == nullptr) {
+    if (binding == nullptr) {
         return;
     }
     updating_ = true;
-    setCurrentIndex(findText(QString::fromStdString(binding->current(*comPort_))));
+    setCurrentIndex(findText(QString::fromStdString(binding->current(choices))));
     updating_ = false;
 }
 
-void TComComboBox::ApplySettings() {
+void TComComboBox::TakeChoice(LineChoices& choices) const {
     const PropertyBinding* binding = bindingOf(comProperty_);
-    if (binding == nullptr || comPort_ == nullptr || currentIndex() < 0) {
-        return;
+    if (binding != nullptr && currentIndex() >= 0) {
+        binding->choose(choices, currentText().toStdString());
     }
-    binding->apply(*comPort_, currentText().toStdString());
 }
 
-TComSetupFrm::TComSetupFrm(TCustomComPort& port, QWidget* parent) : QDialog(parent) {
+void TComComboBox::UpdateSettings() {
+    if (comPort_ != nullptr) {
+        ShowChoice(lineChoicesOf(*comPort_));
+    }
+}
+
+void TComComboBox::ApplySettings() {
+    if (comPort_ == nullptr) {
+        return;
+    }
+    LineChoices choices = lineChoicesOf(*comPort_);
+    TakeChoice(choices);
+    setLineChoices(*comPort_, choices);
+}
+
+TComSetupFrm::TComSetupFrm(const LineChoices& current, QWidget* parent)
+    : QDialog(parent), current_(current) {
     setObjectName(QStringLiteral("ComSetupFrm"));
     setWindowTitle(QStringLiteral("Setup"));
     auto* group = new QGroupBox(QStringLiteral(" Settings "), this);
@@ -121,7 +134,7 @@ TComSetupFrm::TComSetupFrm(TCustomComPort& port, QWidget* parent) : QDialog(pare
         auto* list = new TComComboBox(group);
         list->setObjectName(QString::fromLatin1(lists[i].second).remove(QLatin1Char(' ')));
         list->SetComProperty(lists[i].first);
-        list->SetComPort(&port);
+        list->ShowChoice(current_);
         rows->addRow(QString::fromLatin1(lists[i].second), list);
         lists_[i] = list;
     }
@@ -134,25 +147,19 @@ TComSetupFrm::TComSetupFrm(TCustomComPort& port, QWidget* parent) : QDialog(pare
     layout->addWidget(buttons);
 }
 
-void TComSetupFrm::ApplySettings() {
-    for (TComComboBox* list : lists_) {
-        list->ApplySettings();
+LineChoices TComSetupFrm::Choices() const {
+    LineChoices choices = current_;
+    for (const TComComboBox* list : lists_) {
+        list->TakeChoice(choices);
     }
+    return choices;
 }
 
-void TCustomComPort::RunSetupDialog() {
-    TComSetupFrm form(*this, QApplication::activeWindow());
-    if (form.exec() != QDialog::Accepted) {
-        return;
+void RunSetupDialog(TCustomComPort& port) {
+    TComSetupFrm form(lineChoicesOf(port), QApplication::activeWindow());
+    if (form.exec() == QDialog::Accepted) {
+        applyLineChoices(port, form.Choices());
     }
-    BeginSettingsUpdate();
-    try {
-        form.ApplySettings();
-    } catch (...) {
-        EndSettingsUpdate();
-        throw;
-    }
-    EndSettingsUpdate();
 }
 
 }  // namespace velkor

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "ComPort.h"
+#include "LineChoices.h"
 
 namespace velkor {
 
@@ -12,8 +13,8 @@ namespace velkor {
 enum TComProperty { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl };
 
 // A drop-down list of the values of one port setting: the system's serial ports, or the text
-// forms of a line setting. It can sit on any form; with AutoApply it writes every new choice to
-// its port at once.
+// forms of a line setting. It shows and takes its setting in a LineChoices value; it can also
+// sit on any form bound to a port, and with AutoApply it writes every new choice to it at once.
 class TComComboBox : public QComboBox {
     Q_OBJECT
 
@@ -27,9 +28,12 @@ class TComComboBox : public QComboBox {
     bool AutoApply() const { return autoApply_; }
     void SetAutoApply(bool v) { autoApply_ = v; }
 
-    // Selects the entry equal to the port's current value (none when it has no such entry).
+    // Selects the entry equal to the setting in `choices` (none when it has no such entry).
+    void ShowChoice(const LineChoices& choices);
+    // Writes the chosen entry into `choices`; without a choice they keep their value.
+    void TakeChoice(LineChoices& choices) const;
+    // The same with the bound port's settings.
     void UpdateSettings();
-    // Writes the chosen entry to the port; without a choice the port keeps its value.
     void ApplySettings();
 
   private:
@@ -41,17 +45,21 @@ class TComComboBox : public QComboBox {
     bool updating_ = false;  // selecting from the port is not a choice to apply
 };
 
-// The setup dialog: the port and five line settings, OK and Cancel.
+// The setup dialog: the port and five line settings, OK and Cancel. It shows the choices it is
+// given and hands back the operator's; it never touches a port.
 class TComSetupFrm : public QDialog {
     Q_OBJECT
 
   public:
-    explicit TComSetupFrm(TCustomComPort& port, QWidget* parent = nullptr);
-    // Writes every list's choice to the port, in the order of the lists.
-    void ApplySettings();
+    explicit TComSetupFrm(const LineChoices& current, QWidget* parent = nullptr);
+    LineChoices Choices() const;
 
   private:
+    LineChoices current_;
     std::array<TComComboBox*, 6> lists_{};
 };
+
+// Shows the setup dialog for the port's settings; OK applies the choices to it once.
+void RunSetupDialog(TCustomComPort& port);
 
 }  // namespace velkor
