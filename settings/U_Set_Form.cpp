@@ -12,6 +12,7 @@
 #include "ApplySetting.h"
 #include "ComPortText.h"
 #include "Controls.h"
+#include "ErrorBox.h"
 #include "SettingsTable.h"
 #include "Text.h"
 
@@ -94,7 +95,7 @@ void TSet_Form::buildControls() {
         if (!row.hint.empty()) {
             button->setToolTip(ru(row.hint));
         }
-        connect(button, &QPushButton::clicked, this, [this, index] { applyRow(index); });
+        connect(button, &QPushButton::clicked, this, guarded([this, index] { applyRow(index); }));
         edits_.push_back(edit);
     }
 
@@ -103,7 +104,7 @@ void TSet_Form::buildControls() {
         auto* save = speedButton(name, ru("СОХРАНИТЬ"));
         save->setParent(group);
         save->setGeometry(kRowLeft, saveTop, 238, kButtonHeight);
-        connect(save, &QPushButton::clicked, this, &TSet_Form::SpeedButton1Click);
+        connect(save, &QPushButton::clicked, this, guarded([this] { SpeedButton1Click(); }));
         return save;
     };
     SpeedButton1 = saveButton(GroupBox, "SpeedButton1");
@@ -143,8 +144,9 @@ void TSet_Form::buildPortTools() {
         button->setParent(GroupBoxPort);
         button->setGeometry(kRowLeft, top, 233, kButtonHeight);
         top += kRowPitch + 4;
-        connect(button, &QPushButton::clicked, this,
-                [this, request = tool.second] { runPortAction([&] { (this->*request)(); }); });
+        connect(button, &QPushButton::clicked, this, guarded([this, request = tool.second] {
+                    runPortAction([&] { (this->*request)(); });
+                }));
     }
 }
 

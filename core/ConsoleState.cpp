@@ -26,7 +26,7 @@ void readStartupCounter(ConsoleState& state, const std::function<void(const std:
         state.counterBase = readInteger(text);
     } catch (const VelkorError& error) {
         if (!saved) {
-            // A fresh installation: the controller's next report gives the label a number.
+            // A fresh installation: the controller's next report gives the counter a number.
             state.counterSaving = true;
             throw;
         }

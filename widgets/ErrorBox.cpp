@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <utility>
 
+#include "Logging.h"
 #include "Text.h"
 
 namespace velkor {
@@ -38,6 +39,8 @@ bool ConsoleApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
+        qCCritical(lcConsole, "an exception escaped an unguarded handler of %s",
+                   receiver != nullptr ? receiver->metaObject()->className() : "nothing");
         reportException(std::current_exception());
         return true;
     }

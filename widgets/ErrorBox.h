@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <exception>
 #include <string>
+#include <utility>
 
 namespace velkor {
 
@@ -20,8 +21,23 @@ void showErrorBox(const std::string& message);
 // Shows the error that `error` carries in the standard error box.
 void reportException(std::exception_ptr error);
 
-// The console's application object: an exception that escapes any event handler ends up here
-// and is shown in the standard error box; the event loop then goes on.
+// Wraps an event handler so that what it raises is shown in the standard error box where the
+// handler was entered; the window then goes on. Every handler the windows connect goes
+// through it.
+template <typename Handler>
+auto guarded(Handler handler) {
+    return [handler = std::move(handler)] {
+        try {
+            handler();
+        } catch (...) {
+            reportException(std::current_exception());
+        }
+    };
+}
+
+// The console's application object: the last net for an exception that escapes an event
+// handler without a guard. It is logged as the fault it is, shown in the standard error box,
+// and the event loop goes on.
 class ConsoleApplication : public QApplication {
   public:
     ConsoleApplication(int& argc, char** argv);

@@ -1,0 +1,383 @@
+#include "Console.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+
+#include "AtomicFile.h"
+#include "ControllerLine.h"
+#include "ControllerProtocol.h"
+#include "JobImport.h"
+#include "Numbers.h"
+#include "PositionDispatch.h"
+#include "PumpingDelay.h"
+#include "SettingsPush.h"
+#include "Text.h"
+
+namespace velkor {
+namespace {
+
+std::tm localNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+QTimer* namedTimer(QObject* parent, const char* name, int interval) {
+    auto* timer = new QTimer(parent);
+    timer->setObjectName(QString::fromLatin1(name));
+    timer->setInterval(interval);
+    return timer;
+}
+
+// The port settings the workstation keeps beside the console (in its registry on Windows).
+constexpr const char* kPortSettingsLocation = "HKEY_LOCAL_MACHINE\\Software\\Tavor";
+
+}  // namespace
+
+Console::Console(ConsoleOptions options, QObject* parent)
+    : QObject(parent),
+      options_(std::move(options)),
+      port_(options_.serialDriver ? options_.serialDriver() : createSystemSerialDriver()) {
+    state_.eventLog.setObserver({
+        [this](const std::string& line) {
+            if (logView_.appended) {
+                logView_.appended(line);
+            }
+            journalLine(line);
+        },
+        [this] {
+            if (logView_.cleared) {
+                logView_.cleared();
+            }
+        },
+        [this](const std::string& notice) {
+            if (logView_.trimmed) {
+                logView_.trimmed(notice);
+            }
+        },
+    });
+
+    configureControllerLine(port_);
+    // Replies come framed as "<" text ">".
+    packets_.Framer().SetStartString("<");
+    packets_.Framer().SetStopString(">");
+    packets_.Framer().OnPacket = [this](PacketFramer&, const std::string& packet) {
+        handleReply(packet);
+    };
+    packets_.SetComPort(&port_);
+    lineStatusListener_ = port_.addLineStatusListener([this] { takeNoteOfLineStatus(); });
+    lineStatus_ = port_.LineStatus();
+
+    Timer1 = namedTimer(this, "Timer1", 1000);
+    Timer3 = namedTimer(this, "Timer3", 3000);
+    connect(Timer1, &QTimer::timeout, this, &Console::startUpTick);
+    connect(Timer3, &QTimer::timeout, this, &Console::delayedSettingsPush);
+    Timer1->start();
+}
+
+Console::~Console() {
+    port_.removeLineStatusListener(lineStatusListener_);
+}
+
+void Console::setLogView(EventLog::Observer view) {
+    logView_ = std::move(view);
+}
+
+// A journal that cannot be written costs one line in the log, which is not journalled itself.
+void Console::journalLine(const std::string& line) {
+    if (!journal_ || writingJournalNotice_) {
+        return;
+    }
+    if (const auto trouble = journal_->append(line)) {
+        writingJournalNotice_ = true;
+        state_.eventLog.append(*trouble);
+        writingJournalNotice_ = false;
+    }
+}
+
+void Console::startUp() {
+    state_.startupDirectory = std::filesystem::current_path().string();
+    journal_.emplace(state_.startupDirectory + "/journal");
+    removeLeftoverTemporaries(state_.iniFile().path());  // of a crash while it was rewritten
+    emit startUpBegan();
+    const std::string databaseString =
+        options_.databaseString.value_or(state_.defaultDatabasePath());
+    state_.eventLog.append(utf8ToCp1251(databaseString));
+    noteAnUncleanEnd(databaseString);
+    database_.connect(databaseString);
+    loadMachineVariables(state_.variables, database_.readVariables());
+    probePorts();
+    port_.ClosePort();
+    port_.SetPort(state_.variables.Port);
+    port_.OpenPort();
+    Timer1->stop();
+    readStartupCounter(
+        state_, [this](const std::string& text) { showCounter(text); }, localNow());
+}
+
+// The last run here was killed or crashed (the power went, perhaps in the middle of an import):
+// the service person is told, and for the embedded database how to check it.
+void Console::noteAnUncleanEnd(const std::string& databaseString) {
+    char startedAt[32];
+    const std::tm now = localNow();
+    std::strftime(startedAt, sizeof startedAt, "%Y-%m-%d %H:%M:%S", &now);
+    std::optional<std::string> earlier;
+    try {
+        earlier = state_.runMarker().begin(startedAt);
+    } catch (const std::exception& error) {
+        // A start-up directory the console cannot write to shows soon enough (Morvel.INI);
+        // the console still starts.
+        state_.eventLog.append(error.what());
+        return;
+    }
+    if (!earlier) {
+        return;
+    }
+    std::string line =
+        cp1251("Прошлый запуск консоли (начат ") + *earlier + cp1251(") завершился аварийно");
+    if (!options_.databaseString) {
+        line += cp1251("; проверьте базу, закрыв консоль: velkor-checkdb ") +
+                utf8ToCp1251(databaseString);
+    }
+    state_.eventLog.append(line);
+}
+
+// Opens each serial port of the system in turn and asks whoever answers for its state; replies
+// are handled as usual while the port is open. A port that fails costs one log line. The
+// outcome does not choose the port: the Port variable does.
+void Console::probePorts() {
+    ListSerialPorts(listedPorts_);
+    for (const QString& name : std::as_const(listedPorts_)) {
+        port_.ClosePort();
+        port_.SetPort(name.toStdString());
+        try {
+            port_.OpenPort();
+            port_.SendText("GET_ALL");
+            pumpingDelay(150);
+        } catch (const std::exception&) {
+            state_.eventLog.append(cp1251("Ошибка подключения ") + state_.variables.Port);
+        }
+    }
+}
+
+std::optional<std::string> Console::clearControllerCount() {
+    try {
+        port_.SendText("CLR_CNT");
+    } catch (const std::exception& error) {
+        const char* kind =
+            dynamic_cast<const EComPort*>(&error) != nullptr ? "EComPort" : "Exception";
+        return kind + cp1251(" поднята ошибка, с сообщением : ") + error.what();
+    }
+    return std::nullopt;
+}
+
+// During start-up only: the first state report of a controller starts one settings push.
+void Console::startUpTick() {
+    if (state_.autoPushState == 1) {
+        state_.autoPushState = 10;
+        pushSettings();
+    }
+}
+
+void Console::delayedSettingsPush() {
+    pumpingDelay(500);
+    Timer3->stop();
+    pushSettings();
+    Timer3->stop();
+}
+
+void Console::showCounter(const std::string& text) {
+    counter_ = text;
+    emit counterChanged();
+}
+
+// A state report's count: shown, and saved at once, so that a crash or a power failure loses
+// no count the controller has reported. Reports before start-up has read the saved counter
+// (the port probe's) only show it: they count without the counter base.
+void Console::reportCounter(const std::string& counter) {
+    state_.counterKnown = true;
+    if (counter_ == counter) {
+        return;
+    }
+    showCounter(counter);
+    if (!state_.counterSaving) {
+        return;
+    }
+    try {
+        state_.iniFile().write("Main", "CNT", counter);
+    } catch (const std::exception& error) {
+        state_.eventLog.append(error.what());  // the count is still shown and saved at shutdown
+    }
+}
+
+// The line went away or came back (the port reopens it by itself). The event log gets one line
+// each way; half a packet from before the loss can never be completed, so it goes.
+void Console::takeNoteOfLineStatus() {
+    const TLineStatus status = port_.LineStatus();
+    if (status == TLineStatus::Lost && lineStatus_ != TLineStatus::Lost) {
+        state_.eventLog.append(cp1251("Связь с контроллером потеряна: ") + port_.Port());
+        packets_.Framer().ResetBuffer();
+    } else if (status == TLineStatus::Open && lineStatus_ == TLineStatus::Lost) {
+        state_.eventLog.append(cp1251("Связь с контроллером восстановлена: ") + port_.Port());
+    }
+    lineStatus_ = status;
+    emit lineStatusChanged();
+}
+
+std::vector<std::optional<double>> Console::lookUpScan(const std::string& scan) {
+    return database_.readPiecePositions(barcodeOfScan(scan));
+}
+
+void Console::sendPositions(const std::function<std::string(int field)>& fieldText) {
+    dispatchPositions(fieldText, state_.variables, port_);
+}
+
+void Console::askForState() {
+    port_.SendText("GET_ALL");
+    state_.showRequest = 1;
+}
+
+void Console::askForStep() {
+    port_.SendText("GET_STEP");
+    pumpingDelay(150);
+}
+
+void Console::askForCount() {
+    port_.SendText("GET_CNT");
+    pumpingDelay(150);
+}
+
+void Console::clearLog() {
+    state_.eventLog.clear();
+}
+
+// White and laminated profiles differ by the cylinder stroke: the controller gets the feed,
+// head distance and end-sensor lengths shifted by it. The mode shows the target while the four
+// confirmed sends run, and afterwards what the controller confirmed: a toggle ended by Esc, by
+// closing or by a send error leaves the last confirmed mode showing, and the next toggle sends
+// all four commands again.
+void Console::toggleLaminationMode() {
+    if (toggling_) {
+        return;
+    }
+    const MachineVariables& v = state_.variables;
+    const int target = state_.laminationMode == 1 ? 0 : 1;
+    const bool toLaminated = target == 1;
+    const long double shift = toLaminated ? v.Step_pnevmo : 0;
+    const int wait = toLaminated ? 500 : 100;
+    toggling_ = true;
+    showLaminationMode(target);
+    bool confirmed = false;
+    // However the toggle ends (confirmed, ended by Esc or closing, a send error), the next
+    // one may start; unconfirmed, the mode goes back to the last confirmed one.
+    struct Ending {
+        Console& console;
+        const bool& confirmed;
+        ~Ending() {
+            console.toggling_ = false;
+            if (!confirmed) {
+                console.showLaminationMode(console.confirmedLaminationMode_);
+            }
+        }
+    } ending{*this, confirmed};
+    confirmedSender_.runSequence([&] {
+        confirmedSender_.send(toLaminated ? "Lamin1" : "Lamin0", wait);
+        confirmedSender_.send(command("SH_S", impulseText(v.SH_S - 2 * shift, v.Qty_Imp_mm)), wait);
+        confirmedSender_.send(
+            command("head_DELTA", impulseText(v.head_DELTA - shift, v.Qty_Imp_mm)), wait);
+        confirmedSender_.send(command("STP_OUT", impulseText(v.STP_OUT + shift, v.Qty_Imp_mm)),
+                              wait);
+        confirmed = true;
+    });
+    if (!confirmed) {
+        return;
+    }
+    confirmedLaminationMode_ = target;
+    state_.eventLog.append(toLaminated ? "IMPORT lam!!!" : "IMPORT White!!!");
+}
+
+void Console::showLaminationMode(int mode) {
+    state_.laminationMode = mode;
+    emit laminationModeShown(mode);
+}
+
+void Console::pushSettings() {
+    Timer3->stop();
+    runSettingsPush(confirmedSender_, state_);
+}
+
+// The handle delta goes to the controller and into the INI file.
+void Console::sendHandleDelta(const std::string& text) {
+    const std::string value = trimmed(text);
+    port_.SendText(command("R_DELTA", impulseTextOf(value, state_.variables.Qty_Imp_mm)));
+    state_.iniFile().write("Main", "R_DELTA", value);
+}
+
+void Console::sendHandlePosition(const std::string& text) {
+    port_.SendText(command("R_POS", impulseTextOf(trimmed(text), state_.variables.Qty_Imp_mm)));
+}
+
+void Console::importJob(const std::string& path) {
+    importJobFile(database_, path, state_.variables.L_BarCode, std::time(nullptr));
+}
+
+void Console::exportLog() {
+    exportEventLog(state_.eventLog.lines(), state_.startupDirectory, localNow());
+}
+
+bool Console::passwordMatches(const std::string& password) const {
+    return password == state_.variables.pwd;
+}
+
+void Console::openOrCloseLine() {
+    port_.Connected() ? port_.ClosePort() : port_.OpenPort();
+}
+
+void Console::loadPortSettings() {
+    port_.RestoreSettings(stRegistry, kPortSettingsLocation);
+}
+
+void Console::storePortSettings() {
+    port_.SaveSettings(stRegistry, kPortSettingsLocation);
+}
+
+void Console::shutDown() {
+    if (shutDown_) {
+        return;
+    }
+    shutDown_ = true;
+    // Ask the controller for its count and give the answer time to reach the counter before
+    // it is saved. Without a line (the port never opened) the counter is saved as it stands.
+    try {
+        port_.SendText("GET_ALL");
+    } catch (const std::exception& error) {
+        std::cerr << "velkor: at shutdown the controller could not be asked for its count: "
+                  << cp1251ToUtf8(error.what()) << "\n";
+    }
+    pumpingDelay(200);
+    // A counter that holds no known count (start-up stopped before reading the saved one, or
+    // the text of a missing entry) is never written over the saved one.
+    if (state_.counterSaving && state_.counterKnown) {
+        const std::string counter = trimmed(counter_);
+        try {
+            state_.iniFile().write("Main", "CNT", counter);
+        } catch (const std::exception& error) {
+            // The program ends all the same (a full disk, a read-only folder): nobody may have
+            // to click. The count is kept where a service person finds it.
+            const std::string message =
+                "velkor: the counter " + counter + " could not be saved: " + error.what();
+            std::cerr << cp1251ToUtf8(message) << "\n";
+            journalLine(message);
+            return;
+        }
+    }
+    if (!state_.startupDirectory.empty()) {
+        state_.runMarker().end();
+    }
+}
+
+}  // namespace velkor

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ComDataPacket.h"
+#include "ComPort.h"
+#include "ConfirmedSend.h"
+#include "ConsoleState.h"
+#include "EventLog.h"
+#include "JobDatabase.h"
+#include "Journal.h"
+#include "ReplyHandler.h"
+
+class QTimer;
+
+namespace velkor {
+
+// How the console was started.
+struct ConsoleOptions {
+    // The job database to use instead of KV.GDB in the start-up directory, for example
+    // "server:/srv/velkor/KV.GDB" for a Firebird server shared by several workstations.
+    std::optional<std::string> databaseString;
+    // Makes the serial driver of the controller's line; unset, the system's driver. Tests give
+    // a recording driver here where no real line is the point.
+    std::function<std::unique_ptr<SerialDriver>()> serialDriver = {};
+};
+
+// The running console: its state, the job database, the controller's line and the replies on
+// it, the production counter and the profile mode. It runs start-up and shutdown and every
+// command of the operator and the service person; windows show what it holds and call it.
+// Texts are 8-bit Windows-1251.
+class Console : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit Console(ConsoleOptions options, QObject* parent = nullptr);
+    ~Console() override;
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+    ConsoleState& state() { return state_; }
+    JobDatabase& database() { return database_; }
+    TCustomComPort& port() { return port_; }
+    ConfirmedSender& confirmedSender() { return confirmedSender_; }
+
+    // Where the event log's lines are shown; every line also goes to the journal on disk.
+    void setLogView(EventLog::Observer view);
+
+    // Start-up, step by step: the first step that fails throws and ends it, and the console
+    // goes on with whatever was set so far.
+    void startUp();
+    // The last step of a start-up that got through: the controller starts counting again from
+    // zero, the console adds its counter base. A failure returns what the operator is told.
+    std::optional<std::string> clearControllerCount();
+    // The serial ports of the system that start-up asked, in the order asked.
+    const QStringList& listedPorts() const { return listedPorts_; }
+    // Asks the controller for its count, waits for it and saves the counter. Only the first
+    // call does anything.
+    void shutDown();
+
+    // The text the counter shows: "0", the saved count, a reported count or, in place of a
+    // missing saved one, the text that says so.
+    const std::string& counter() const { return counter_; }
+    // A packet from the controller, as the line's framer cuts it out of what arrives.
+    void handleReply(const std::string& packet) { replyHandler_.handle(packet); }
+    // The line's state as the console last took note of it.
+    TLineStatus lineStatus() const { return lineStatus_; }
+
+    // A scan: the piece's hole positions from the job database, up to the fields there are.
+    std::vector<std::optional<double>> lookUpScan(const std::string& scan);
+    // Sends the positions that the fields hold to the controller.
+    void sendPositions(const std::function<std::string(int field)>& fieldText);
+    void askForState();  // "Показать": the next state report is logged
+    void askForStep();
+    void askForCount();
+    void clearLog();
+    // Toggles between white and laminated profiles; a click while a toggle runs starts nothing.
+    void toggleLaminationMode();
+    void pushSettings();
+    void sendHandleDelta(const std::string& text);
+    void sendHandlePosition(const std::string& text);
+    void importJob(const std::string& path);
+    void exportLog();
+    bool passwordMatches(const std::string& password) const;
+
+    // The service person's port tools.
+    void openOrCloseLine();
+    void loadPortSettings();
+    void storePortSettings();
+
+  signals:
+    void startUpBegan();
+    void counterChanged();
+    void lineStatusChanged();
+    void laminationModeShown(int mode);
+
+  private:
+    void journalLine(const std::string& line);
+    void noteAnUncleanEnd(const std::string& databaseString);
+    void probePorts();
+    void reportCounter(const std::string& counter);
+    void showCounter(const std::string& text);
+    void takeNoteOfLineStatus();
+    void showLaminationMode(int mode);
+    void startUpTick();
+    void delayedSettingsPush();
+
+    ConsoleOptions options_;
+    ConsoleState state_;
+    std::string counter_ = "0";
+    TLineStatus lineStatus_ = TLineStatus::Closed;
+    ReplyHandler replyHandler_{state_,
+                               [this](const std::string& counter) { reportCounter(counter); }};
+    EventLog::Observer logView_;
+    std::optional<Journal> journal_;  // the event log on disk, from start-up on
+    bool writingJournalNotice_ = false;
+    QStringList listedPorts_;
+    bool toggling_ = false;            // a mode toggle is sending
+    int confirmedLaminationMode_ = 0;  // the mode the controller last confirmed
+    bool shutDown_ = false;
+    int lineStatusListener_ = 0;
+
+    JobDatabase database_;    // the connection, with its one transaction and query
+    TComPort port_;           // the line to the machine's controller
+    TComDataPacket packets_;  // cuts the controller's replies out of what the line brings
+    ConfirmedSender confirmedSender_{port_, state_};
+    QTimer* Timer1 = nullptr;  // during start-up: the first state report starts a push
+    QTimer* Timer3 = nullptr;  // a settings push a while after it is started
+};
+
+}  // namespace velkor
