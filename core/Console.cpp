@@ -66,7 +66,7 @@ Console::Console(ConsoleOptions options, QObject* parent)
     packets_.Framer().SetStartString("<");
     packets_.Framer().SetStopString(">");
     packets_.Framer().OnPacket = [this](PacketFramer&, const std::string& packet) {
-        handleReply(packet);
+        replyHandler_.handle(packet);
     };
     packets_.SetComPort(&port_);
     lineStatusListener_ = port_.addLineStatusListener([this] { takeNoteOfLineStatus(); });

@@ -67,8 +67,6 @@ class Console : public QObject {
     // The text the counter shows: "0", the saved count, a reported count or, in place of a
     // missing saved one, the text that says so.
     const std::string& counter() const { return counter_; }
-    // A packet from the controller, as the line's framer cuts it out of what arrives.
-    void handleReply(const std::string& packet) { replyHandler_.handle(packet); }
     // The line's state as the console last took note of it.
     TLineStatus lineStatus() const { return lineStatus_; }
 

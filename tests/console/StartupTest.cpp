@@ -120,7 +120,8 @@ TEST_F(StartupTest, AShutdownWithoutALineStillSavesTheCounter) {
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=100\r\n");
     {
         TForm1 window;
-        window.console().handleReply("GET_ALL;CNT=20;");  // counts on from the saved 100
+        controller.write("<GET_ALL;CNT=20;>");  // counts on from the saved 100
+        ASSERT_TRUE(test::waitUntil([&] { return counter(window) == QStringLiteral("120"); }));
         window.port().ClosePort();  // the line is gone: "GET_ALL" cannot be sent
         window.close();
     }
@@ -300,7 +301,8 @@ TEST_F(StartupTest, ShutdownSavesTheCounterLabelAndKeepsTheRestOfTheIni) {
     {
         TForm1 window;
         window.show();
-        window.console().handleReply("GET_ALL;CNT=3;");  // counts on from the saved 77
+        controller.write("<GET_ALL;CNT=3;>");  // counts on from the saved 77
+        ASSERT_TRUE(test::waitUntil([&] { return counter(window) == QStringLiteral("80"); }));
         window.close();
     }
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nR_DELTA=12,5\r\nCNT=80\r\n");
