@@ -13,7 +13,13 @@ set_target_properties(velkor_simulator_core PROPERTIES AUTOMOC OFF AUTORCC OFF A
 
 add_executable(velkor-simulator
   ${CMAKE_CURRENT_LIST_DIR}/main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LineLink.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MonotonicClock.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SettingsFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Simulator.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SimulatorLine.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SimulatorLog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SystemError.cpp
 )
 target_link_libraries(velkor-simulator PRIVATE velkor_simulator_core)
 set_target_properties(velkor-simulator PROPERTIES AUTOMOC OFF AUTORCC OFF AUTOUIC OFF)

@@ -1,21 +1,16 @@
 #include "Simulator.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -23,9 +18,15 @@
 
 #include "CommandSplitter.h"
 #include "ControllerModel.h"
+#include "LineLink.h"
 #include "LineText.h"
 #include "MonoTime.h"
+#include "MonotonicClock.h"
 #include "ReplyScheduler.h"
+#include "SettingsFile.h"
+#include "SimulatorLine.h"
+#include "SimulatorLog.h"
+#include "SystemError.h"
 
 namespace velkor::simulator {
 
@@ -48,254 +49,6 @@ volatile sig_atomic_t stopSignal = 0;
 
 extern "C" void onStopSignal(int signal) {
     stopSignal = signal;
-}
-
-MonoTime monotonicNow() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-}
-
-std::string systemError(const std::string& what) {
-    return what + ": " + std::strerror(errno);
-}
-
-class Log {
-  public:
-    explicit Log(const std::optional<std::string>& path) {
-        if (!path) {
-            file_ = stderr;
-            return;
-        }
-        file_ = std::fopen(path->c_str(), "ae");
-        if (file_ == nullptr) {
-            throw std::runtime_error(systemError("cannot open the log file " + *path));
-        }
-        owned_ = true;
-    }
-    ~Log() {
-        if (owned_) {
-            std::fclose(file_);
-        }
-    }
-    Log(const Log&) = delete;
-    Log& operator=(const Log&) = delete;
-
-    void write(MonoTime when, std::string_view kind, std::string_view text) {
-        const long long ms = std::chrono::duration_cast<milliseconds>(when).count();
-        std::fprintf(file_, "%lld %.*s %.*s\n", ms, static_cast<int>(kind.size()), kind.data(),
-                     static_cast<int>(text.size()), text.data());
-        std::fflush(file_);
-    }
-    void info(std::string_view text) { write(monotonicNow(), "info", text); }
-
-  private:
-    std::FILE* file_ = nullptr;
-    bool owned_ = false;
-};
-
-void setRaw(int fd, const std::string& path) {
-    termios settings{};
-    if (::tcgetattr(fd, &settings) != 0) {
-        throw std::runtime_error(systemError("cannot read the line settings of " + path));
-    }
-    ::cfmakeraw(&settings);
-    settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
-    settings.c_cflag |= CS8 | CLOCAL | CREAD;
-    settings.c_cc[VMIN] = 1;
-    settings.c_cc[VTIME] = 0;
-    ::cfsetispeed(&settings, B115200);
-    ::cfsetospeed(&settings, B115200);
-    if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
-        throw std::runtime_error(systemError("cannot set the line settings of " + path));
-    }
-}
-
-// The simulator's end of the line. For a pseudo-terminal that is the master; the simulator also
-// holds the slave open itself, so that the terminal lives on while the console closes and reopens
-// its port (a master whose slave nobody holds reports a hang-up and fails every read with EIO).
-class Line {
-  public:
-    explicit Line(const Options& options) : device_(options.device.has_value()) {
-        if (device_) {
-            path_ = *options.device;
-            openDevice();
-            if (fd_ < 0) {
-                throw std::runtime_error(systemError("cannot open the serial device " + path_));
-            }
-        } else {
-            openPseudoTerminal();
-        }
-    }
-    ~Line() { closeAll(); }
-    Line(const Line&) = delete;
-    Line& operator=(const Line&) = delete;
-
-    const std::string& path() const { return path_; }
-    bool isDevice() const { return device_; }
-    int fd() const { return fd_; }
-    bool isOpen() const { return fd_ >= 0; }
-
-    // After trouble on a device: let go of it until reopen() succeeds (it may be unplugged).
-    void closeDevice() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    bool reopenDevice() {
-        openDevice();
-        return fd_ >= 0;
-    }
-
-  private:
-    void openPseudoTerminal() {
-        fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fd_ < 0) {
-            throw std::runtime_error(systemError("cannot open a pseudo-terminal"));
-        }
-        char name[256] = {};
-        if (::grantpt(fd_) != 0 || ::unlockpt(fd_) != 0 ||
-            ::ptsname_r(fd_, name, sizeof name) != 0) {
-            const std::string error = systemError("cannot prepare the pseudo-terminal");
-            closeAll();
-            throw std::runtime_error(error);
-        }
-        path_ = name;
-        slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (slaveFd_ < 0) {
-            const std::string error = systemError("cannot open " + path_);
-            closeAll();
-            throw std::runtime_error(error);
-        }
-        try {
-            // A new terminal starts in cooked mode with echo: it would send the console's own
-            // commands back and hold replies until a line end. Raw before anyone sees the path.
-            setRaw(slaveFd_, path_);
-        } catch (...) {
-            closeAll();
-            throw;
-        }
-        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    }
-
-    void openDevice() {
-        fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0) {
-            return;
-        }
-        try {
-            setRaw(fd_, path_);
-        } catch (...) {
-            closeDevice();
-            throw;
-        }
-        ::tcflush(fd_, TCIOFLUSH);
-    }
-
-    void closeAll() {
-        if (slaveFd_ >= 0) {
-            ::close(slaveFd_);
-            slaveFd_ = -1;
-        }
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-    bool device_;
-    std::string path_;
-    int fd_ = -1;
-    int slaveFd_ = -1;
-};
-
-// The --link symbolic link, made by replacing whatever link was there and removed at the end if
-// it still points to this simulator's line.
-class Link {
-  public:
-    Link(const std::optional<std::string>& path, const std::string& target, Log& log) {
-        if (!path) {
-            return;
-        }
-        struct stat existing {};
-        if (::lstat(path->c_str(), &existing) == 0) {
-            if (!S_ISLNK(existing.st_mode)) {
-                throw std::runtime_error(*path + " exists and is not a symbolic link");
-            }
-            log.info("replacing the old link " + escapeBytes(*path));
-        }
-        const std::string temporary = *path + ".new" + std::to_string(::getpid());
-        ::unlink(temporary.c_str());
-        if (::symlink(target.c_str(), temporary.c_str()) != 0) {
-            throw std::runtime_error(systemError("cannot make the link " + temporary));
-        }
-        if (::rename(temporary.c_str(), path->c_str()) != 0) {
-            const std::string error = systemError("cannot make the link " + *path);
-            ::unlink(temporary.c_str());
-            throw std::runtime_error(error);
-        }
-        path_ = *path;
-        target_ = target;
-    }
-    ~Link() {
-        if (path_.empty()) {
-            return;
-        }
-        char pointsTo[4096] = {};
-        const ssize_t length = ::readlink(path_.c_str(), pointsTo, sizeof pointsTo - 1);
-        if (length >= 0 &&
-            std::string_view(pointsTo, static_cast<std::size_t>(length)) == target_) {
-            ::unlink(path_.c_str());
-        }
-    }
-    Link(const Link&) = delete;
-    Link& operator=(const Link&) = delete;
-
-  private:
-    std::string path_;
-    std::string target_;
-};
-
-std::optional<std::string> readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Replaces the settings file in one step, so that a crash never leaves half of one.
-std::string writeSettingsFile(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".new";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return systemError("cannot write " + temporary);
-    }
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            std::string error = systemError("cannot write " + temporary);
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return error;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    if (!synced || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::string error = systemError("cannot store " + path);
-        ::unlink(temporary.c_str());
-        return error;
-    }
-    return {};
 }
 
 class Simulator {
