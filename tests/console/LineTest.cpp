@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -61,6 +62,40 @@ TEST(Line, StartUpOpensTheControllersLineWithTheConsolesSettings) {
     EXPECT_EQ(window.port().FlowControl().FlowControl(), fcNone);
     EXPECT_EQ(log.timeouts[0], (TimeoutSettings{0xFFFFFFFF, 0, 0, 100, 1000}));
     EXPECT_EQ(log.written, "CLR_CNT");
+}
+
+// What the controller sends reaches the counter; a command whose write fails is shown in the
+// error box where the operator gave it, and the next one goes out as if nothing had happened.
+TEST(Line, AFailedWriteIsShownWhereTheCommandWasGivenAndTheConsoleGoesOn) {
+    test::Workspace workspace;
+    test::CurrentDirectory current{workspace.path()};
+    workspace.createDatabase({{"Port", "ttyCONTROLLER"}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
+    test::RecordingDriver::Log log;
+    log.waitForBytes = true;
+    test::MessageBoxWatcher boxes;
+    ConsoleOptions options;
+    options.serialDriver = [&log] { return std::make_unique<test::RecordingDriver>(log); };
+    TForm1 window(options);
+    ASSERT_TRUE(boxes.seen().empty());
+
+    log.receive("<GET_ALL;CNT=2;setOut=1;>");
+    EXPECT_TRUE(test::waitUntil([&] { return text(window, "Label_CNT") == QStringLiteral("7"); }))
+        << text(window, "Label_CNT").toStdString();
+    EXPECT_EQ(window.state().outputState, 1);
+
+    auto* show = window.findChild<QPushButton*>(QStringLiteral("SpeedButton2"));
+    log.failWrites = EIO;
+    QTest::mouseClick(show, Qt::LeftButton);
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_EQ(boxes.seen()[0].text.toStdString(), "WriteFile function failed (Error: 5)");
+    EXPECT_EQ(window.state().showRequest, 0);  // the request never went out
+
+    log.failWrites = 0;
+    QTest::mouseClick(show, Qt::LeftButton);
+    EXPECT_EQ(log.writtenSoFar(), "CLR_CNTGET_ALL");
+    EXPECT_EQ(window.state().showRequest, 1);
+    EXPECT_EQ(boxes.seen().size(), 1u);
 }
 
 TEST(Line, AStateReportAfterBootMessagesLargerThanTheKernelsQueueIsStillCounted) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -13,7 +15,9 @@
 namespace velkor::test {
 
 // A driver that opens nothing and records what reaches it, for the paths a pseudo-terminal
-// cannot show (line settings, timeouts, queue sizes, what a closed port sends).
+// cannot show (line settings, timeouts, queue sizes, what a closed port sends, writes that
+// fail) and for windows whose tests are not about the line. With `waitForBytes` set, the
+// event thread waits for what a test hands to `receive`, as a device waits for its line.
 class RecordingDriver : public SerialDriver {
   public:
     struct Log {
@@ -31,6 +35,27 @@ class RecordingDriver : public SerialDriver {
         std::string incoming;  // bytes waiting to be read
         int reads = 0;
         std::uint32_t modemLines = 0;
+        int failWrites = 0;  // error number write answers with, nothing written
+        bool waitForBytes = false;
+
+        // Bytes the controller sends: the event thread reports them.
+        void receive(const std::string& bytes) {
+            {
+                const std::lock_guard lock(mutex);
+                incoming += bytes;
+                unreported = true;
+            }
+            changed.notify_all();
+        }
+        std::string writtenSoFar() {
+            const std::lock_guard lock(mutex);
+            return written;
+        }
+
+        std::mutex mutex;  // guards incoming, written and the waits below
+        std::condition_variable changed;
+        bool unreported = false;
+        bool stopRequested = false;
     };
 
     explicit RecordingDriver(Log& log) : log_(log) {}
@@ -65,28 +90,55 @@ class RecordingDriver : public SerialDriver {
         while (log_.holdEvents) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        if (log_.eventBatches.empty()) {
+        std::unique_lock lock(log_.mutex);
+        if (!log_.eventBatches.empty()) {
+            events = log_.eventBatches.front();
+            log_.eventBatches.erase(log_.eventBatches.begin());
+            return WaitResult::Events;
+        }
+        if (!log_.waitForBytes) {
             return WaitResult::Stopped;
         }
-        events = log_.eventBatches.front();
-        log_.eventBatches.erase(log_.eventBatches.begin());
+        log_.changed.wait(lock, [this] { return log_.unreported || log_.stopRequested; });
+        if (log_.stopRequested) {
+            return WaitResult::Stopped;
+        }
+        log_.unreported = false;
+        events = CommMask::RxChar;
         return WaitResult::Events;
     }
-    void requestStop() override {}
-    void clearStop() override {}
+    void requestStop() override {
+        {
+            const std::lock_guard lock(log_.mutex);
+            log_.stopRequested = true;
+        }
+        log_.changed.notify_all();
+    }
+    void clearStop() override {
+        const std::lock_guard lock(log_.mutex);
+        log_.stopRequested = false;
+    }
     int write(const char* bytes, std::size_t count, std::size_t& written) override {
+        const std::lock_guard lock(log_.mutex);
+        if (log_.failWrites != 0) {
+            written = 0;
+            return log_.failWrites;
+        }
         log_.written.append(bytes, count);
         written = count;
         return 0;
     }
     int read(char* buffer, std::size_t count, std::size_t& got) override {
+        const std::lock_guard lock(log_.mutex);
         ++log_.reads;
         got = std::min(count, log_.incoming.size());
         log_.incoming.copy(buffer, got);
         log_.incoming.erase(0, got);
+        log_.unreported = log_.unreported || !log_.incoming.empty();
         return 0;
     }
     int status(std::uint32_t& flags, std::uint32_t& waiting) override {
+        const std::lock_guard lock(log_.mutex);
         flags = std::exchange(log_.lineErrorFlags, 0);
         waiting = static_cast<std::uint32_t>(log_.incoming.size());
         return 0;
