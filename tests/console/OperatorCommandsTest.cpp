@@ -144,13 +144,11 @@ TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
     TSet_Form settings(window->state(), window->port(), window->database());
     window->setSettingsWindow(&settings);
     auto answer = [&](const QString& password) {
-        QTimer::singleShot(50, [password] {
-            auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-            ASSERT_NE(box, nullptr);
-            EXPECT_EQ(box->windowTitle(), QString::fromUtf8("Ввод пароля"));
-            EXPECT_EQ(box->findChild<QLineEdit*>()->maxLength(), 255);
-            box->setTextValue(password);
-            box->accept();
+        test::whenModalShows<QInputDialog>([password](QInputDialog& box) {
+            EXPECT_EQ(box.windowTitle(), QString::fromUtf8("Ввод пароля"));
+            EXPECT_EQ(box.findChild<QLineEdit*>()->maxLength(), 255);
+            box.setTextValue(password);
+            box.accept();
         });
         window->findChild<QAction*>(QStringLiteral("N4"))->trigger();
     };

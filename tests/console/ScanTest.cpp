@@ -104,20 +104,18 @@ TEST_F(ScanTest, AJobFileLoadedFromTheMenuCanBeScanned) {
     // Start-up's CLR_CNT stands alone on the line: the controller has taken it.
     test::waitUntil([&] { return !simulator.commands().empty(); });
     auto pick = [&](bool accept) {
-        QTimer::singleShot(100, [&, accept] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            EXPECT_EQ(dialog->objectName(), QStringLiteral("OpenDialog1"));
-            EXPECT_EQ(dialog->directory().absolutePath().toStdString(),
+        test::whenModalShows<QFileDialog>([&, accept](QFileDialog& dialog) {
+            EXPECT_EQ(dialog.objectName(), QStringLiteral("OpenDialog1"));
+            EXPECT_EQ(dialog.directory().absolutePath().toStdString(),
                       std::filesystem::canonical(workspace.file("Job")).string());
-            EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("*.kv (*.kv)")});
+            EXPECT_EQ(dialog.nameFilters(), QStringList{QStringLiteral("*.kv (*.kv)")});
             if (accept) {
                 // As the operator types it: the name box has the focus.
-                dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
                     ->setText(QStringLiteral("menu.kv"));
-                QMetaObject::invokeMethod(dialog, "accept");
+                QMetaObject::invokeMethod(&dialog, "accept");
             } else {
-                dialog->reject();
+                dialog.reject();
             }
         });
         window.findChild<QAction*>(QStringLiteral("N2"))->trigger();

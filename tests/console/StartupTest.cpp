@@ -280,8 +280,9 @@ TEST_F(StartupTest, AMissingDatabaseStopsStartUpButTheWindowStillWorks) {
     // The event loop runs on: the log export from the menu still works.
     QMetaObject::invokeMethod(window.findChild<QAction*>(QStringLiteral("N3")), "trigger",
                               Qt::QueuedConnection);
-    pumpingDelay(50);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(workspace.file("log")), {}), 1);
+    EXPECT_TRUE(test::waitUntil([&] {
+        return std::distance(std::filesystem::directory_iterator(workspace.file("log")), {}) == 1;
+    }));
 }
 
 TEST_F(StartupTest, ABadVariableStopsStartUpBeforeTheCounterIsRead) {
@@ -316,7 +317,7 @@ TEST_F(StartupTest, ExportFromTheMenuWritesTheLogAndAMissingFolderIsReported) {
     ASSERT_NE(exportItem, nullptr);
 
     QMetaObject::invokeMethod(exportItem, "trigger", Qt::QueuedConnection);
-    pumpingDelay(50);
+    ASSERT_TRUE(test::waitUntil([&] { return !boxes.seen().empty(); }));
     ASSERT_EQ(boxes.seen().size(), 1u);
     EXPECT_TRUE(boxes.seen()[0].text.startsWith(QStringLiteral("Cannot create file \"") +
                                                 QString::fromStdString(workspace.file("log/"))));
@@ -325,7 +326,9 @@ TEST_F(StartupTest, ExportFromTheMenuWritesTheLogAndAMissingFolderIsReported) {
 
     std::filesystem::create_directory(workspace.file("log"));
     QMetaObject::invokeMethod(exportItem, "trigger", Qt::QueuedConnection);
-    pumpingDelay(50);
+    test::waitUntil([&] {
+        return std::distance(std::filesystem::directory_iterator(workspace.file("log")), {}) == 1;
+    });
     ASSERT_EQ(std::distance(std::filesystem::directory_iterator(workspace.file("log")), {}), 1);
     const auto exported = std::filesystem::directory_iterator(workspace.file("log"))->path();
     EXPECT_EQ(exported.extension(), ".log");

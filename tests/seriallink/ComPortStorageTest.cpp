@@ -13,6 +13,7 @@
 #include "IniFile.h"
 #include "RecordingDriver.h"
 #include "RegistryFile.h"
+#include "WaitUntil.h"
 #include "Workspace.h"
 
 namespace velkor {
@@ -202,11 +203,7 @@ TEST_F(PortStorageTest, AFailedSaveIsErrorSixteen) {
 
 // Answers the modal setup dialog once it shows.
 void answerSetupDialog(const std::function<void(TComSetupFrm&)>& answer) {
-    QTimer::singleShot(50, [answer] {
-        auto* dialog = qobject_cast<TComSetupFrm*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        answer(*dialog);
-    });
+    test::whenModalShows<TComSetupFrm>(answer);
 }
 
 TComComboBox* list(TComSetupFrm& dialog, const char* name) {

@@ -201,11 +201,9 @@ TEST_F(SetFormTest, PortToolsCloseOpenStoreAndLoadTheMainWindowsPort) {
     EXPECT_TRUE(window->port().Connected());
     EXPECT_EQ(portLabel(), line + ": открыт");
 
-    QTimer::singleShot(50, [] {
-        auto* dialog = QApplication::activeModalWidget();
-        ASSERT_NE(dialog, nullptr);
-        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Setup"));
-        dialog->close();
+    test::whenModalShows([](QWidget& dialog) {
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Setup"));
+        dialog.close();
     });
     press("Button_PortSetup");
     EXPECT_TRUE(boxes.seen().empty());
