@@ -1,11 +1,6 @@
-// The console's program entry: the application, the main window (whose creation runs the
-// start-up sequence), the hidden settings window, and the event loop until the main window
-// closes.
-//
-//   velkor [--database DATABASE]
-//
-// DATABASE replaces KV.GDB in the start-up directory, for example "server:/srv/velkor/KV.GDB"
-// for a job database on a Firebird server.
+// The console's program entry: the command line, the application, the main window (whose
+// creation runs the start-up sequence), the hidden settings window, and the event loop until
+// the main window closes. See kUsage for the command line.
 
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -15,13 +10,64 @@
 #include <QSocketNotifier>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "ComMainForm.h"
 #include "ErrorBox.h"
 #include "FirebirdSession.h"
 #include "U_Set_Form.h"
+#include "Version.h"
 
 namespace {
+
+constexpr const char* kUsage =
+    "usage: velkor [--database DATABASE]\n"
+    "\n"
+    "The operator console of the Velkor QN704 screw-driving machine. It starts in the\n"
+    "current directory, its workspace: KV.GDB (the job database), Morvel.INI (the\n"
+    "production counter), journal, log/ and Job/ are found there; velkor-makedb\n"
+    "--workspace makes one.\n"
+    "\n"
+    "  --database DATABASE  the job database instead of KV.GDB in the current\n"
+    "                       directory, such as server:/srv/velkor/KV.GDB\n"
+    "  --help               print this text and exit\n"
+    "  --version            print the version and exit\n";
+
+// What the command line asks for; read before anything opens a window.
+struct CommandLine {
+    velkor::ConsoleOptions options;
+    std::optional<int> exitAtOnce;  // --help, --version or a bad command line
+};
+
+CommandLine readCommandLine(int argc, char** argv) {
+    CommandLine line;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help") {
+            std::cout << kUsage;
+            line.exitAtOnce = 0;
+            return line;
+        }
+        if (argument == "--version") {
+            std::cout << "velkor " << velkor::kVersion << "\n";
+            line.exitAtOnce = 0;
+            return line;
+        }
+        if (argument == "--database" && i + 1 < argc) {
+            line.options.databaseString = argv[++i];
+        } else {
+            std::cerr << (argument == "--database"
+                              ? std::string("velkor: --database needs a database")
+                              : "velkor: unknown option '" + argument + "'")
+                      << "\n\n"
+                      << kUsage;
+            line.exitAtOnce = 2;
+            return line;
+        }
+    }
+    return line;
+}
 
 // SIGTERM and SIGINT close the main window the way the operator would, so that the shutdown
 // sequence still saves the production counter when the workstation shuts down. They are
@@ -78,20 +124,14 @@ class StopSignalHandler {
 }  // namespace
 
 int main(int argc, char** argv) {
+    CommandLine commandLine = readCommandLine(argc, argv);
+    if (commandLine.exitAtOnce) {
+        return *commandLine.exitAtOnce;
+    }
     const int stopSignals = blockStopSignals();  // before any thread starts
     velkor::prepareFirebirdEnvironment();
     velkor::ConsoleApplication application(argc, argv);
-
-    velkor::ConsoleOptions options;
-    const QStringList arguments = application.arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (arguments[i] == QLatin1String("--database") && i + 1 < arguments.size()) {
-            options.databaseString = arguments[++i].toStdString();
-        } else {
-            std::cerr << "usage: velkor [--database DATABASE]\n";
-            return 2;
-        }
-    }
+    velkor::ConsoleOptions& options = commandLine.options;
 
     const int exitCode = [&] {
         StopSignalHandler stopSignalHandler(stopSignals);

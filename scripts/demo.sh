@@ -18,7 +18,7 @@ workspace="$top/demo"
 rm -rf "$workspace"
 mkdir -p "$workspace/log" "$workspace/Job"
 # The console's port is the simulator's line.
-sed "s|^Port=.*|Port=$workspace/controller|" tools/demo/variables.txt > "$workspace/variables.txt"
+sed "s|^Port=.*|Port=$workspace/controller|" tools/workspace/variables.txt > "$workspace/variables.txt"
 # An earlier job file is imported already (Job/ keeps it under its stamped name); sample.kv waits
 # to be loaded.
 cp tools/demo/earlier.kv tools/demo/sample.kv "$workspace/Job/"

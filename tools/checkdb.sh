@@ -15,9 +15,21 @@
 # could not run.
 set -uo pipefail
 
-if [ $# -ne 1 ] || [ "${1:0:1}" = "-" ]; then
-  [ "${1:-}" = "--help" ] && { echo "usage: velkor-checkdb DATABASE"; exit 0; }
-  echo "usage: velkor-checkdb DATABASE" >&2
+usage="usage: velkor-checkdb DATABASE
+
+Checks the Velkor console's job database with Firebird's validation and releases
+the pages an unclean end left behind. DATABASE is a file (close the console first)
+or host:/path on a Firebird server.
+
+  --help     print this text and exit
+  --version  print the version and exit"
+case "${1:-}" in
+  --help) echo "$usage"; exit 0 ;;
+  --version) echo "velkor-checkdb @PROJECT_VERSION@"; exit 0 ;;
+  -*) echo "velkor-checkdb: unknown option '$1'" >&2; echo >&2; echo "$usage" >&2; exit 2 ;;
+esac
+if [ $# -ne 1 ]; then
+  echo "$usage" >&2
   exit 2
 fi
 database=$1

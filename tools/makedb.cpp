@@ -3,6 +3,7 @@
 //
 //   velkor-makedb [--force] [--variables FILE] [--pieces N [--holes H]] [--job JOBFILE] DATABASE
 //   velkor-makedb --existing [--variables FILE] [--job JOBFILE] DATABASE
+//   velkor-makedb --workspace [--force] [--variables FILE] FOLDER
 //
 // FILE holds one KEY=VALUE line per VARIABLES row, in UTF-8 (stored as Windows-1251); blank
 // lines and lines starting with # are skipped; key and value are stored exactly as written,
@@ -11,7 +12,9 @@
 // 250.5 and 400 mm, then every 50 mm. --job imports a job file as the console's File/Load does,
 // with the L_BarCode of FILE, and renames it with the import stamp as the console would.
 // --existing works on a database that is there already (one on a server too, "host:/path"):
-// nothing is created, --variables and --job add to it.
+// nothing is created, --variables and --job add to it. --workspace makes the folder a console
+// starts in at a new site: KV.GDB with FILE's variables (or the defaults built in, the same as
+// tools/workspace/variables.txt), Morvel.INI with CNT=0 unless one is there, log/ and Job/.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,8 +22,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <sstream>
 #include <string>
 
 #include "FirebirdSession.h"
@@ -30,13 +36,29 @@
 #include "SqlScript.h"
 #include "Text.h"
 #include "VelkorError.h"
+#include "Version.h"
+#include "WorkspaceDefaults.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: velkor-makedb [--force] [--variables FILE] [--pieces N [--holes H]] [--job JOBFILE] "
     "DATABASE\n"
-    "       velkor-makedb --existing [--variables FILE] [--job JOBFILE] DATABASE\n";
+    "       velkor-makedb --existing [--variables FILE] [--job JOBFILE] DATABASE\n"
+    "       velkor-makedb --workspace [--force] [--variables FILE] FOLDER\n"
+    "\n"
+    "Makes the Velkor console's job database (KV.GDB) from its schema, or with --workspace a\n"
+    "whole workspace for a new site: FOLDER/KV.GDB, Morvel.INI with CNT=0 (an existing one is\n"
+    "kept), log/ and Job/. An existing KV.GDB is never touched without --force.\n"
+    "\n"
+    "  --variables FILE  machine variables, one KEY=VALUE line each (UTF-8); without it a\n"
+    "                    workspace gets the defaults, /usr/share/velkor/variables.txt\n"
+    "  --pieces N        adds N generated pieces (barcodes 100000001...), H holes each\n"
+    "  --job JOBFILE     imports a job file as the console's File/Load does\n"
+    "  --existing        adds to a database that is there (also host:/path on a server)\n"
+    "  --force           replaces an existing KV.GDB\n"
+    "  --help            print this text and exit\n"
+    "  --version         print the version and exit\n";
 
 // Runs on the engine in one transaction: a million pieces take seconds instead of the hours that
 // a commit per row would cost.
@@ -67,11 +89,16 @@ BEGIN
   END
 END)";
 
-void insertVariables(velkor::FirebirdSession& session, const std::string& file) {
+std::string readVariablesFile(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         throw velkor::VelkorError("Cannot open variables file \"" + file + "\"");
     }
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void insertVariables(velkor::FirebirdSession& session, const std::string& text) {
+    std::istringstream in(text);
     session.startTransaction();
     std::string line;
     while (std::getline(in, line)) {
@@ -118,62 +145,105 @@ void importJob(const std::string& database, const std::string& job) {
     velkor::importJobFile(jobs, job, barcodeLength, std::time(nullptr));
 }
 
+// The folder a console starts in at a new site. Its files are made before the database so that a
+// folder that cannot be written fails before anything is created.
+void prepareWorkspace(const std::filesystem::path& folder) {
+    std::filesystem::create_directories(folder / "log");
+    std::filesystem::create_directories(folder / "Job");
+    const auto ini = folder / "Morvel.INI";
+    if (!std::filesystem::exists(ini)) {
+        std::ofstream out(ini, std::ios::binary);
+        out << "[Main]\r\nCNT=0\r\n";
+        if (!out.flush()) {
+            throw velkor::VelkorError("Cannot write \"" + ini.string() + "\"");
+        }
+    }
+}
+
+int fail(const std::string& message, int status) {
+    std::cerr << "velkor-makedb: " << message << "\n";
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bool force = false;
     bool existing = false;
-    std::string variables;
+    bool workspace = false;
+    std::string variablesFile;
     long pieces = 0;
     long holes = 3;
     std::string job;
-    std::string database;
+    std::string target;  // the database, or with --workspace the folder
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help") {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (arg == "--version") {
+            std::cout << "velkor-makedb " << velkor::kVersion << "\n";
+            return 0;
+        }
         if (arg == "--force") {
             force = true;
         } else if (arg == "--existing") {
             existing = true;
+        } else if (arg == "--workspace") {
+            workspace = true;
         } else if (arg == "--variables" && i + 1 < argc) {
-            variables = argv[++i];
+            variablesFile = argv[++i];
         } else if (arg == "--pieces" && i + 1 < argc) {
             char* end = nullptr;
             pieces = std::strtol(argv[++i], &end, 10);
             if (*end != '\0' || pieces < 0 || pieces > 100'000'000) {
-                std::cerr << "velkor-makedb: --pieces takes a count from 0 to 100000000\n";
-                return 2;
+                return fail("--pieces takes a count from 0 to 100000000", 2);
             }
         } else if (arg == "--holes" && i + 1 < argc) {
             char* end = nullptr;
             holes = std::strtol(argv[++i], &end, 10);
             if (*end != '\0' || holes < 0 || holes > 1000) {
-                std::cerr << "velkor-makedb: --holes takes a count from 0 to 1000\n";
-                return 2;
+                return fail("--holes takes a count from 0 to 1000", 2);
             }
         } else if (arg == "--job" && i + 1 < argc) {
             job = argv[++i];
-        } else if (!arg.empty() && arg[0] != '-' && database.empty()) {
-            database = arg;
+        } else if (!arg.empty() && arg[0] != '-' && target.empty()) {
+            target = arg;
         } else {
-            std::cerr << kUsage;
+            std::cerr << "velkor-makedb: "
+                      << (!arg.empty() && arg[0] == '-' ? "unknown option or missing value: '"
+                                                        : "one database only: '")
+                      << arg << "'\n\n"
+                      << kUsage;
             return 2;
         }
     }
-    if (database.empty() || (existing && (force || pieces > 0))) {
+    if (target.empty() || (existing && (force || pieces > 0 || workspace)) ||
+        (workspace && (pieces > 0 || !job.empty()))) {
         std::cerr << kUsage;
         return 2;
     }
+    const std::string database =
+        workspace ? (std::filesystem::path(target) / "KV.GDB").string() : target;
     struct stat there {};
-    if (!existing && ::stat(database.c_str(), &there) == 0) {
-        if (!force) {
-            std::cerr << "velkor-makedb: " << database << " exists; --force replaces it\n";
-            return 1;
-        }
-        ::unlink(database.c_str());
+    if (!existing && ::stat(database.c_str(), &there) == 0 && !force) {
+        return fail(database + " exists; --force replaces it", 1);
     }
 
     velkor::prepareFirebirdEnvironment();
     try {
+        std::string variables =
+            variablesFile.empty() ? std::string() : readVariablesFile(variablesFile);
+        if (workspace) {
+            prepareWorkspace(target);
+            if (variablesFile.empty()) {
+                variables = velkor::workspaceDefaultVariables();
+            }
+        }
+        if (!existing) {
+            ::unlink(database.c_str());
+        }
         velkor::FirebirdSession session;
         if (existing) {
             session.attach(database);
@@ -199,10 +269,13 @@ int main(int argc, char** argv) {
         if (!job.empty()) {
             importJob(database, job);
         }
-    } catch (const velkor::VelkorError& error) {
-        std::cerr << "velkor-makedb: " << velkor::cp1251ToUtf8(error.what()) << "\n";
-        return 1;
+    } catch (const std::exception& error) {
+        return fail(velkor::cp1251ToUtf8(error.what()), 1);
     }
     velkor::shutDownFirebirdEngine();
+    if (workspace) {
+        std::cout << "velkor-makedb: workspace " << target
+                  << " is ready; the console starts in it (cd " << target << " && velkor)\n";
+    }
     return 0;
 }

@@ -48,6 +48,7 @@ Options:
                    SaveFlash (WORD=VALUE lines)
   --log FILE       append the log to FILE instead of standard error
   --help           print this text and exit
+  --version        print the version and exit
 
 Log lines: "<ms> recv <command>" for each command, stamped with the arrival
 of its first byte; "<ms> send <packet>" for each packet and "<ms> send junk
@@ -55,8 +56,8 @@ of its first byte; "<ms> send <packet>" for each packet and "<ms> send junk
 monotonic clock (CLOCK_MONOTONIC) in milliseconds; bytes outside printable
 ASCII are written as \xHH.
 
-Exit status: 0 after a stop signal or --help, 1 when the line cannot be set up,
-2 for a bad command line.
+Exit status: 0 after a stop signal, --help or --version, 1 when the line
+cannot be set up, 2 for a bad command line.
 )";
 
 namespace {
@@ -133,6 +134,10 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
         const std::string& argument = arguments[i];
         if (argument == "--help" || argument == "-h") {
             result.help = true;
+            return result;
+        }
+        if (argument == "--version") {
+            result.version = true;
             return result;
         }
         const std::size_t equals = argument.find('=');

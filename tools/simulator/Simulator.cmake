@@ -22,4 +22,6 @@ add_executable(velkor-simulator
   ${CMAKE_CURRENT_LIST_DIR}/SystemError.cpp
 )
 target_link_libraries(velkor-simulator PRIVATE velkor_simulator_core)
+# Only the version header of the console's common folder.
+target_include_directories(velkor-simulator PRIVATE ${PROJECT_BINARY_DIR}/common/generated)
 set_target_properties(velkor-simulator PROPERTIES AUTOMOC OFF AUTORCC OFF AUTOUIC OFF)

@@ -7,12 +7,17 @@
 
 #include "Options.h"
 #include "Simulator.h"
+#include "Version.h"
 
 int main(int argc, char** argv) {
     using namespace velkor::simulator;
     const ParsedOptions parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (parsed.help) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (parsed.version) {
+        std::printf("velkor-simulator %s\n", velkor::kVersion);
         return 0;
     }
     if (!parsed.error.empty()) {

@@ -1,0 +1,106 @@
+// The installed programs' command lines and the workspace a new site starts with.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <filesystem>
+#include <string>
+
+#include "ComMainForm.h"
+#include "MessageBoxWatcher.h"
+#include "RecordingDriver.h"
+#include "Version.h"
+#include "Workspace.h"
+
+namespace velkor {
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to its end. No display and an X11 platform: a program that opened a window
+// before reading its command line would fail instead of answering.
+Outcome run(const char* program, const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    process.setProcessEnvironment(environment);
+    process.start(QString::fromLatin1(program), arguments);
+    EXPECT_TRUE(process.waitForFinished(30000)) << program;
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput().toStdString(),
+            process.readAllStandardError().toStdString()};
+}
+
+TEST(Programs, EachAnswersHelpAndVersionAndRefusesAnUnknownOption) {
+    const std::pair<const char*, const char*> programs[] = {
+        {VELKOR_PROGRAM, "velkor"},
+        {VELKOR_MAKEDB, "velkor-makedb"},
+        {VELKOR_SIMULATOR, "velkor-simulator"},
+        {VELKOR_CHECKDB, "velkor-checkdb"},
+    };
+    for (const auto& [program, name] : programs) {
+        const Outcome help = run(program, {QStringLiteral("--help")});
+        EXPECT_EQ(help.exitCode, 0) << name << help.err;
+        EXPECT_EQ(help.out.rfind(std::string("usage: ") + name, 0), 0u) << help.out;
+        EXPECT_NE(help.out.find("--version"), std::string::npos) << name;
+
+        const Outcome version = run(program, {QStringLiteral("--version")});
+        EXPECT_EQ(version.exitCode, 0) << name;
+        EXPECT_EQ(version.out, std::string(name) + " " + kVersion + "\n");
+
+        const Outcome unknown = run(program, {QStringLiteral("--colour")});
+        EXPECT_EQ(unknown.exitCode, 2) << name;
+        EXPECT_NE(unknown.err.find("--colour"), std::string::npos) << name << ": " << unknown.err;
+        EXPECT_TRUE(unknown.out.empty()) << name;
+    }
+    const Outcome console = run(VELKOR_PROGRAM, {QStringLiteral("--help")});
+    EXPECT_NE(console.out.find("--database DATABASE"), std::string::npos);
+    EXPECT_NE(console.out.find("current"), std::string::npos);
+}
+
+TEST(Programs, AWorkspaceIsMadeOnceAndTheConsoleStartsInIt) {
+    test::Workspace parent;
+    const std::string site = parent.file("site");
+    const QStringList make = {QStringLiteral("--workspace"), QString::fromStdString(site)};
+    const Outcome first = run(VELKOR_MAKEDB, make);
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    for (const char* entry : {"site/KV.GDB", "site/log", "site/Job"}) {
+        EXPECT_TRUE(parent.exists(entry)) << entry;
+    }
+    EXPECT_EQ(parent.readFile("site/Morvel.INI"), "[Main]\r\nCNT=0\r\n");
+
+    // A site's database is never replaced by accident; the count in Morvel.INI stays too.
+    parent.writeFile("site/Morvel.INI", "[Main]\r\nCNT=77\r\n");
+    const auto made = std::filesystem::last_write_time(site + "/KV.GDB");
+    const Outcome again = run(VELKOR_MAKEDB, make);
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.err.find("KV.GDB exists; --force replaces it"), std::string::npos) << again.err;
+    EXPECT_EQ(std::filesystem::last_write_time(site + "/KV.GDB"), made);
+    const Outcome forced = run(VELKOR_MAKEDB, QStringList{QStringLiteral("--force")} + make);
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_EQ(parent.readFile("site/Morvel.INI"), "[Main]\r\nCNT=77\r\n");
+    parent.writeFile("site/Morvel.INI", "[Main]\r\nCNT=0\r\n");
+
+    test::CurrentDirectory current{site};
+    test::RecordingDriver::Log line;
+    test::MessageBoxWatcher boxes;
+    ConsoleOptions options;
+    options.serialDriver = [&line] { return std::make_unique<test::RecordingDriver>(line); };
+    TForm1 window(options);
+    EXPECT_TRUE(boxes.seen().empty());
+    ASSERT_FALSE(window.state().eventLog.lines().empty());
+    EXPECT_EQ(window.state().eventLog.lines().front(),
+              std::filesystem::canonical(site).string() + "/KV.GDB");
+    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Label_CNT"))->text(), QStringLiteral("0"));
+    EXPECT_EQ(window.state().variables.Port, "ttyUSB0");  // the defaults' port
+    EXPECT_EQ(line.writtenSoFar().substr(line.writtenSoFar().size() - 7), "CLR_CNT");
+}
+
+}  // namespace
+}  // namespace velkor
