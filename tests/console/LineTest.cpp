@@ -41,7 +41,7 @@ TEST(Line, StartUpOpensTheControllersLineWithTheConsolesSettings) {
     test::RecordingDriver::Log log;
     test::MessageBoxWatcher boxes;
     ConsoleOptions options;
-    options.serialDriver = [&log] { return std::make_unique<test::RecordingDriver>(log); };
+    options.serialDriver = test::RecordingDriver::factory(log);
     TForm1 window(options);
     EXPECT_TRUE(boxes.seen().empty());
     ASSERT_GE(log.calls.size(), 4u);
@@ -75,7 +75,7 @@ TEST(Line, AFailedWriteIsShownWhereTheCommandWasGivenAndTheConsoleGoesOn) {
     log.waitForBytes = true;
     test::MessageBoxWatcher boxes;
     ConsoleOptions options;
-    options.serialDriver = [&log] { return std::make_unique<test::RecordingDriver>(log); };
+    options.serialDriver = test::RecordingDriver::factory(log);
     TForm1 window(options);
     ASSERT_TRUE(boxes.seen().empty());
 

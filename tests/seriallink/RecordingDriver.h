@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -59,6 +60,12 @@ class RecordingDriver : public SerialDriver {
     };
 
     explicit RecordingDriver(Log& log) : log_(log) {}
+    // Makes drivers that record into `log`, as a port or the console's options take them.
+    static auto factory(Log& log) {
+        return [&log] {
+            return std::unique_ptr<SerialDriver>(std::make_unique<RecordingDriver>(log));
+        };
+    }
 
     int openDevice(const std::string& port) override {
         log_.calls.push_back("open " + port);

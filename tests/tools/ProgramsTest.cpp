@@ -91,7 +91,7 @@ TEST(Programs, AWorkspaceIsMadeOnceAndTheConsoleStartsInIt) {
     test::RecordingDriver::Log line;
     test::MessageBoxWatcher boxes;
     ConsoleOptions options;
-    options.serialDriver = [&line] { return std::make_unique<test::RecordingDriver>(line); };
+    options.serialDriver = test::RecordingDriver::factory(line);
     TForm1 window(options);
     EXPECT_TRUE(boxes.seen().empty());
     ASSERT_FALSE(window.state().eventLog.lines().empty());
