@@ -12,6 +12,7 @@
 #include "PumpingDelay.h"
 #include "ReplyHandler.h"
 #include "SimulatorProcess.h"
+#include "WaitUntil.h"
 #include "Workspace.h"
 
 namespace velkor {
@@ -58,7 +59,8 @@ TEST_F(ConfirmedSendTest, AcknowledgedCommandsAreSentOnceEach) {
 }
 
 TEST_F(ConfirmedSendTest, AnUnacknowledgedCommandRepeatsUntilEscEndsItsSequence) {
-    QTimer::singleShot(550, [&] { EXPECT_TRUE(sender.cancelInnermost()); });
+    test::whenTrue([&] { return countOf(state.eventLog.lines(), "->L1headPaz1956") >= 3; },
+                   [&] { EXPECT_TRUE(sender.cancelInnermost()); });
     sender.runSequence([&] {
         sender.send("SH_S100", 100);
         sender.send("L1headPaz1956", 100);
@@ -74,13 +76,15 @@ TEST_F(ConfirmedSendTest, AnUnacknowledgedCommandRepeatsUntilEscEndsItsSequence)
 
 TEST_F(ConfirmedSendTest, EscEndsOnlyTheInnermostOfNestedSequences) {
     bool innerRan = false;
-    QTimer::singleShot(150, [&] {
-        sender.runSequence([&] {
-            innerRan = true;
-            sender.send("L1headPaz5", 100);
-        });
-    });
-    QTimer::singleShot(500, [&] { sender.cancelInnermost(); });
+    test::whenTrue([&] { return countOf(state.eventLog.lines(), "->SH_S1") == 1; },
+                   [&] {
+                       sender.runSequence([&] {
+                           innerRan = true;
+                           sender.send("L1headPaz5", 100);
+                       });
+                   });
+    test::whenTrue([&] { return countOf(state.eventLog.lines(), "->L1headPaz5") >= 2; },
+                   [&] { sender.cancelInnermost(); });
     sender.runSequence([&] {
         sender.send("SH_S1", 300);  // the inner sequence runs inside this wait
         sender.send("SH_S2", 100);
@@ -100,15 +104,18 @@ TEST(ConfirmedSendInTheWindow, EscInTheWindowAndClosingItEndWaitingSequences) {
     test::MessageBoxWatcher boxes;
     TForm1 window;
     window.show();
-    QTimer::singleShot(300, &window, [&] {
-        QTest::keyClick(window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode")),
-                        Qt::Key_Escape);
-    });
+    auto sentLamin = [&] { return countOf(window.state().eventLog.lines(), "->Lamin1"); };
+    test::whenTrue([&] { return sentLamin() >= 2; },
+                   [&] {
+                       QTest::keyClick(window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode")),
+                                       Qt::Key_Escape);
+                   });
     window.confirmedSender().runSequence([&] { window.confirmedSender().send("Lamin1", 100); });
     EXPECT_EQ(window.state().eventLog.lines().back(), "CANCEL Lamin1");
     EXPECT_TRUE(window.isVisible());
 
-    QTimer::singleShot(400, &window, [&] { window.close(); });
+    const std::size_t sentBefore = sentLamin();
+    test::whenTrue([&] { return sentLamin() >= sentBefore + 2; }, [&] { window.close(); });
     window.confirmedSender().runSequence([&] { window.confirmedSender().send("Lamin1", 100); });
     EXPECT_EQ(window.state().eventLog.lines().back(), "CANCEL Lamin1");
     EXPECT_FALSE(window.isVisible());

@@ -210,8 +210,8 @@ TEST_F(LineLoss, AConfirmedSendThatIsWaitingGoesOnOnceTheLineIsBack) {
     unplug();
     ASSERT_TRUE(test::waitUntil([&] { return window.port().LineStatus() == TLineStatus::Lost; }));
     // The mode toggle waits for the line inside its click; the controller comes back meanwhile.
-    QTimer::singleShot(300,
-                       [&] { controller.emplace(workspace.file("second.log"), linkOption()); });
+    test::whenTrue([&] { return window.confirmedSender().running(); },
+                   [&] { controller.emplace(workspace.file("second.log"), linkOption()); });
     QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Button_Lamin")),
                       Qt::LeftButton);
     EXPECT_EQ(window.state().eventLog.lines().back(), "IMPORT lam!!!");

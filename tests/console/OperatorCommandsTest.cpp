@@ -123,7 +123,8 @@ TEST_F(WithAnsweringController, RequestsClearAndTheHandleGroup) {
 }
 
 TEST_F(WithAnsweringController, AQuickSecondClickStartsNoSecondToggleInsideTheFirst) {
-    QTimer::singleShot(100, [this] { click("Button_Lamin"); });
+    test::whenTrue([this] { return std::ranges::count(log(), "->Lamin1") == 1; },
+                   [this] { click("Button_Lamin"); });
     click("Button_Lamin");
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Ламинация"));
     EXPECT_EQ(window->state().laminationMode, 1);
@@ -176,8 +177,8 @@ class WithSilentController : public OperatorCommandsTest {
 };
 
 TEST_F(WithSilentController, AToggleEndedByEscShowsTheModeTheControllerLastConfirmed) {
-    QTimer::singleShot(
-        1800, [this] { QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape); });
+    test::whenTrue([this] { return std::ranges::count(log(), "->head_DELTA1900") >= 2; },
+                   [this] { QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape); });
     click("Button_Lamin");  // head_DELTA is never acknowledged
     EXPECT_EQ(log().back(), "CANCEL head_DELTA1900");
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Белый"));
@@ -186,8 +187,8 @@ TEST_F(WithSilentController, AToggleEndedByEscShowsTheModeTheControllerLastConfi
 }
 
 TEST_F(WithSilentController, APushStuckOnItsSixthCommandRepeatsItUntilEscEndsIt) {
-    QTimer::singleShot(
-        1400, [this] { QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape); });
+    test::whenTrue([this] { return std::ranges::count(log(), "->L1headPaz1205") >= 3; },
+                   [this] { QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape); });
     click("Speed_Imp_full_set");
     const auto repeats = std::ranges::count(log(), "->L1headPaz1205");
     EXPECT_GE(repeats, 3);

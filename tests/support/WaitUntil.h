@@ -26,26 +26,37 @@ bool waitUntil(Predicate done, int timeoutMs = 3000) {
     return true;
 }
 
-// Answers the modal window of type `Dialog` that the test's next step opens, as soon as it
-// shows; a dialog that never shows within `timeoutMs` fails the test.
-template <typename Dialog = QWidget, typename Answer>
-void whenModalShows(Answer answer, int timeoutMs = 5000) {
+// Runs `action` once, as soon as `holds()` does while the test's next step runs the event loop
+// (a sequence waiting for its acknowledgement, a modal window); `holds()` not holding within
+// `timeoutMs` fails the test.
+template <typename Predicate, typename Action>
+void whenTrue(Predicate holds, Action action, int timeoutMs = 5000) {
     auto* poll = new QTimer;
     poll->setInterval(2);
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
-    QObject::connect(poll, &QTimer::timeout, [poll, clock, answer, timeoutMs] {
-        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+    QObject::connect(poll, &QTimer::timeout, [poll, clock, holds, action, timeoutMs] {
+        const bool now = holds();
+        if (now || clock->elapsed() >= timeoutMs) {
             poll->stop();
             poll->deleteLater();
-            answer(*dialog);
-        } else if (clock->elapsed() >= timeoutMs) {
-            poll->stop();
-            poll->deleteLater();
-            ADD_FAILURE() << "no modal window showed";
+            if (now) {
+                action();
+            } else {
+                ADD_FAILURE() << "what the test waited for never happened";
+            }
         }
     });
     poll->start();
+}
+
+// Answers the modal window of type `Dialog` that the test's next step opens, as soon as it
+// shows.
+template <typename Dialog = QWidget, typename Answer>
+void whenModalShows(Answer answer, int timeoutMs = 5000) {
+    whenTrue([] { return qobject_cast<Dialog*>(QApplication::activeModalWidget()) != nullptr; },
+             [answer] { answer(*qobject_cast<Dialog*>(QApplication::activeModalWidget())); },
+             timeoutMs);
 }
 
 }  // namespace velkor::test
