@@ -25,7 +25,7 @@ namespace velkor {
 struct ConsoleOptions {
     // The job database to use instead of KV.GDB in the start-up directory, for example
     // "server:/srv/velkor/KV.GDB" for a Firebird server shared by several workstations.
-    std::optional<std::string> databaseString;
+    std::optional<std::string> databaseString = std::nullopt;
     // Makes the serial driver of the controller's line; unset, the system's driver. Tests give
     // a recording driver here where no real line is the point.
     std::function<std::unique_ptr<SerialDriver>()> serialDriver = {};

@@ -40,9 +40,7 @@ TEST(Line, StartUpOpensTheControllersLineWithTheConsolesSettings) {
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
     test::RecordingDriver::Log log;
     test::MessageBoxWatcher boxes;
-    ConsoleOptions options;
-    options.serialDriver = test::RecordingDriver::factory(log);
-    TForm1 window(options);
+    TForm1 window({.serialDriver = test::RecordingDriver::factory(log)});
     EXPECT_TRUE(boxes.seen().empty());
     ASSERT_GE(log.calls.size(), 4u);
     // Queue sizes, line state and timeouts, in that order; -1 read interval means "largest".
@@ -74,9 +72,7 @@ TEST(Line, AFailedWriteIsShownWhereTheCommandWasGivenAndTheConsoleGoesOn) {
     test::RecordingDriver::Log log;
     log.waitForBytes = true;
     test::MessageBoxWatcher boxes;
-    ConsoleOptions options;
-    options.serialDriver = test::RecordingDriver::factory(log);
-    TForm1 window(options);
+    TForm1 window({.serialDriver = test::RecordingDriver::factory(log)});
     ASSERT_TRUE(boxes.seen().empty());
 
     log.receive("<GET_ALL;CNT=2;setOut=1;>");

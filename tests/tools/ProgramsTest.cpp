@@ -90,9 +90,7 @@ TEST(Programs, AWorkspaceIsMadeOnceAndTheConsoleStartsInIt) {
     test::CurrentDirectory current{site};
     test::RecordingDriver::Log line;
     test::MessageBoxWatcher boxes;
-    ConsoleOptions options;
-    options.serialDriver = test::RecordingDriver::factory(line);
-    TForm1 window(options);
+    TForm1 window({.serialDriver = test::RecordingDriver::factory(line)});
     EXPECT_TRUE(boxes.seen().empty());
     ASSERT_FALSE(window.state().eventLog.lines().empty());
     EXPECT_EQ(window.state().eventLog.lines().front(),
