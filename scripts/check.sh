@@ -36,8 +36,13 @@ check_sanitize() {
     cmake --build build-asan -j2
     local suppressions
     suppressions="$(pwd)/tests/support/lsan.supp"
+    # intercept_tls_get_addr=0: clang 14's runtime guesses where a thread's dynamic TLS block
+    # (that of a dlopen'ed library, the Firebird engine's) starts from a header that glibc
+    # stopped writing; a block that happens to sit 16 bytes past a page boundary gives a bogus
+    # range, and the leak check at exit crashes scanning it ("Tracer caught signal 11"). The
+    # engine's own memory is suppressed (tests/support/lsan.supp), so its TLS is no root we need.
     (cd build-asan &&
-        ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+        ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:intercept_tls_get_addr=0 \
         LSAN_OPTIONS="suppressions=$suppressions:print_suppressions=0" \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest --output-on-failure -j2 --timeout 600)
