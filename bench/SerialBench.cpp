@@ -6,7 +6,8 @@
 //    byte, and for a packet that follows a burst of 8 or 64 KB without ">", against the same
 //    traffic read by the bare poll loop; no packet may be lost;
 //  - the time from a lost device's return to the line being open again;
-//  - processor time of an open, idle port.
+//  - processor time of an open, idle port, of a port whose device has gone (lost, retrying
+//    four times a second) and of a bare pumping delay.
 //
 //   velkor_serial_bench [packets] [idle-seconds] [bytewise-packets]   (defaults 2000, 10, 10000)
 
@@ -275,16 +276,36 @@ double worstReopenMilliseconds(int rounds) {
     return worst;
 }
 
-double idleProcessorShare(int seconds) {
-    velkor::test::PseudoTerminal controller;
-    velkor::TComPort port;
-    port.SetPort(controller.path());
-    port.OpenPort();
+// The share of one core that this process uses while it waits in a pumping delay.
+double processorShareWhileWaiting(int seconds) {
     const double before = velkor::test::processorSeconds();
     const auto start = Clock::now();
     velkor::pumpingDelay(seconds * 1000);
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     return (velkor::test::processorSeconds() - before) / wall;
+}
+
+double idleProcessorShare(int seconds) {
+    velkor::test::PseudoTerminal controller;
+    velkor::TComPort port;
+    port.SetPort(controller.path());
+    port.OpenPort();
+    return processorShareWhileWaiting(seconds);
+}
+
+// The device went away and stays away: the port retries, the event thread is gone.
+double lostProcessorShare(int seconds) {
+    velkor::test::LinkedLine line((std::filesystem::temp_directory_path() /
+                                   ("velkor-bench-lost-" + std::to_string(::getpid())))
+                                      .string());
+    velkor::TComPort port;
+    port.SetPort(line.path());
+    port.OpenPort();
+    line.unplug();
+    while (port.LineStatus() != velkor::TLineStatus::Lost) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
+    return processorShareWhileWaiting(seconds);
 }
 
 }  // namespace
@@ -321,5 +342,9 @@ int main(int argc, char** argv) {
                 worstReopenMilliseconds(20));
     std::printf("open idle port, %d s:           %.3f %% of one core\n", idleSeconds,
                 100.0 * idleProcessorShare(idleSeconds));
+    std::printf("lost line, retrying, %d s:      %.3f %% of one core\n", idleSeconds,
+                100.0 * lostProcessorShare(idleSeconds));
+    std::printf("bare pumping delay, %d s:       %.3f %% of one core\n", idleSeconds,
+                100.0 * processorShareWhileWaiting(idleSeconds));
     return 0;
 }

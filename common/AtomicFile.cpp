@@ -18,7 +18,7 @@ namespace velkor {
 namespace {
 
 [[noreturn]] void cannotCreate(const std::string& path, int error) {
-    throw VelkorError("Cannot create file \"" + path + "\". " + std::strerror(error));
+    throw VelkorError("Cannot create file \"" + path + "\". " + fileErrorReason(error));
 }
 
 std::string folderOf(const std::string& path) {
@@ -52,8 +52,18 @@ bool isTemporaryOf(const std::string& name, const std::string& base) {
 
 }  // namespace
 
+std::string fileErrorReason(int error) {
+    return error == ELOOP ? "It is a symbolic link, which the console does not follow"
+                          : std::strerror(error);
+}
+
 void replaceFile(const std::string& path, std::string_view contents,
                  const std::function<void()>& beforeRename) {
+    struct stat old {};
+    const bool replacing = ::lstat(path.c_str(), &old) == 0;
+    if (replacing && S_ISLNK(old.st_mode)) {
+        cannotCreate(path, ELOOP);
+    }
     std::string temporary = path + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {
@@ -77,8 +87,7 @@ void replaceFile(const std::string& path, std::string_view contents,
     }
     // The new file takes the old one's place with its owner and permissions (an owner this
     // account may not give away stays as far as the system allows: group and mode).
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0) {
+    if (replacing) {
         if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
             [[maybe_unused]] const int ignored = ::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
         }

@@ -13,9 +13,14 @@ namespace velkor {
 // process at exactly that point.
 // Throws "Cannot create file "<path>". <reason>" when the file cannot be written.
 // The new file keeps the old one's owner and permissions; a new file gets those the process's
-// umask gives.
+// umask gives. A `path` that is a symbolic link is refused: its target is never read or written.
 void replaceFile(const std::string& path, std::string_view contents,
                  const std::function<void()>& beforeRename = {});
+
+// The reason the console gives for a file it could not open, create or replace: the system's
+// own, except that a symbolic link, which the console never follows in its start-up directory
+// (another account could point it at a file of this one), is named as such.
+std::string fileErrorReason(int error);
 
 // Removes the temporary files that a replaceFile of `path` killed between writing and renaming
 // left beside it; returns how many.

@@ -15,13 +15,20 @@
 namespace velkor {
 namespace {
 
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+struct Lines {
+    bool utf8Mark = false;  // an editor put a byte order mark before the first line
+    std::vector<std::string> lines;
+};
+
 // A missing file has no lines; one that is there but cannot be read is an error, so that
-// nobody takes it for empty and writes it over.
-std::vector<std::string> readLines(const std::string& path) {
+// nobody takes it for empty and writes it over. A symbolic link is such an error too.
+Lines readLines(const std::string& path) {
     std::string contents;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0 && errno != ENOENT) {
-        throw VelkorError("Cannot open file \"" + path + "\". " + std::strerror(errno));
+        throw VelkorError("Cannot open file \"" + path + "\". " + fileErrorReason(errno));
     }
     if (fd >= 0) {
         char buffer[4096];
@@ -39,16 +46,17 @@ std::vector<std::string> readLines(const std::string& path) {
         }
         ::close(fd);
     }
-    std::vector<std::string> lines;
-    std::istringstream in(contents);
+    Lines file;
+    file.utf8Mark = contents.starts_with(kUtf8Mark);
+    std::istringstream in(file.utf8Mark ? contents.substr(kUtf8Mark.size()) : contents);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        lines.push_back(line);
+        file.lines.push_back(line);
     }
-    return lines;
+    return file;
 }
 
 // The section a line opens, or nothing when it is not a section line.
@@ -78,7 +86,7 @@ std::optional<Entry> entryOf(const std::string& line) {
 
 std::optional<std::string> IniFile::read(std::string_view section, std::string_view key) const {
     bool inSection = false;
-    for (const auto& line : readLines(path_)) {
+    for (const auto& line : readLines(path_).lines) {
         if (const auto name = sectionName(line)) {
             inSection = equalsIgnoringCase(*name, section);
         } else if (inSection) {
@@ -92,7 +100,8 @@ std::optional<std::string> IniFile::read(std::string_view section, std::string_v
 }
 
 void IniFile::write(std::string_view section, std::string_view key, std::string_view value) const {
-    std::vector<std::string> lines = readLines(path_);
+    Lines file = readLines(path_);
+    std::vector<std::string>& lines = file.lines;
     const std::string newEntry = std::string(key) + "=" + std::string(value);
 
     std::optional<std::size_t> sectionEnd;  // one past the last non-blank line of the section
@@ -123,7 +132,7 @@ void IniFile::write(std::string_view section, std::string_view key, std::string_
         }
     }
 
-    std::string contents;
+    std::string contents(file.utf8Mark ? kUtf8Mark : std::string_view());
     for (const auto& line : lines) {
         contents += line;
         contents += "\r\n";

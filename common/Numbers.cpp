@@ -39,7 +39,11 @@ int hexValue(char c) {
 
 }  // namespace
 
-std::int32_t readInteger(std::string_view text) {
+namespace {
+
+// The integer reading of readInteger, for integers of `bits` bits: hexadecimal up to bits / 4
+// digits, every value within the signed range of that width.
+std::int64_t readWholeNumber(std::string_view text, int bits) {
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ') {
         ++i;
@@ -61,24 +65,32 @@ std::int32_t readInteger(std::string_view text) {
     if (i == text.size()) {
         notAnInteger(text);
     }
+    const std::uint64_t largest = std::uint64_t{1} << (bits - 1);  // the magnitude of the minimum
+    const std::uint64_t base = hex ? 16 : 10;
     std::uint64_t value = 0;
     for (; i < text.size(); ++i) {
         const int digit = hex ? hexValue(text[i]) : (isDigit(text[i]) ? text[i] - '0' : -1);
-        if (digit < 0) {
+        if (digit < 0 || value > (largest - static_cast<std::uint64_t>(digit)) / base) {
             notAnInteger(text);
         }
-        value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
-        if (value > 0xFFFFFFFFull) {
-            notAnInteger(text);
-        }
+        value = value * base + static_cast<std::uint64_t>(digit);
     }
     // Hexadecimal is a number like any other: $80000000 and $FFFFFFFF are out of range, never
     // wrapped to negative values.
-    if (value > (negative ? 0x80000000ull : 0x7FFFFFFFull)) {
+    if (value > (negative ? largest : largest - 1)) {
         notAnInteger(text);
     }
-    return negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(value))
-                    : static_cast<std::int32_t>(value);
+    return negative ? static_cast<std::int64_t>(0 - value) : static_cast<std::int64_t>(value);
+}
+
+}  // namespace
+
+std::int32_t readInteger(std::string_view text) {
+    return static_cast<std::int32_t>(readWholeNumber(text, 32));
+}
+
+std::int64_t readInteger64(std::string_view text) {
+    return readWholeNumber(text, 64);
 }
 
 long double readReal(std::string_view text) {

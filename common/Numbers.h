@@ -11,6 +11,9 @@ namespace velkor {
 // eight of them; $FFFFFFFF reads as -1). Anything else, trailing blanks included, throws
 // "'<text>' is not a valid integer value".
 std::int32_t readInteger(std::string_view text);
+// The same reading for 64-bit signed integers (up to 16 hexadecimal digits): the production
+// counter, which outgrows 32 bits on a busy machine.
+std::int64_t readInteger64(std::string_view text);
 
 // Reads a decimal number whose decimal separator is the comma, in 80-bit extended precision:
 // blanks around it, an optional sign, digits with at most one comma, an optional exponent

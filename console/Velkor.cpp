@@ -69,21 +69,24 @@ CommandLine readCommandLine(int argc, char** argv) {
     return line;
 }
 
-// SIGTERM and SIGINT close the main window the way the operator would, so that the shutdown
-// sequence still saves the production counter when the workstation shuts down. They are
-// blocked in every thread (the database engine's threads must never be interrupted by them)
-// and read from a signal descriptor by the event loop instead.
+// SIGTERM, SIGINT and SIGHUP (the terminal it was started from closed) close the main window
+// the way the operator would, so that the shutdown sequence still saves the production counter
+// when the workstation shuts down. They are blocked in every thread (the database engine's
+// threads must never be interrupted by them) and read from a signal descriptor by the event
+// loop instead.
 int blockStopSignals() {
     sigset_t stopSet;
     sigemptyset(&stopSet);
     sigaddset(&stopSet, SIGTERM);
     sigaddset(&stopSet, SIGINT);
+    sigaddset(&stopSet, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
     return signalfd(-1, &stopSet, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
-// Turns stop signals into closing the console. A signal that comes while start-up shows an
-// error box closes the box and then the window as soon as it exists.
+// Turns stop signals into closing the console. A signal that comes during start-up (which runs
+// while the main window is made) ends start-up where it stands, closes an error box it shows,
+// and then the window as soon as it exists.
 class StopSignalHandler {
   public:
     explicit StopSignalHandler(int signalDescriptor) {
@@ -96,6 +99,11 @@ class StopSignalHandler {
             while (::read(signalDescriptor, &info, sizeof info) == sizeof info) {
             }
             requested_ = true;
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                if (auto* console = qobject_cast<velkor::TForm1*>(window)) {
+                    console->console().stop();
+                }
+            }
             closeModalBoxes();
             if (mainWindow_ != nullptr) {
                 mainWindow_->close();
@@ -136,6 +144,9 @@ int main(int argc, char** argv) {
     const int exitCode = [&] {
         StopSignalHandler stopSignalHandler(stopSignals);
         velkor::TForm1 mainWindow(options);
+        if (mainWindow.console().heldByAnotherConsole()) {
+            return 1;  // it said so: one console per start-up directory
+        }
         velkor::TSet_Form settingsWindow(mainWindow.state(), mainWindow.port(),
                                          mainWindow.database());
         mainWindow.setSettingsWindow(&settingsWindow);

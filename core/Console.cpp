@@ -101,6 +101,7 @@ void Console::journalLine(const std::string& line) {
 
 void Console::startUp() {
     state_.startupDirectory = std::filesystem::current_path().string();
+    claimStartupDirectory();
     journal_.emplace(state_.startupDirectory + "/journal");
     removeLeftoverTemporaries(state_.iniFile().path());  // of a crash while it was rewritten
     emit startUpBegan();
@@ -111,34 +112,58 @@ void Console::startUp() {
     database_.connect(databaseString);
     loadMachineVariables(state_.variables, database_.readVariables());
     probePorts();
-    port_.ClosePort();
-    port_.SetPort(state_.variables.Port);
-    port_.OpenPort();
-    Timer1->stop();
+    if (stopping_) {
+        port_.ClosePort();  // nothing but the probe's request goes to a probed port
+        return;
+    }
+    const std::optional<std::string> portTrouble = openControllersPort();
+    // A state report of the controller's during the probe leaves Timer1 running: its next tick
+    // starts the settings push on the controller's line, with the window up.
+    if (state_.autoPushState != 1) {
+        Timer1->stop();
+    }
     readStartupCounter(
         state_, [this](const std::string& text) { showCounter(text); }, localNow());
+    if (portTrouble) {
+        clearCountWhenOpen_ = true;
+        throw VelkorError(*portTrouble);
+    }
+}
+
+// Before anything else is touched: one console per start-up directory. A second one says so
+// and ends; a marker that cannot be made (a folder this account may not write) is reported in
+// the log and the console still starts.
+void Console::claimStartupDirectory() {
+    char startedAt[32];
+    const std::tm now = localNow();
+    std::strftime(startedAt, sizeof startedAt, "%Y-%m-%d %H:%M:%S", &now);
+    runMarker_.emplace(state_.runMarkerPath());
+    try {
+        uncleanEarlierRun_ = runMarker_->claim(startedAt);
+    } catch (const RunMarker::Held& held) {
+        heldByAnotherConsole_ = true;
+        const std::string message = cp1251("В папке ") + utf8ToCp1251(state_.startupDirectory) +
+                                    cp1251(" уже работает консоль (запущена ") + held.startedAt() +
+                                    cp1251("); вторая консоль в той же папке не запускается");
+        std::cerr << "velkor: " << cp1251ToUtf8(message) << "\n";
+        throw VelkorError(message);
+    } catch (const std::exception& error) {
+        runMarkerTrouble_ = error.what();
+    }
 }
 
 // The last run here was killed or crashed (the power went, perhaps in the middle of an import):
 // the service person is told, and for the embedded database how to check it.
 void Console::noteAnUncleanEnd(const std::string& databaseString) {
-    char startedAt[32];
-    const std::tm now = localNow();
-    std::strftime(startedAt, sizeof startedAt, "%Y-%m-%d %H:%M:%S", &now);
-    std::optional<std::string> earlier;
-    try {
-        earlier = state_.runMarker().begin(startedAt);
-    } catch (const std::exception& error) {
-        // A start-up directory the console cannot write to shows soon enough (Morvel.INI);
-        // the console still starts.
-        state_.eventLog.append(error.what());
+    if (!runMarkerTrouble_.empty()) {
+        state_.eventLog.append(runMarkerTrouble_);
         return;
     }
-    if (!earlier) {
+    if (!uncleanEarlierRun_) {
         return;
     }
-    std::string line =
-        cp1251("Прошлый запуск консоли (начат ") + *earlier + cp1251(") завершился аварийно");
+    std::string line = cp1251("Прошлый запуск консоли (начат ") + *uncleanEarlierRun_ +
+                       cp1251(") завершился аварийно");
     if (!options_.databaseString) {
         line += cp1251("; проверьте базу, закрыв консоль: velkor-checkdb ") +
                 utf8ToCp1251(databaseString);
@@ -146,25 +171,59 @@ void Console::noteAnUncleanEnd(const std::string& databaseString) {
     state_.eventLog.append(line);
 }
 
-// Opens each serial port of the system in turn and asks whoever answers for its state; replies
-// are handled as usual while the port is open. A port that fails costs one log line. The
-// outcome does not choose the port: the Port variable does.
+// Opens each serial port of the system in turn and asks whoever answers for its state, and
+// nothing else: a port that is not the controller's gets no other command. Replies are handled
+// as usual while the port is open. A port that fails costs one log line. The outcome does not
+// choose the port: the Port variable does.
 void Console::probePorts() {
     ListSerialPorts(listedPorts_);
     for (const QString& name : std::as_const(listedPorts_)) {
+        if (stopping_) {
+            break;
+        }
         port_.ClosePort();
+        packets_.Framer().ResetBuffer();  // half a packet of one device never joins the next's
         port_.SetPort(name.toStdString());
+        const bool controllers = sameSerialDevice(port_.Port(), state_.variables.Port);
+        state_.lineIsTheControllers = controllers;
         try {
             port_.OpenPort();
             port_.SendText("GET_ALL");
+            if (controllers) {
+                state_.probe.asked(UnansweredProbe::Clock::now());
+            }
             pumpingDelay(150);
         } catch (const std::exception&) {
             state_.eventLog.append(cp1251("Ошибка подключения ") + state_.variables.Port);
         }
     }
+    state_.lineIsTheControllers = true;
+}
+
+// The port the Port variable names. One that cannot be opened now (an adapter that comes
+// later, a port another program holds) is waited for as for a lost line; what the operator is
+// told of it is returned.
+std::optional<std::string> Console::openControllersPort() {
+    port_.ClosePort();
+    packets_.Framer().ResetBuffer();
+    port_.SetPort(state_.variables.Port);
+    controllersPortChosen_ = true;
+    try {
+        port_.OpenPortOrWait();
+    } catch (const EComPort& error) {
+        if (port_.LineStatus() != TLineStatus::Lost) {
+            throw;
+        }
+        return cp1251("Порт ") + state_.variables.Port + ": " + error.what() +
+               cp1251(". Консоль откроет его сама, как только он станет доступен");
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> Console::clearControllerCount() {
+    if (stopping_) {
+        return std::nullopt;
+    }
     try {
         port_.SendText("CLR_CNT");
     } catch (const std::exception& error) {
@@ -175,12 +234,22 @@ std::optional<std::string> Console::clearControllerCount() {
     return std::nullopt;
 }
 
-// During start-up only: the first state report of a controller starts one settings push.
+// Once start-up has chosen the controller's port: a state report of the controller's during
+// the port probe starts one settings push there. The probe itself sends nothing else.
 void Console::startUpTick() {
+    if (!controllersPortChosen_) {
+        return;
+    }
+    Timer1->stop();
     if (state_.autoPushState == 1) {
         state_.autoPushState = 10;
         pushSettings();
     }
+}
+
+void Console::stop() {
+    stopping_ = true;
+    confirmedSender_.cancelAll();
 }
 
 void Console::delayedSettingsPush() {
@@ -216,13 +285,37 @@ void Console::reportCounter(const std::string& counter) {
 
 // The line went away or came back (the port reopens it by itself). The event log gets one line
 // each way; half a packet from before the loss can never be completed, so it goes.
+// A port that start-up could not open is waited for the same way; once it opens, start-up's
+// CLR_CNT follows, so that the count starts from a known zero.
 void Console::takeNoteOfLineStatus() {
     const TLineStatus status = port_.LineStatus();
-    if (status == TLineStatus::Lost && lineStatus_ != TLineStatus::Lost) {
+    if (status == TLineStatus::Lost && lineStatus_ == TLineStatus::Closed) {
+        awaitingFirstOpen_ = true;
+        state_.eventLog.append(cp1251("Порт ") + port_.Port() + cp1251(" не открывается (") +
+                               port_.ReconnectError() +
+                               cp1251("): консоль откроет его, как только он станет доступен"));
+    } else if (status == TLineStatus::Lost && lineStatus_ != TLineStatus::Lost) {
         state_.eventLog.append(cp1251("Связь с контроллером потеряна: ") + port_.Port());
         packets_.Framer().ResetBuffer();
     } else if (status == TLineStatus::Open && lineStatus_ == TLineStatus::Lost) {
-        state_.eventLog.append(cp1251("Связь с контроллером восстановлена: ") + port_.Port());
+        state_.eventLog.append(cp1251(awaitingFirstOpen_ ? "Связь с контроллером установлена: "
+                                                         : "Связь с контроллером восстановлена: ") +
+                               port_.Port());
+        awaitingFirstOpen_ = false;
+        if (clearCountWhenOpen_) {
+            clearCountWhenOpen_ = false;
+            // Once the opening has run to its end.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (const auto trouble = clearControllerCount()) {
+                        state_.eventLog.append(*trouble);
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    } else if (status == TLineStatus::Closed) {
+        awaitingFirstOpen_ = false;
     }
     lineStatus_ = status;
     emit lineStatusChanged();
@@ -346,7 +439,7 @@ void Console::storePortSettings() {
 }
 
 void Console::shutDown() {
-    if (shutDown_) {
+    if (shutDown_ || heldByAnotherConsole_) {
         return;
     }
     shutDown_ = true;
@@ -375,8 +468,8 @@ void Console::shutDown() {
             return;
         }
     }
-    if (!state_.startupDirectory.empty()) {
-        state_.runMarker().end();
+    if (runMarker_) {
+        runMarker_->release();
     }
 }
 

@@ -16,6 +16,7 @@
 #include "JobDatabase.h"
 #include "Journal.h"
 #include "ReplyHandler.h"
+#include "RunMarker.h"
 
 class QTimer;
 
@@ -53,13 +54,23 @@ class Console : public QObject {
     void setLogView(EventLog::Observer view);
 
     // Start-up, step by step: the first step that fails throws and ends it, and the console
-    // goes on with whatever was set so far.
+    // goes on with whatever was set so far. The first step claims the start-up directory: when
+    // another console holds it, start-up throws before anything is touched, and this console
+    // is to end (heldByAnotherConsole()). A controller's port that cannot be opened does not end
+    // it: the counter is still read, the port opens by itself once it can (start-up's CLR_CNT
+    // follows then), and start-up throws what the operator is told of the port last.
     void startUp();
     // The last step of a start-up that got through: the controller starts counting again from
     // zero, the console adds its counter base. A failure returns what the operator is told.
     std::optional<std::string> clearControllerCount();
     // The serial ports of the system that start-up asked, in the order asked.
     const QStringList& listedPorts() const { return listedPorts_; }
+    // A stop signal: start-up ends where it stands (the port probe included) and every running
+    // sequence of confirmed sends ends; shutdown follows.
+    void stop();
+    bool stopping() const { return stopping_; }
+    // True when another console holds the start-up directory: this one touched nothing there.
+    bool heldByAnotherConsole() const { return heldByAnotherConsole_; }
     // Asks the controller for its count, waits for it and saves the counter. Only the first
     // call does anything.
     void shutDown();
@@ -100,8 +111,10 @@ class Console : public QObject {
 
   private:
     void journalLine(const std::string& line);
+    void claimStartupDirectory();
     void noteAnUncleanEnd(const std::string& databaseString);
     void probePorts();
+    std::optional<std::string> openControllersPort();
     void reportCounter(const std::string& counter);
     void showCounter(const std::string& text);
     void takeNoteOfLineStatus();
@@ -122,13 +135,24 @@ class Console : public QObject {
     bool toggling_ = false;            // a mode toggle is sending
     int confirmedLaminationMode_ = 0;  // the mode the controller last confirmed
     bool shutDown_ = false;
+    bool stopping_ = false;
     int lineStatusListener_ = 0;
+    // The claim on the start-up directory, and what its marker said of an earlier run.
+    std::optional<RunMarker> runMarker_;
+    std::optional<std::string> uncleanEarlierRun_;
+    std::string runMarkerTrouble_;
+    bool heldByAnotherConsole_ = false;
+    bool controllersPortChosen_ = false;  // start-up has set the port to the Port variable
+    bool clearCountWhenOpen_ = false;     // start-up's CLR_CNT waits for the port to open
+    bool awaitingFirstOpen_ = false;      // the port has not opened yet since start-up
 
     JobDatabase database_;    // the connection, with its one transaction and query
     TComPort port_;           // the line to the machine's controller
     TComDataPacket packets_;  // cuts the controller's replies out of what the line brings
     ConfirmedSender confirmedSender_{port_, state_};
-    QTimer* Timer1 = nullptr;  // during start-up: the first state report starts a push
+    // From start-up to its first tick on the controller's line: a state report of the
+    // controller's during the port probe starts the settings push there.
+    QTimer* Timer1 = nullptr;
     QTimer* Timer3 = nullptr;  // a settings push a while after it is started
 };
 

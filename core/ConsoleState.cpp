@@ -15,6 +15,20 @@ std::string missingEntryText(std::string_view section, std::string_view key) {
 
 }  // namespace
 
+void UnansweredProbe::asked(Clock::time_point now) {
+    ++unanswered_;
+    lastAsked_ = now;
+}
+
+bool UnansweredProbe::answeredBy(Clock::time_point now) {
+    if (unanswered_ == 0 || now - lastAsked_ > kLongestAnswer) {
+        unanswered_ = 0;
+        return false;
+    }
+    --unanswered_;
+    return true;
+}
+
 void readStartupCounter(ConsoleState& state, const std::function<void(const std::string&)>& show,
                         const std::tm& now) {
     state.counterKnown = false;
@@ -23,7 +37,7 @@ void readStartupCounter(ConsoleState& state, const std::function<void(const std:
     const std::string text = saved.value_or(missingEntryText("MAIN", "CNT"));
     show(text);
     try {
-        state.counterBase = readInteger(text);
+        state.counterBase = readInteger64(text);
     } catch (const VelkorError& error) {
         if (!saved) {
             // A fresh installation: the controller's next report gives the counter a number.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -8,15 +9,33 @@
 #include "EventLog.h"
 #include "IniFile.h"
 #include "MachineVariables.h"
-#include "RunMarker.h"
 
 namespace velkor {
+
+// The start-up probe's requests ("GET_ALL") to the controller's own device that it has not
+// answered yet. A controller that answers late (busy, slow firmware) sends its report after
+// start-up has opened its port again and read the saved counter: that report carries the count
+// from before this run, which must not be added to the saved total. An answer is waited for
+// up to a second after the last request; a report after that is the controller's own news.
+class UnansweredProbe {
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kLongestAnswer{1000};
+
+    void asked(Clock::time_point now);
+    // A state report from the controller came in at `now`: true when it answers the probe.
+    bool answeredBy(Clock::time_point now);
+
+  private:
+    int unanswered_ = 0;
+    Clock::time_point lastAsked_{};
+};
 
 // The program-wide values of the running console, which its two windows show and change.
 struct ConsoleState {
     std::string startupDirectory;  // the process's current directory, taken once at start-up
     MachineVariables variables;
-    std::int32_t counterBase = 0;  // the production count read from the INI file at start-up
+    std::int64_t counterBase = 0;  // the production count read from the INI file at start-up
     int laminationMode = 0;        // 0 white, 1 laminated
     EventLog eventLog;
 
@@ -31,10 +50,15 @@ struct ConsoleState {
     // reports and shutdown write it, so neither the port probe's report (counted without the
     // counter base) nor a start-up that failed early ever wipes the saved total.
     bool counterSaving = false;
+    // False while the start-up probe has a port open that is not the controller's: a report
+    // from there shows on the counter, but neither starts the settings push nor answers the
+    // probe's requests to the controller.
+    bool lineIsTheControllers = true;
+    UnansweredProbe probe;
 
     IniFile iniFile() const { return IniFile(startupDirectory + "/Morvel.INI"); }
     std::string defaultDatabasePath() const { return startupDirectory + "/KV.GDB"; }
-    RunMarker runMarker() const { return RunMarker(startupDirectory + "/velkor.running"); }
+    std::string runMarkerPath() const { return startupDirectory + "/velkor.running"; }
 };
 
 // Start-up's reading of the production counter from Morvel.INI into the counter base. `show`

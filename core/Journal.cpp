@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <vector>
 
+#include "AtomicFile.h"
 #include "EventLog.h"
 #include "Text.h"
 #include "VelkorError.h"
@@ -106,9 +109,10 @@ void Journal::openDay(const std::string& day) {
     std::error_code error;
     std::filesystem::create_directories(folder_, error);
     const std::string path = folder_ + "/" + day + ".log";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) {
-        throw VelkorError(std::string(std::strerror(errno)) + ": " + path);
+        throw VelkorError(fileErrorReason(errno) + ": " + path);
     }
     {
         std::lock_guard lock(mutex_);
@@ -120,26 +124,29 @@ void Journal::openDay(const std::string& day) {
     }
     if (day != day_) {
         day_ = day;
-        removeOldDays(day);
+        removeOldDays();
     }
 }
 
-// Journal files are named by their day, so the names sort as the days do.
-void Journal::removeOldDays(const std::string& today) {
-    std::tm oldest{};
-    if (::strptime(today.c_str(), "%Y-%m-%d", &oldest) == nullptr) {
-        return;
-    }
-    oldest.tm_mday -= keepDays_;
-    oldest.tm_isdst = -1;
-    std::mktime(&oldest);
-    const std::string first = dayOf(oldest);
+// Day files are named by their day ("2026-12-08.log"), so their names sort as the days do.
+void Journal::removeOldDays() {
+    std::vector<std::filesystem::path> days;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder_, error)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() == 14 && name.ends_with(".log") && name.substr(0, 10) < first) {
-            std::filesystem::remove(entry.path(), error);
+        std::tm parsed{};
+        const char* end = ::strptime(name.c_str(), "%Y-%m-%d", &parsed);
+        if (name.size() == 14 && end != nullptr && std::string_view(end) == ".log") {
+            days.push_back(entry.path());
         }
+    }
+    if (days.size() <= static_cast<std::size_t>(keepDays_)) {
+        return;
+    }
+    std::sort(days.begin(), days.end());
+    days.resize(days.size() - static_cast<std::size_t>(keepDays_));
+    for (const auto& old : days) {
+        std::filesystem::remove(old, error);
     }
 }
 

@@ -13,8 +13,10 @@ namespace velkor {
 // day (journal/2026-12-08.log under the start-up directory), Windows-1251 with CR LF, each
 // line stamped to the millisecond. A line is written at once, so a crash of the program loses
 // nothing; a thread of its own flushes the file to the disk right behind, so a power failure
-// loses at most the last lines (the last one at the rate packets come). Days older than
-// `keepDays` are removed when a new day's file starts.
+// loses at most the last lines (the last one at the rate packets come). When a new day's file
+// starts, only the newest `keepDays` day files are kept: a rule by count, so that a clock that
+// runs ahead for a while (a bad RTC, an NTP step) cannot make recent days look old. A day file
+// that is a symbolic link is never written through.
 class Journal {
   public:
     static constexpr int kKeepDays = 60;
@@ -34,7 +36,7 @@ class Journal {
 
   private:
     void openDay(const std::string& day);
-    void removeOldDays(const std::string& today);
+    void removeOldDays();
     void flushLoop();
 
     std::string folder_;

@@ -304,19 +304,6 @@ FirebirdSession::PreparedQuery FirebirdSession::prepare(std::string_view sql) {
     });
 }
 
-void prepareFirebirdEnvironment() {
-    if (std::getenv("FIREBIRD_LOCK") != nullptr) {
-        return;
-    }
-    const std::string folder = "/tmp/velkor-firebird-" + std::to_string(::getuid());
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        // The engine reports its own error when it cannot lock the database; this says why.
-        qCWarning(lcJobData, "cannot make the engine's lock folder %s: %s", folder.c_str(),
-                  std::strerror(errno));
-    }
-    ::setenv("FIREBIRD_LOCK", folder.c_str(), 0);
-}
-
 void shutDownFirebirdEngine() {
     try {
         translated([] {

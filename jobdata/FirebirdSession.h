@@ -111,10 +111,13 @@ class FirebirdSession {
     std::unique_ptr<Impl> impl_;
 };
 
-// Points the embedded engine's lock files at a folder of this user's own (unless FIREBIRD_LOCK
-// is set already), so that the console, its tools and its tests share locks on one database file
-// and never trip over a /tmp/firebird that another user created. Call before the first
-// connection.
+// Points the embedded engine's lock files at a folder of this account's own, unless
+// FIREBIRD_LOCK is set already: $XDG_RUNTIME_DIR/velkor-firebird where the session has a
+// runtime folder, else /tmp/velkor-firebird-<uid>, made 0700. The console, its tools and its
+// tests thereby share locks on one database file and never trip over a /tmp/firebird that
+// another account made. A folder there that is not this account's alone (another account's, a
+// link, one open to others) is refused and a fresh private one (the same name and a suffix)
+// used instead. Call before the first connection.
 void prepareFirebirdEnvironment();
 
 // Stops the engine's threads once every connection of the process is closed, so that the

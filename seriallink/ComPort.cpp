@@ -326,6 +326,27 @@ void TCustomComPort::LineLost(unsigned generation) {
     }
 }
 
+void TCustomComPort::OpenPortOrWait() {
+    try {
+        OpenPort();
+    } catch (const EComPort& error) {
+        if (error.ErrorNumber() == CE_OpenFailed && !connected_) {
+            waitForDevice(error.what());
+        }
+        throw;
+    }
+    if (!connected_) {
+        waitForDevice(ComErrorMessage(CE_OpenFailed));  // an OnException handler took it
+    }
+}
+
+void TCustomComPort::waitForDevice(const std::string& why) {
+    lost_ = true;
+    reconnectError_ = why;
+    recovery_->startRetrying();
+    notifyLineStatus();
+}
+
 void TCustomComPort::TryReopen() {
     try {
         OpenPort();

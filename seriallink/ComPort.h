@@ -97,6 +97,11 @@ class TCustomComPort {
 
     // Lifecycle and I/O.
     void OpenPort();
+    // OpenPort, but a device that cannot be opened (an adapter not plugged in yet, a port that
+    // another program holds) is then waited for as for a lost line: the status is Lost, the
+    // reason is ReconnectError(), and the port opens by itself once it can. Raises what OpenPort
+    // raised all the same.
+    void OpenPortOrWait();
     void ClosePort();
     int SendText(const std::string& text);
     int ReceiveBytes(char* buffer, int count);
@@ -168,6 +173,7 @@ class TCustomComPort {
     // The device of the given opening went away: release it and start bringing it back.
     void LineLost(unsigned generation);
     void TryReopen();
+    void waitForDevice(const std::string& why);
     void RaiseLineLost();
     void notifyLineStatus();
     // Reads the modem lines and tells the links and the event the state of one of them.

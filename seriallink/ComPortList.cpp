@@ -1,6 +1,7 @@
 #include "ComPortList.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,6 +63,22 @@ void ListSerialPorts(QStringList& list) {
         return a.compare(b, Qt::CaseInsensitive) < 0;
     });
     list = *names;
+}
+
+std::string serialDevicePath(const std::string& port) {
+    return !port.empty() && port[0] == '/' ? port : "/dev/" + port;
+}
+
+bool sameSerialDevice(const std::string& a, const std::string& b) {
+    const std::string first = serialDevicePath(a);
+    const std::string second = serialDevicePath(b);
+    if (first == second) {
+        return true;
+    }
+    struct stat one {};
+    struct stat other {};
+    return ::stat(first.c_str(), &one) == 0 && ::stat(second.c_str(), &other) == 0 &&
+           S_ISCHR(one.st_mode) && S_ISCHR(other.st_mode) && one.st_rdev == other.st_rdev;
 }
 
 }  // namespace velkor

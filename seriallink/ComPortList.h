@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QStringList>
+#include <string>
 
 namespace velkor {
 
@@ -10,5 +11,13 @@ namespace velkor {
 // device paths (separated by ":") are the list instead.
 inline constexpr const char* kSerialPortsVariable = "VELKOR_SERIAL_PORTS";
 void ListSerialPorts(QStringList& list);
+
+// The device a port name stands for: a name such as ttyUSB0 is /dev/ttyUSB0, a name that starts
+// with "/" is a path already (a pseudo-terminal, a link to one).
+std::string serialDevicePath(const std::string& port);
+
+// True when both names lead to the same device: the same path, or links (such as those under
+// /dev/serial/by-id) to one character device.
+bool sameSerialDevice(const std::string& a, const std::string& b);
 
 }  // namespace velkor

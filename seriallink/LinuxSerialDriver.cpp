@@ -72,7 +72,7 @@ class LinuxSerialDriver final : public SerialDriver {
     }
 
     int openDevice(const std::string& port) override {
-        const std::string path = !port.empty() && port[0] == '/' ? port : "/dev/" + port;
+        const std::string path = serialDevicePath(port);
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             return errno;
@@ -117,6 +117,10 @@ class LinuxSerialDriver final : public SerialDriver {
         if (fd_ < 0) {
             return 0;
         }
+        // A pseudo-terminal keeps the exclusive flag after close while its other end is open (a
+        // simulator, a serial-over-network bridge): left set, it would refuse every later open
+        // but root's, the console's own next start included.
+        ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);
         fd_ = -1;
         return 0;

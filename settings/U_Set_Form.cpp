@@ -188,10 +188,17 @@ void TSet_Form::FormShow() {
         edits_[index]->setText(fromCp1251(settingText(state_.variables, rows[index])));
     }
     // Once the window is on the screen, so that a port that cannot be opened is reported over
-    // the window with its values already filled in.
+    // the window with its values already filled in. A port that is waited for (lost, or not
+    // there at start-up) opens by itself: the label says so, and no box.
     showPortState();
     QMetaObject::invokeMethod(
-        this, [this] { runPortAction([this] { ComPort.OpenPort(); }); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            if (ComPort.LineStatus() != TLineStatus::Lost) {
+                runPortAction([this] { ComPort.OpenPort(); });
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void TSet_Form::applyRow(std::size_t index) {

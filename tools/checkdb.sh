@@ -34,10 +34,28 @@ if [ $# -ne 1 ]; then
 fi
 database=$1
 
+# True when the folder is this account's alone: no link, no other owner, closed to others.
+private_folder() {
+  [ -d "$1" ] && [ ! -L "$1" ] && [ "$(stat -c %u "$1")" = "$(id -u)" ] &&
+    [ $((0$(stat -c %a "$1") & 077)) -eq 0 ]
+}
+
 # The same lock folder as the console and its tools, so that a console still running on the
-# file is noticed instead of clashed with.
-export FIREBIRD_LOCK=${FIREBIRD_LOCK:-/tmp/velkor-firebird-$(id -u)}
-mkdir -p -m 0700 "$FIREBIRD_LOCK"
+# file is noticed instead of clashed with; one that another account made or linked is refused.
+if [ -z "${FIREBIRD_LOCK:-}" ]; then
+  if [ -n "${XDG_RUNTIME_DIR:-}" ] && private_folder "$XDG_RUNTIME_DIR"; then
+    FIREBIRD_LOCK=$XDG_RUNTIME_DIR/velkor-firebird
+  else
+    FIREBIRD_LOCK=/tmp/velkor-firebird-$(id -u)
+  fi
+  mkdir -m 0700 "$FIREBIRD_LOCK" 2>/dev/null
+  if ! private_folder "$FIREBIRD_LOCK"; then
+    echo "velkor-checkdb: the engine's lock folder $FIREBIRD_LOCK is not this account's own;" \
+      "using a private one" >&2
+    FIREBIRD_LOCK=$(mktemp -d "$FIREBIRD_LOCK-XXXXXX") || exit 2
+  fi
+  export FIREBIRD_LOCK
+fi
 
 # Prints what validation found; succeeds when it found nothing.
 validate() {

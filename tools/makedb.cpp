@@ -32,6 +32,7 @@
 #include "FirebirdSession.h"
 #include "JobImport.h"
 #include "Numbers.h"
+#include "RunMarker.h"
 #include "Schema.h"
 #include "SqlScript.h"
 #include "Text.h"
@@ -146,16 +147,48 @@ void importJob(const std::string& database, const std::string& job) {
 }
 
 // The folder a console starts in at a new site. Its files are made before the database so that a
-// folder that cannot be written fails before anything is created.
+// folder that cannot be written fails before anything is created. A Morvel.INI that is a
+// symbolic link (dangling or not) is refused: the tool, often run as root, never writes
+// through one.
 void prepareWorkspace(const std::filesystem::path& folder) {
     std::filesystem::create_directories(folder / "log");
     std::filesystem::create_directories(folder / "Job");
     const auto ini = folder / "Morvel.INI";
-    if (!std::filesystem::exists(ini)) {
+    const auto status = std::filesystem::symlink_status(ini);
+    if (std::filesystem::is_symlink(status)) {
+        throw velkor::VelkorError(ini.string() +
+                                  " is a symbolic link; the workspace's files are never written "
+                                  "through links");
+    }
+    if (!std::filesystem::exists(status)) {
         std::ofstream out(ini, std::ios::binary);
         out << "[Main]\r\nCNT=0\r\n";
         if (!out.flush()) {
             throw velkor::VelkorError("Cannot write \"" + ini.string() + "\"");
+        }
+    }
+}
+
+std::string localNow(const char* format) {
+    char text[64];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(text, sizeof text, format, &local);
+    return text;
+}
+
+// The name the replaced database keeps beside the new one: its own with the moment it was
+// replaced before the extension (KV-20261209-081500.GDB), never one that is taken.
+std::filesystem::path keptName(const std::filesystem::path& database) {
+    const std::string stamp = localNow("-%Y%m%d-%H%M%S");
+    for (int n = 0;; ++n) {
+        std::filesystem::path kept = database;
+        kept.replace_filename(database.stem().string() + stamp +
+                              (n == 0 ? std::string() : "-" + std::to_string(n)) +
+                              database.extension().string());
+        if (!std::filesystem::exists(std::filesystem::symlink_status(kept))) {
+            return kept;
         }
     }
 }
@@ -227,11 +260,29 @@ int main(int argc, char** argv) {
     const std::string database =
         workspace ? (std::filesystem::path(target) / "KV.GDB").string() : target;
     struct stat there {};
-    if (!existing && ::stat(database.c_str(), &there) == 0 && !force) {
+    const bool replacing = !existing && ::lstat(database.c_str(), &there) == 0;
+    if (replacing && !force) {
         return fail(database + " exists; --force replaces it", 1);
     }
 
     velkor::prepareFirebirdEnvironment();
+    // A database being replaced may be the one a console works on: the console's claim on its
+    // folder says so. The claim is held until the new database is there, so that no console
+    // starts on the folder meanwhile.
+    const std::filesystem::path folder = std::filesystem::absolute(database).parent_path();
+    velkor::RunMarker marker((folder / "velkor.running").string());
+    if (replacing) {
+        try {
+            marker.claim(localNow("%Y-%m-%d %H:%M:%S"));
+        } catch (const velkor::RunMarker::Held& held) {
+            return fail("a console works in " + folder.string() + " (started " +
+                            velkor::cp1251ToUtf8(held.startedAt()) +
+                            "); close it before replacing its database",
+                        1);
+        } catch (const std::exception& error) {
+            return fail(velkor::cp1251ToUtf8(error.what()), 1);
+        }
+    }
     try {
         std::string variables =
             variablesFile.empty() ? std::string() : readVariablesFile(variablesFile);
@@ -241,8 +292,12 @@ int main(int argc, char** argv) {
                 variables = velkor::workspaceDefaultVariables();
             }
         }
-        if (!existing) {
-            ::unlink(database.c_str());
+        if (replacing) {
+            // Kept, not deleted: a --force given by mistake costs no jobs.
+            const std::filesystem::path kept = keptName(database);
+            std::filesystem::rename(database, kept);
+            std::cout << "velkor-makedb: the replaced database is kept as " << kept.string()
+                      << "\n";
         }
         velkor::FirebirdSession session;
         if (existing) {
@@ -270,9 +325,11 @@ int main(int argc, char** argv) {
             importJob(database, job);
         }
     } catch (const std::exception& error) {
+        marker.release();
         return fail(velkor::cp1251ToUtf8(error.what()), 1);
     }
     velkor::shutDownFirebirdEngine();
+    marker.release();
     if (workspace) {
         std::cout << "velkor-makedb: workspace " << target
                   << " is ready; the console starts in it (cd " << target << " && velkor)\n";

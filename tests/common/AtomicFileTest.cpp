@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "ErrorText.h"
 #include "IniFile.h"
 #include "VelkorError.h"
 #include "Workspace.h"
@@ -33,6 +34,18 @@ TEST(AtomicReplace, MissingFolderFailsWithTheReasonAndWritesNothing) {
                   "Cannot create file \"" + path + "\". No such file or directory");
     }
     EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// An exported log or Morvel.INI whose name another account has pointed elsewhere.
+TEST(AtomicReplace, ASymbolicLinkIsRefusedAndWhatItNamesStaysAsItIs) {
+    test::Workspace workspace;
+    workspace.writeFile("private.txt", "mine");
+    std::filesystem::create_symlink(workspace.file("private.txt"), workspace.file("a.log"));
+    EXPECT_EQ(test::errorOf([&] { replaceFile(workspace.file("a.log"), "exported"); }),
+              "Cannot create file \"" + workspace.file("a.log") +
+                  "\". It is a symbolic link, which the console does not follow");
+    EXPECT_EQ(workspace.readFile("private.txt"), "mine");
+    EXPECT_TRUE(std::filesystem::is_symlink(workspace.file("a.log")));
 }
 
 TEST(AtomicReplace, TheNewFileKeepsTheOldOnesOwnerAndPermissions) {

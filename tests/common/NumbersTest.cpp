@@ -26,6 +26,17 @@ TEST(IntegerReading, DecimalWithSignAndLeadingBlanks) {
     EXPECT_EQ(readInteger("-2147483648"), INT32_MIN);
 }
 
+// The production counter's reading: the same grammar, 64 bits wide.
+TEST(IntegerReading, SixtyFourBitsForTheCounter) {
+    EXPECT_EQ(readInteger64("2147483650"), 2147483650);
+    EXPECT_EQ(readInteger64("9223372036854775807"), INT64_MAX);
+    EXPECT_EQ(readInteger64("-9223372036854775808"), INT64_MIN);
+    EXPECT_EQ(test::errorOf([] { readInteger64("9223372036854775808"); }),
+              "'9223372036854775808' is not a valid integer value");
+    EXPECT_EQ(test::errorOf([] { readInteger64("99999999999999999999"); }),
+              "'99999999999999999999' is not a valid integer value");
+}
+
 TEST(IntegerReading, HexadecimalAfterDollarXOrZeroX) {
     EXPECT_EQ(readInteger("$1F"), 31);
     EXPECT_EQ(readInteger("x10"), 16);

@@ -14,8 +14,10 @@
 #include <QTimer>
 #include <QtTest/QTest>
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -129,24 +131,60 @@ TEST_F(StartupTest, AShutdownWithoutALineStillSavesTheCounter) {
     EXPECT_TRUE(boxes.seen().empty());
 }
 
-TEST_F(StartupTest, APortNameWithALeadingBlankFailsToOpenAndStopsStartUp) {
+// The blank is kept, so the port cannot be opened: the box names the port, the counter is
+// still read, and the port is waited for in the status bar.
+TEST_F(StartupTest, APortNameWithALeadingBlankFailsToOpenAndIsNamedAndWaitedFor) {
     workspace.createDatabase({{"Port", " " + controller.path()}});
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=100\r\n");
     {
         TForm1 window;
         ASSERT_EQ(boxes.seen().size(), 1u);
-        EXPECT_TRUE(
-            boxes.seen()[0].text.startsWith(QStringLiteral("Unable to open com port (Error: ")))
-            << boxes.seen()[0].text.toStdString();
+        EXPECT_EQ(boxes.seen()[0].text,
+                  QString::fromStdString("Порт  " + controller.path() +
+                                         ": Unable to open com port (Error: 2). Консоль откроет "
+                                         "его сама, как только он станет доступен."));
         EXPECT_EQ(window.state().variables.Port, " " + controller.path());
         EXPECT_FALSE(window.port().Connected());
-        EXPECT_EQ(counter(window), QStringLiteral("0"));
-        EXPECT_TRUE(control<QTimer>(window, "Timer1")->isActive());
+        EXPECT_EQ(window.port().LineStatus(), TLineStatus::Lost);
+        EXPECT_TRUE(control<QLabel>(window, "Label_Line")
+                        ->text()
+                        .startsWith(QString::fromStdString("Порт  " + controller.path() + ": ")));
+        EXPECT_EQ(counter(window), QStringLiteral("100"));
+        EXPECT_FALSE(control<QTimer>(window, "Timer1")->isActive());
         window.close();  // no line to ask: shutdown still ends
     }
     EXPECT_EQ(controller.read(1, 200), "");
-    EXPECT_EQ(workspace.readFile("Morvel.INI"),
-              "[Main]\r\nCNT=100\r\n");  // not wiped by the label's 0
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=100\r\n");
+}
+
+// A USB adapter that the system lists only after the console has started: start-up reads the
+// counter and finishes, the port is taken up once it is there, and start-up's CLR_CNT follows
+// so that the controller counts from zero; its reports then add to the saved total.
+TEST_F(StartupTest, AnAdapterThatAppearsAfterStartUpIsTakenUpAndCountsFromZero) {
+    const std::string link = workspace.file("ttyUSB-late");
+    workspace.createDatabase({{"Port", link}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=100\r\n");
+    TForm1 window;
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_TRUE(boxes.seen()[0].text.startsWith(QString::fromStdString("Порт " + link + ": ")))
+        << boxes.seen()[0].text.toStdString();
+    EXPECT_EQ(counter(window), QStringLiteral("100"));
+    EXPECT_EQ(window.port().LineStatus(), TLineStatus::Lost);
+
+    std::filesystem::create_symlink(controller.path(), link);  // the adapter is plugged in
+    std::string sent;  // read while the console's event loop runs
+    EXPECT_TRUE(test::waitUntil([&] {
+        sent += controller.read(7 - sent.size(), 10);
+        return sent.size() >= 7;
+    }));
+    EXPECT_EQ(sent, "CLR_CNT");
+    EXPECT_TRUE(window.port().Connected());
+    controller.write("<GET_ALL;CNT=4;setOut=0;>");
+    EXPECT_TRUE(test::waitUntil([&] { return counter(window) == QStringLiteral("104"); }));
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=104\r\n");
+    EXPECT_TRUE(
+        control<QLabel>(window, "Label_Line")->text().endsWith(QString::fromUtf8("открыт")));
+    EXPECT_EQ(boxes.seen().size(), 1u);
 }
 
 TEST_F(StartupTest, StateReportsShowAndSaveTheCounterAtOnceAndItCarriesOverToTheNextRun) {
@@ -463,14 +501,16 @@ TEST_F(StartupAtASite, TheProbesReportLeavesTheSavedTotalAndLaterReportsAddToIt)
         EXPECT_EQ(window.state().counterBase, 1000);
         EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1000\r\n");
         EXPECT_TRUE(boxes.seen().empty());
-        // The probe asked every listed port, Timer1 pushed the settings once to the controller
-        // that answered, and the port that is gone cost one line naming the configured port.
-        auto commands = controller.commandsOnceThereAre(8 + 14 + 1);
-        EXPECT_EQ(std::count(commands.begin(), commands.end(), "GET_ALL"), 8);
-        EXPECT_EQ(std::count(commands.begin(), commands.end(), "setSpeed800"), 1);
-        EXPECT_EQ(commands.back(), "CLR_CNT");
         EXPECT_THAT(window.state().eventLog.lines(),
                     ::testing::Contains(cp1251("Ошибка подключения ") + controller.path()));
+        // The probe asked every listed port and nothing else; start-up cleared the count, then
+        // Timer1 pushed the settings once to the controller that answered, and the port that
+        // is gone cost one line naming the configured port.
+        auto commands = controller.commandsOnceThereAre(8 + 1 + 14);
+        ASSERT_EQ(commands.size(), 8u + 1 + 14);
+        EXPECT_EQ(std::count(commands.begin(), commands.begin() + 8, "GET_ALL"), 8);
+        EXPECT_EQ(commands[8], "CLR_CNT");
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "setSpeed800"), 1);
 
         for (std::size_t piece = 1; piece <= 2; ++piece) {
             window.port().SendText("R_POS1000");  // each command stands alone on the line
@@ -486,6 +526,207 @@ TEST_F(StartupAtASite, TheProbesReportLeavesTheSavedTotalAndLaterReportsAddToIt)
     TForm1 next;
     EXPECT_EQ(counter(next), QStringLiteral("1002"));
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1002\r\n");
+}
+
+// A device on another listed port that answers whatever reaches it with noise (a modem, a
+// scale, a second adapter's loose end).
+class NoisyDevice {
+  public:
+    NoisyDevice()
+        : answering_([this] {
+              while (!stopping_) {
+                  if (!line_.read(1, 20).empty()) {
+                      try {
+                          line_.write("\x15?ERR>>\xff<<<no", 200);
+                      } catch (const std::runtime_error&) {
+                          // nobody reads: the next request brings the next answer
+                      }
+                  }
+              }
+          }) {}
+    ~NoisyDevice() {
+        stopping_ = true;
+        answering_.join();
+    }
+    const std::string& path() const { return line_.path(); }
+
+  private:
+    test::PseudoTerminal line_;
+    std::atomic<bool> stopping_{false};
+    std::thread answering_;
+};
+
+// An industrial PC's port list: the controller's adapter first, then spare ports that answer
+// nothing and ports that answer noise. Start-up must end however the replies fall: the probe
+// asks every port for its state and sends nothing else, and the settings push goes to the
+// controller alone, once its port is open.
+TEST(StartupAmongOtherPorts, ThePushGoesToTheControllerAloneAndStartUpEnds) {
+    for (const int replyDelay : {0, 60, 120}) {
+        SCOPED_TRACE("the controller answers after " + std::to_string(replyDelay) + " ms");
+        test::Workspace workspace;
+        test::CurrentDirectory current{workspace.path()};
+        test::MessageBoxWatcher boxes;
+        test::Simulator controller{workspace.file("controller.log"),
+                                   {QStringLiteral("--count"), QStringLiteral("7"),
+                                    QStringLiteral("--delay"), QString::number(replyDelay)}};
+        std::vector<std::unique_ptr<test::PseudoTerminal>> silent(4);
+        std::vector<std::unique_ptr<NoisyDevice>> noisy(2);
+        QStringList listed{QString::fromStdString(controller.path())};
+        for (auto& port : silent) {
+            port = std::make_unique<test::PseudoTerminal>();
+            listed << QString::fromStdString(port->path());
+        }
+        for (auto& port : noisy) {
+            port = std::make_unique<NoisyDevice>();
+            listed << QString::fromStdString(port->path());
+        }
+        // The controller's adapter goes by a name of its own, as /dev/serial/by-id gives it.
+        const std::string byId = workspace.file("usb-controller");
+        std::filesystem::create_symlink(controller.path(), byId);
+        workspace.createDatabase({{"Port", byId}, {"setSpeed", "800"}});
+        workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=1000\r\n");
+        ::setenv(kSerialPortsVariable, listed.join(u':').toLocal8Bit().constData(), 1);
+        {
+            TForm1 window;
+            ::unsetenv(kSerialPortsVariable);
+            EXPECT_TRUE(boxes.seen().empty());
+            // A slow controller's acknowledgement can come after a repeat: commands may come
+            // twice, the push once.
+            ASSERT_TRUE(test::waitUntil(
+                [&] {
+                    const auto lines = window.state().eventLog.lines();
+                    return std::count(lines.begin(), lines.end(), "IMPORT GOOD!!!") == 1;
+                },
+                8000));
+            const auto commands = controller.commands();
+            ASSERT_GE(commands.size(), 16u) << ::testing::PrintToString(commands);
+            EXPECT_EQ(commands[0], "GET_ALL");
+            EXPECT_EQ(commands[1], "CLR_CNT");
+            EXPECT_EQ(commands.back(), "n_uporDelay0");
+            EXPECT_EQ(std::count(commands.begin(), commands.end(), "GET_ALL"), 1);
+            EXPECT_GE(std::count(commands.begin(), commands.end(), "setSpeed800"), 1);
+            EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1000\r\n");
+            window.close();
+        }
+        for (auto& port : silent) {
+            EXPECT_EQ(port->read(64, 100), "GET_ALL");
+        }
+        EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1000\r\n");
+    }
+}
+
+// A controller that is busy when the probe asks (slow firmware) answers after start-up has
+// read the saved total: that report still carries the count from before this run, which has
+// no place in the total. Reports after it count as ever.
+TEST(StartupAmongOtherPorts, ALateAnswerToTheProbeLeavesTheSavedTotal) {
+    test::Workspace workspace;
+    test::CurrentDirectory current{workspace.path()};
+    test::MessageBoxWatcher boxes;
+    test::PseudoTerminal controller;
+    workspace.createDatabase({{"Port", controller.path()}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=1000\r\n");
+    std::thread busy([&] {
+        if (controller.read(7) == "GET_ALL") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the late answer
+            controller.write("<GET_ALL;CNT=7;setOut=0;><LATE>");
+        }
+    });
+    ::setenv(kSerialPortsVariable, controller.path().c_str(), 1);
+    TForm1 window;
+    ::unsetenv(kSerialPortsVariable);
+    busy.join();
+    ASSERT_TRUE(test::waitUntil([&] { return window.state().lastReply == "LATE"; }));
+    const auto counter = [&] {
+        return window.findChild<QLabel*>(QStringLiteral("Label_CNT"))->text();
+    };
+    EXPECT_EQ(counter(), QStringLiteral("1000"));
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1000\r\n");
+
+    controller.write("<GET_ALL;CNT=2;setOut=0;>");  // two pieces of this run
+    EXPECT_TRUE(test::waitUntil([&] { return counter() == QStringLiteral("1002"); }));
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1002\r\n");
+    EXPECT_TRUE(boxes.seen().empty());
+}
+
+// Two operators start the console in one folder: the second says that one runs already and
+// where, and touches nothing; the folder stays the first one's.
+TEST_F(StartupTest, ASecondConsoleInTheFolderSaysSoAndTouchesNothing) {
+    createDatabase();
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=40\r\n");
+    TForm1 first;
+    ASSERT_TRUE(boxes.seen().empty());
+    EXPECT_EQ(controller.read(7), "CLR_CNT");
+    const std::string marker = workspace.readFile("velkor.running");
+    const auto journal = std::filesystem::directory_iterator(workspace.file("journal"))->path();
+    const std::string journalled = workspace.readFile("journal/" + journal.filename().string());
+    {
+        TForm1 second;
+        EXPECT_TRUE(second.console().heldByAnotherConsole());
+        ASSERT_EQ(boxes.seen().size(), 1u);
+        EXPECT_EQ(boxes.seen()[0].text,
+                  QString::fromStdString("В папке " + workspace.path() +
+                                         " уже работает консоль (запущена ") +
+                      fromCp1251(marker.substr(0, marker.size() - 1)) +
+                      QString::fromUtf8("); вторая консоль в той же папке не запускается."));
+        EXPECT_FALSE(second.port().Connected());
+        second.close();
+    }
+    EXPECT_EQ(controller.read(1, 200), "");
+    EXPECT_EQ(workspace.readFile("velkor.running"), marker);
+    EXPECT_EQ(workspace.readFile("journal/" + journal.filename().string()), journalled);
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=40\r\n");
+    first.close();
+    EXPECT_FALSE(workspace.exists("velkor.running"));
+}
+
+// Another account that may write the start-up directory plants links where the console keeps
+// its files: the console reads and writes none of them through a link.
+TEST_F(StartupTest, LinksInTheStartUpDirectoryAreNeverFollowed) {
+    createDatabase();
+    workspace.writeFile("private.txt", "[Main]\r\nCNT=5\r\nsecret\r\n");
+    std::filesystem::create_symlink(workspace.file("private.txt"), workspace.file("Morvel.INI"));
+    std::filesystem::create_symlink("/dev/zero", workspace.file("velkor.running"));
+    {
+        TForm1 window;
+        ASSERT_EQ(boxes.seen().size(), 1u);
+        EXPECT_EQ(boxes.seen()[0].text,
+                  QString::fromStdString("Cannot open file \"" + workspace.file("Morvel.INI") +
+                                         "\". It is a symbolic link, which the console does not "
+                                         "follow."));
+        const auto& lines = window.state().eventLog.lines();
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[1], "Cannot create file \"" + workspace.file("velkor.running") +
+                                "\". It is a symbolic link, which the console does not follow");
+        controller.write("<GET_ALL;CNT=3;setOut=0;>");
+        EXPECT_TRUE(test::waitUntil([&] { return counter(window) == QStringLiteral("3"); }));
+        window.close();
+        for (const auto& line : window.state().eventLog.lines()) {
+            EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(workspace.readFile("private.txt"), "[Main]\r\nCNT=5\r\nsecret\r\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(workspace.file("Morvel.INI")));
+    EXPECT_TRUE(std::filesystem::is_symlink(workspace.file("velkor.running")));
+}
+
+// A busy machine's counter outgrows 32 bits; it is saved, and read back at the next start, from
+// a file that an editor saved with a byte order mark.
+TEST_F(StartupTest, ACounterBeyondThirtyTwoBitsCarriesOverToTheNextRun) {
+    createDatabase();
+    // Saved by an editor that puts a byte order mark first.
+    workspace.writeFile("Morvel.INI", "\xEF\xBB\xBF[Main]\r\nCNT=2147483646\r\n");
+    {
+        TForm1 window;
+        EXPECT_TRUE(boxes.seen().empty());
+        controller.write("<GET_ALL;CNT=4;setOut=0;>");
+        ASSERT_TRUE(
+            test::waitUntil([&] { return counter(window) == QStringLiteral("2147483650"); }));
+        window.close();
+    }
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), "\xEF\xBB\xBF[Main]\r\nCNT=2147483650\r\n");
+    TForm1 next;
+    EXPECT_TRUE(boxes.seen().empty());
+    EXPECT_EQ(next.state().counterBase, 2147483650);
 }
 
 }  // namespace

@@ -97,6 +97,36 @@ TEST_F(ReplyHandlerTest, OtherPacketsAreLoggedAndBecomeTheLastReply) {
     EXPECT_EQ(state.autoPushState, 0);
 }
 
+// The total outgrows 32 bits on a busy machine and goes on counting.
+TEST_F(ReplyHandlerTest, TheCounterGoesBeyondThirtyTwoBits) {
+    state.counterBase = 2147483646;
+    handler.handle("GET_ALL;CNT=4;");
+    EXPECT_EQ(counters, std::vector<std::string>{"2147483650"});
+}
+
+// A report that answers the start-up probe after the saved counter was read carries the count
+// from before this run: it is not counted. One from another device during the probe starts no
+// push; the controller's own news after the probe counts.
+TEST_F(ReplyHandlerTest, OnlyTheControllersOwnNewsCountsAndStartsThePush) {
+    const auto now = UnansweredProbe::Clock::now();
+    state.probe.asked(now);
+    state.counterSaving = true;
+    handler.handle("GET_ALL;CNT=7;");
+    EXPECT_TRUE(counters.empty());
+    handler.handle("GET_ALL;CNT=2;");
+    EXPECT_EQ(counters, std::vector<std::string>{"102"});
+
+    ConsoleState other;
+    ReplyHandler probing{other, [](const std::string&) {}};
+    other.lineIsTheControllers = false;
+    probing.handle("GET_ALL;CNT=1;");
+    EXPECT_EQ(other.autoPushState, 0);
+
+    UnansweredProbe late;
+    late.asked(now - UnansweredProbe::kLongestAnswer - std::chrono::milliseconds(1));
+    EXPECT_FALSE(late.answeredBy(now));
+}
+
 TEST_F(ReplyHandlerTest, TheAutomaticPushOnceStartedStaysStarted) {
     state.autoPushState = 10;
     handler.handle("GET_ALL;CNT=1;");

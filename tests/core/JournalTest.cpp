@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "LocalMoment.h"
 #include "Text.h"
@@ -24,8 +27,9 @@ TEST(Journal, StampsEveryLineAndKeepsOneFileADayForItsNumberOfDays) {
     std::filesystem::create_directory(workspace.file("journal"));
     workspace.writeFile("journal/2026-10-08.log", "too old");
     workspace.writeFile("journal/2026-10-09.log", "kept");
+    workspace.writeFile("journal/notes.log", "no day file");
     {
-        Journal journal(workspace.file("journal"), 60);
+        Journal journal(workspace.file("journal"), 3);
         EXPECT_FALSE(journal.append(cp1251("Ошибка"), at(2026, 12, 7, 23, 59, 59, 7)));
         EXPECT_FALSE(journal.append("two\nlines", at(2026, 12, 8, 0, 0, 0, 123)));
     }
@@ -36,6 +40,49 @@ TEST(Journal, StampsEveryLineAndKeepsOneFileADayForItsNumberOfDays) {
     EXPECT_FALSE(workspace.exists("journal/2026-10-08.log"));
     EXPECT_TRUE(workspace.exists("journal/2026-10-09.log"));
     EXPECT_TRUE(workspace.exists("2026-10-01.log"));
+    EXPECT_TRUE(workspace.exists("journal/notes.log"));
+}
+
+// A clock that runs 90 days ahead for a moment (a bad RTC, an NTP step) makes one day file of
+// the future; the recent days stay, and so do they when the clock is right again.
+TEST(Journal, AClockThatRunsAheadRemovesNoRecentDay) {
+    test::Workspace workspace;
+    std::filesystem::create_directory(workspace.file("journal"));
+    std::vector<std::string> recent;
+    for (int day = 1; day <= 59; ++day) {
+        std::tm local = test::localMoment(2026, 10, 9 + day, 12, 0, 0);
+        std::mktime(&local);
+        char name[32];
+        std::strftime(name, sizeof name, "journal/%Y-%m-%d.log", &local);
+        workspace.writeFile(name, "a day\r\n");
+        recent.push_back(name);
+    }
+    {
+        Journal journal(workspace.file("journal"), 60);
+        EXPECT_FALSE(journal.append("ahead", at(2027, 3, 8, 12, 0, 0, 0)));
+    }
+    {
+        Journal journal(workspace.file("journal"), 60);
+        EXPECT_FALSE(journal.append("right again", at(2026, 12, 8, 12, 0, 1, 0)));
+    }
+    for (std::size_t day = 1; day < recent.size(); ++day) {
+        EXPECT_TRUE(workspace.exists(recent[day])) << recent[day];
+    }
+    EXPECT_FALSE(workspace.exists(recent.front()));  // the one day too many
+    EXPECT_TRUE(workspace.exists("journal/2027-03-08.log"));
+}
+
+TEST(Journal, ADayFileThatIsASymbolicLinkIsNeverWrittenThrough) {
+    test::Workspace workspace;
+    std::filesystem::create_directory(workspace.file("journal"));
+    workspace.writeFile("private.txt", "mine");
+    std::filesystem::create_symlink(workspace.file("private.txt"),
+                                    workspace.file("journal/2026-12-08.log"));
+    Journal journal(workspace.file("journal"));
+    const auto trouble = journal.append("line", at(2026, 12, 8, 8, 0, 0, 0));
+    ASSERT_TRUE(trouble);
+    EXPECT_NE(trouble->find("symbolic link"), std::string::npos) << cp1251ToUtf8(*trouble);
+    EXPECT_EQ(workspace.readFile("private.txt"), "mine");
 }
 
 TEST(Journal, AJournalThatCannotBeWrittenSaysSoOnceUntilItWorksAgain) {

@@ -12,7 +12,6 @@
 #include "ComPort.h"
 #include "LineRecovery.h"
 #include "LinkedLine.h"
-#include "ProcessorTime.h"
 #include "PseudoTerminal.h"
 #include "PumpingDelay.h"
 #include "WaitUntil.h"
@@ -157,11 +156,9 @@ TEST_F(PortOverPty, ALostLineIsReleasedAtOnceAndReopenedByItselfWhenTheDeviceRet
     ASSERT_TRUE(test::waitUntil([&] { return port.LineStatus() == TLineStatus::Lost; }));
     EXPECT_FALSE(port.Connected());
 
-    // Lost, nobody spins: neither the event thread (gone) nor the attempts to reopen.
-    const double before = test::processorSeconds();
-    pumpingDelay(1000);
-    EXPECT_LT(test::processorSeconds() - before, 0.05);
-    EXPECT_FALSE(port.ReconnectError().empty());  // why the last attempt failed
+    // Why the last attempt to reopen failed. (What a lost line costs the processor is a figure
+    // of the serial benchmark.)
+    ASSERT_TRUE(test::waitUntil([&] { return !port.ReconnectError().empty(); }));
     try {
         port.SendText("GET_ALL");
         FAIL() << "sent on a lost line";

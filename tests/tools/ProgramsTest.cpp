@@ -6,6 +6,7 @@
 #include <QProcessEnvironment>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "ComMainForm.h"
 #include "MessageBoxWatcher.h"
@@ -85,6 +86,17 @@ TEST(Programs, AWorkspaceIsMadeOnceAndTheConsoleStartsInIt) {
     const Outcome forced = run(VELKOR_MAKEDB, QStringList{QStringLiteral("--force")} + make);
     EXPECT_EQ(forced.exitCode, 0) << forced.err;
     EXPECT_EQ(parent.readFile("site/Morvel.INI"), "[Main]\r\nCNT=77\r\n");
+    // The replaced database is kept beside the new one, under a stamped name.
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(site)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("KV-") && name.ends_with(".GDB")) {
+            kept.push_back(name);
+        }
+    }
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_NE(forced.out.find("kept as " + site + "/" + kept[0]), std::string::npos) << forced.out;
+    EXPECT_EQ(std::filesystem::last_write_time(site + "/" + kept[0]), made);
     parent.writeFile("site/Morvel.INI", "[Main]\r\nCNT=0\r\n");
 
     test::CurrentDirectory current{site};
@@ -98,6 +110,23 @@ TEST(Programs, AWorkspaceIsMadeOnceAndTheConsoleStartsInIt) {
     EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Label_CNT"))->text(), QStringLiteral("0"));
     EXPECT_EQ(window.state().variables.Port, "ttyUSB0");  // the defaults' port
     EXPECT_EQ(line.writtenSoFar().substr(line.writtenSoFar().size() - 7), "CLR_CNT");
+}
+
+// Root makes a site's workspace in a folder that an operator account could write before: a
+// link planted as Morvel.INI (dangling, so that writing it would make the file it names) is
+// refused, and nothing is made where it points.
+TEST(Programs, AWorkspaceIsNeverWrittenThroughALink) {
+    test::Workspace parent;
+    std::filesystem::create_directory(parent.file("site"));
+    std::filesystem::create_symlink(parent.file("elsewhere/planted.INI"),
+                                    parent.file("site/Morvel.INI"));
+    std::filesystem::create_directory(parent.file("elsewhere"));
+    const Outcome made = run(VELKOR_MAKEDB, {QStringLiteral("--workspace"),
+                                             QString::fromStdString(parent.file("site"))});
+    EXPECT_EQ(made.exitCode, 1);
+    EXPECT_NE(made.err.find("Morvel.INI is a symbolic link"), std::string::npos) << made.err;
+    EXPECT_FALSE(parent.exists("elsewhere/planted.INI"));
+    EXPECT_FALSE(parent.exists("site/KV.GDB"));
 }
 
 }  // namespace
