@@ -426,8 +426,10 @@ bool Console::passwordMatches(const std::string& password) const {
     return password == state_.variables.pwd;
 }
 
+// A port that is waited for (lost, or not there at start-up) counts as open here: the button
+// stops the waiting.
 void Console::openOrCloseLine() {
-    port_.Connected() ? port_.ClosePort() : port_.OpenPort();
+    port_.LineStatus() == TLineStatus::Closed ? port_.OpenPort() : port_.ClosePort();
 }
 
 void Console::loadPortSettings() {

@@ -57,7 +57,8 @@ constexpr const char* kUsage =
     "  --pieces N        adds N generated pieces (barcodes 100000001...), H holes each\n"
     "  --job JOBFILE     imports a job file as the console's File/Load does\n"
     "  --existing        adds to a database that is there (also host:/path on a server)\n"
-    "  --force           replaces an existing KV.GDB\n"
+    "  --force           replaces an existing KV.GDB, keeping it as KV-<date>-<time>.GDB;\n"
+    "                    refused while a console works in its folder\n"
     "  --help            print this text and exit\n"
     "  --version         print the version and exit\n";
 

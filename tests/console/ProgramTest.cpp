@@ -228,6 +228,15 @@ TEST(Program, AnOperatorsAccountStartsItTwiceAndNeverUsesAFolderItDoesNotOwn) {
         EXPECT_TRUE(endsOn(console, SIGTERM));
         EXPECT_EQ(controller.read(7), "GET_ALL");
     }
+    // The database check a service person runs uses no such folder either.
+    QProcess check;
+    check.setProcessEnvironment(environment);
+    check.start(QStringLiteral("setpriv"),
+                {QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
+                 QStringLiteral("--regid=%1").arg(nobody->pw_gid), QStringLiteral("--clear-groups"),
+                 QStringLiteral(VELKOR_CHECKDB), QString::fromStdString(workspace.file("KV.GDB"))});
+    ASSERT_TRUE(check.waitForFinished(30000));
+    EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardError().toStdString();
     EXPECT_EQ(workspace.readFile("operators-own.txt"), "untouched");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(planted), {}), 1);
 }
