@@ -302,20 +302,20 @@ void Console::takeNoteOfLineStatus() {
                                                          : "Связь с контроллером восстановлена: ") +
                                port_.Port());
         awaitingFirstOpen_ = false;
-        if (clearCountWhenOpen_) {
-            clearCountWhenOpen_ = false;
-            // Once the opening has run to its end.
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    if (const auto trouble = clearControllerCount()) {
-                        state_.eventLog.append(*trouble);
-                    }
-                },
-                Qt::QueuedConnection);
-        }
     } else if (status == TLineStatus::Closed) {
         awaitingFirstOpen_ = false;
+    }
+    if (status == TLineStatus::Open && clearCountWhenOpen_) {
+        clearCountWhenOpen_ = false;
+        // Once the opening has run to its end.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (const auto trouble = clearControllerCount()) {
+                    state_.eventLog.append(*trouble);
+                }
+            },
+            Qt::QueuedConnection);
     }
     lineStatus_ = status;
     emit lineStatusChanged();

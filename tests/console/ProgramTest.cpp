@@ -20,6 +20,7 @@
 #include "ComPortList.h"
 #include "PseudoTerminal.h"
 #include "SimulatorProcess.h"
+#include "WaitUntil.h"
 #include "Workspace.h"
 
 namespace velkor {
@@ -40,7 +41,15 @@ namespace {
     return ::testing::AssertionSuccess();
 }
 
-void startConsole(QProcess& console, const test::Workspace& workspace) {
+// Starts the console in the workspace; `listedPorts` (paths separated by ":") stands for the
+// system's port list when given.
+void startConsole(QProcess& console, const test::Workspace& workspace,
+                  const QString& listedPorts = {}) {
+    if (!listedPorts.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(kSerialPortsVariable), listedPorts);
+        console.setProcessEnvironment(environment);
+    }
     console.setWorkingDirectory(QString::fromStdString(workspace.path()));
     console.start(QStringLiteral(VELKOR_PROGRAM), {});
     ASSERT_TRUE(console.waitForStarted(10000));
@@ -84,19 +93,14 @@ TEST(Program, AStopSignalEndsAPushThatIsNeverAcknowledged) {
     workspace.createDatabase({{"Port", controller.path()}, {"SH_S", "500"}, {"Qty_Imp_mm", "10"}});
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
     QProcess console;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(kSerialPortsVariable),
-                       QString::fromStdString(controller.path()));
-    console.setProcessEnvironment(environment);
-    startConsole(console, workspace);
-    const auto repeated = [&] {
-        const auto commands = controller.commands();
-        return std::count(commands.begin(), commands.end(), "SH_S5000") >= 3;
-    };
-    for (int i = 0; i < 500 && !repeated(); ++i) {
-        QThread::msleep(20);
-    }
-    ASSERT_TRUE(repeated()) << ::testing::PrintToString(controller.commands());
+    startConsole(console, workspace, QString::fromStdString(controller.path()));
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            const auto commands = controller.commands();
+            return std::count(commands.begin(), commands.end(), "SH_S5000") >= 3;
+        },
+        10000))
+        << ::testing::PrintToString(controller.commands());
     EXPECT_TRUE(endsOn(console, SIGTERM));
     EXPECT_EQ(controller.commandsOnceThereAre(1).back(), "GET_ALL");
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=5\r\n");
@@ -116,10 +120,7 @@ TEST(Program, AStopSignalDuringThePortProbeEndsStartUp) {
     workspace.createDatabase({{"Port", controller.path()}});
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
     QProcess console;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(kSerialPortsVariable), listed.join(u':'));
-    console.setProcessEnvironment(environment);
-    startConsole(console, workspace);
+    startConsole(console, workspace, listed.join(u':'));
     ASSERT_EQ(spare.front()->read(7, 10000), "GET_ALL");
     EXPECT_TRUE(endsOn(console, SIGTERM));
     int unasked = 0;
