@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 #include <locale.h>
@@ -91,6 +92,10 @@ std::int32_t readInteger(std::string_view text) {
 
 std::int64_t readInteger64(std::string_view text) {
     return readWholeNumber(text, 64);
+}
+
+bool fitsControllerInteger(long double value) {
+    return std::isfinite(value) && value >= INT32_MIN && value <= INT32_MAX;
 }
 
 long double readReal(std::string_view text) {

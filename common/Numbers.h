@@ -15,6 +15,10 @@ std::int32_t readInteger(std::string_view text);
 // counter, which outgrows 32 bits on a busy machine.
 std::int64_t readInteger64(std::string_view text);
 
+// True when `value` is a number the machine's controller holds: finite and within its 32-bit
+// signed integer.
+bool fitsControllerInteger(long double value);
+
 // Reads a decimal number whose decimal separator is the comma, in 80-bit extended precision:
 // blanks around it, an optional sign, digits with at most one comma, an optional exponent
 // (E or e, optional sign, digits). Anything else throws

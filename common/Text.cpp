@@ -1,7 +1,12 @@
 #include "Text.h"
 
+#include <iconv.h>
+
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <vector>
 
 namespace velkor {
 namespace {
@@ -56,6 +61,45 @@ void appendUtf8(std::string& out, char32_t cp) {
     }
 }
 
+// Decodes UTF-8 with glibc's decoder, which refuses malformed, overlong and surrogate
+// sequences: `take` gets each code point, or nothing for each byte that starts no valid one.
+template <typename Take>
+void decodeUtf8(std::string_view utf8, Take take) {
+    struct Decoder {
+        iconv_t handle = iconv_open("UTF-32LE", "UTF-8");
+        ~Decoder() {
+            if (handle != reinterpret_cast<iconv_t>(-1)) {
+                iconv_close(handle);
+            }
+        }
+    };
+    thread_local const Decoder decoderOfThisThread;
+    const iconv_t decoder = decoderOfThisThread.handle;
+    if (decoder == reinterpret_cast<iconv_t>(-1)) {
+        throw std::runtime_error("glibc has no UTF-8 decoder");
+    }
+    std::vector<char32_t> decoded(utf8.size());
+    std::size_t from = 0;
+    while (from < utf8.size()) {
+        char* in = const_cast<char*>(utf8.data() + from);
+        std::size_t inLeft = utf8.size() - from;
+        char* out = reinterpret_cast<char*>(decoded.data());
+        std::size_t outLeft = decoded.size() * sizeof(char32_t);
+        iconv(decoder, nullptr, nullptr, nullptr, nullptr);  // a fresh start after a bad byte
+        const bool complete =
+            iconv(decoder, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1);
+        const std::size_t count = (decoded.size() * sizeof(char32_t) - outLeft) / sizeof(char32_t);
+        for (std::size_t i = 0; i < count; ++i) {
+            take(std::optional<char32_t>(decoded[i]));
+        }
+        from = utf8.size() - inLeft;
+        if (!complete) {
+            take(std::nullopt);  // a byte that starts no valid sequence (or one cut short)
+            ++from;
+        }
+    }
+}
+
 unsigned char foldCase(unsigned char c) {
     if (c >= 'a' && c <= 'z') {
         return c - 'a' + 'A';
@@ -96,27 +140,26 @@ std::string cp1251ToUtf8(std::string_view cp1251) {
 std::string utf8ToCp1251(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        int length = lead < 0x80           ? 1
-                     : (lead >> 5) == 0x6  ? 2
-                     : (lead >> 4) == 0xE  ? 3
-                     : (lead >> 3) == 0x1E ? 4
-                                           : 0;
-        if (length == 0 || i + length > utf8.size()) {
-            out += '?';
-            ++i;
-            continue;
-        }
-        char32_t cp = length == 1 ? lead : lead & (0x3F >> (length - 1));
-        for (int k = 1; k < length; ++k) {
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        }
-        out += encodeCodePoint(cp);
-        i += length;
-    }
+    decodeUtf8(utf8, [&](std::optional<char32_t> cp) { out += cp ? encodeCodePoint(*cp) : '?'; });
     return out;
+}
+
+std::optional<std::string> utf8ToCp1251Exactly(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    bool exact = true;
+    decodeUtf8(utf8, [&](std::optional<char32_t> cp) {
+        const char byte = cp ? encodeCodePoint(*cp) : '?';
+        exact = exact && (byte != '?' || cp == U'?');
+        out += byte;
+    });
+    return exact ? std::optional<std::string>(std::move(out)) : std::nullopt;
+}
+
+bool isValidUtf8(std::string_view text) {
+    bool valid = true;
+    decodeUtf8(text, [&](std::optional<char32_t> cp) { valid = valid && cp.has_value(); });
+    return valid;
 }
 
 QString fromCp1251(std::string_view cp1251) {

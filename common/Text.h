@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,11 @@ std::string trimmed(std::string_view text);
 // that a round trip keeps it); characters outside the code page encode as '?'.
 std::string cp1251ToUtf8(std::string_view cp1251);
 std::string utf8ToCp1251(std::string_view utf8);
+// The Windows-1251 text of valid UTF-8 whose every character the code page has; nothing
+// otherwise (a malformed or overlong sequence, a character outside the code page).
+std::optional<std::string> utf8ToCp1251Exactly(std::string_view utf8);
+// True when the text is valid UTF-8 (as glibc's decoder, which refuses overlong forms, has it).
+bool isValidUtf8(std::string_view text);
 
 // The only crossings between the console's 8-bit texts and Qt's Unicode strings.
 QString fromCp1251(std::string_view cp1251);

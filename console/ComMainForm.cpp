@@ -449,6 +449,7 @@ void TForm1::N2Click() {
 
 // The settings gate: the settings window opens for the password in `pwd`, compared exactly.
 void TForm1::N4Click() {
+    console_.checkSettingsMayOpen();
     QInputDialog dialog(this);
     dialog.setObjectName(QStringLiteral("PasswordBox"));
     dialog.setWindowTitle(ru("Ввод пароля"));

@@ -54,10 +54,12 @@ void applySetting(const SettingRow& row, std::string_view editText, MachineVaria
     std::visit(Overloaded{
                    [&](long double MachineVariables::*member) {
                        const long double millimetres = readReal(typed);
-                       variables.*member = millimetres;
                        if (row.shape == ApplyShape::ScaledLength) {
+                           // Checked before it is kept: a length the controller cannot hold
+                           // is neither sent nor stored, nor pushed again at the next start.
                            argument = impulseText(millimetres, variables.Qty_Imp_mm);
                        }
+                       variables.*member = millimetres;
                        databaseText = realText(millimetres);
                    },
                    [&](std::int32_t MachineVariables::*member) {
@@ -70,6 +72,7 @@ void applySetting(const SettingRow& row, std::string_view editText, MachineVaria
                    },
                },
                definitionOf(row).member);
+    variables.given.emplace(row.key);
     if (row.shape != ApplyShape::StoredOnly) {
         port.SendText(command(row.commandWord, argument));
     }

@@ -326,6 +326,7 @@ std::vector<std::optional<double>> Console::lookUpScan(const std::string& scan) 
 }
 
 void Console::sendPositions(const std::function<std::string(int field)>& fieldText) {
+    requireVariables(state_.variables, {"Qty_Imp_mm", "L_upor"});
     dispatchPositions(fieldText, state_.variables, port_);
 }
 
@@ -362,6 +363,13 @@ void Console::toggleLaminationMode() {
     const bool toLaminated = target == 1;
     const long double shift = toLaminated ? v.Step_pnevmo : 0;
     const int wait = toLaminated ? 500 : 100;
+    // Made before the first is sent: a value the controller cannot hold sends nothing.
+    const std::string commands[] = {
+        toLaminated ? "Lamin1" : "Lamin0",
+        command("SH_S", impulseText(v.SH_S - 2 * shift, v.Qty_Imp_mm)),
+        command("head_DELTA", impulseText(v.head_DELTA - shift, v.Qty_Imp_mm)),
+        command("STP_OUT", impulseText(v.STP_OUT + shift, v.Qty_Imp_mm)),
+    };
     toggling_ = true;
     showLaminationMode(target);
     bool confirmed = false;
@@ -378,12 +386,9 @@ void Console::toggleLaminationMode() {
         }
     } ending{*this, confirmed};
     confirmedSender_.runSequence([&] {
-        confirmedSender_.send(toLaminated ? "Lamin1" : "Lamin0", wait);
-        confirmedSender_.send(command("SH_S", impulseText(v.SH_S - 2 * shift, v.Qty_Imp_mm)), wait);
-        confirmedSender_.send(
-            command("head_DELTA", impulseText(v.head_DELTA - shift, v.Qty_Imp_mm)), wait);
-        confirmedSender_.send(command("STP_OUT", impulseText(v.STP_OUT + shift, v.Qty_Imp_mm)),
-                              wait);
+        for (const std::string& c : commands) {
+            confirmedSender_.send(c, wait);
+        }
         confirmed = true;
     });
     if (!confirmed) {
@@ -415,7 +420,11 @@ void Console::sendHandlePosition(const std::string& text) {
 }
 
 void Console::importJob(const std::string& path) {
-    importJobFile(database_, path, state_.variables.L_BarCode, std::time(nullptr));
+    for (const std::string& notice :
+         importJobFile(database_, path, state_.variables.L_BarCode, std::time(nullptr),
+                       {state_.variables.Qty_Imp_mm, state_.variables.L_upor})) {
+        state_.eventLog.append(notice);
+    }
 }
 
 void Console::exportLog() {
@@ -424,6 +433,14 @@ void Console::exportLog() {
 
 bool Console::passwordMatches(const std::string& password) const {
     return password == state_.variables.pwd;
+}
+
+void Console::checkSettingsMayOpen() const {
+    if (!state_.variables.loaded) {
+        throw VelkorError(
+            cp1251("Машинные переменные не загружены из базы (см. ошибку при "
+                   "запуске): окно настроек не открывается"));
+    }
 }
 
 // A port that is waited for (lost, or not there at start-up) counts as open here: the button

@@ -97,6 +97,9 @@ class Console : public QObject {
     void importJob(const std::string& path);
     void exportLog();
     bool passwordMatches(const std::string& password) const;
+    // The settings gate stays shut while the machine variables were not loaded: the window
+    // would show zeros and a push would send them. Throws what the operator is told.
+    void checkSettingsMayOpen() const;
 
     // The service person's port tools.
     void openOrCloseLine();

@@ -2,18 +2,24 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <cstdint>
 
 #include "Numbers.h"
 #include "Text.h"
+#include "VelkorError.h"
 
 namespace velkor {
 
 std::string impulseText(long double millimetres, long double impulsesPerMillimetre) {
     const long double impulses = std::trunc(millimetres * impulsesPerMillimetre);
-    char text[64];
-    std::snprintf(text, sizeof text, "%.0Lf", impulses);
-    return std::string(text) == "-0" ? "0" : text;
+    // The controller counts in a 32-bit integer: anything beyond would arrive as another number.
+    if (!fitsControllerInteger(impulses)) {
+        throw VelkorError(cp1251("Длина ") + generalText(millimetres) + cp1251(" мм при ") +
+                          generalText(impulsesPerMillimetre) +
+                          cp1251(" импульсах на мм не умещается в число контроллера (от "
+                                 "-2147483648 до 2147483647 импульсов); ничего не отправлено"));
+    }
+    return std::to_string(static_cast<std::int64_t>(impulses));
 }
 
 std::string impulseTextOf(std::string_view lengthText, long double impulsesPerMillimetre) {

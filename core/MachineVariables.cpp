@@ -4,6 +4,7 @@
 
 #include "Numbers.h"
 #include "Text.h"
+#include "VelkorError.h"
 
 namespace velkor {
 
@@ -74,7 +75,30 @@ void loadMachineVariables(MachineVariables& variables, const std::vector<Variabl
     for (const auto& row : rows) {
         if (const auto* definition = findMachineVariable(trimmed(row.key))) {
             storeVariableText(variables, *definition, row.value);
+            variables.given.emplace(definition->key);
         }
+    }
+    variables.loaded = true;
+}
+
+void requireVariables(const MachineVariables& variables, std::span<const std::string_view> keys) {
+    std::string missing;
+    bool factorNeeded = false;
+    for (const std::string_view key : keys) {
+        factorNeeded = factorNeeded || key == "Qty_Imp_mm";
+        if (!variables.given.contains(key)) {
+            missing += (missing.empty() ? "" : ", ") + std::string(key);
+        }
+    }
+    if (!missing.empty()) {
+        throw VelkorError(cp1251("Нет машинных переменных ") + missing +
+                          cp1251(" (их нет в таблице VARIABLES, или база не была прочитана): "
+                                 "ничего не отправлено"));
+    }
+    if (factorNeeded && variables.Qty_Imp_mm == 0) {
+        throw VelkorError(
+            cp1251("Машинная переменная Qty_Imp_mm (импульсов на 1 мм) равна 0: "
+                   "ничего не отправлено"));
     }
 }
 

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -40,7 +44,21 @@ struct MachineVariables {
     std::int32_t n_uporDelay = 0, n_uporDelay_L = 0;
     long double S_SH_S = 0, S_SH_S_L = 0;
     std::string VOZVRAT, VOZVRAT_L;
+
+    // The keys that have a value of their own: loaded from VARIABLES at start-up or applied in
+    // the settings window since. One without holds zero or an empty text.
+    std::set<std::string, std::less<>> given;
+    bool loaded = false;  // start-up has read VARIABLES to its end
 };
+
+// What a command to the controller is made of must be there: throws, naming them, when one of
+// `keys` has no value of its own, or when Qty_Imp_mm is among them and is 0 (every length would
+// go out as 0 impulses), so that nothing of the command or sequence is sent.
+void requireVariables(const MachineVariables& variables, std::span<const std::string_view> keys);
+inline void requireVariables(const MachineVariables& variables,
+                             std::initializer_list<std::string_view> keys) {
+    requireVariables(variables, std::span<const std::string_view>(keys.begin(), keys.size()));
+}
 
 // One machine variable: its key and where it lives. Texts are kept as read, except those
 // marked trimmed.

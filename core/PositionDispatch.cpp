@@ -41,16 +41,16 @@ std::string barcodeOfScan(std::string_view scan) {
 void dispatchPositions(const std::function<std::string(int field)>& fieldText,
                        const MachineVariables& variables, TCustomComPort& port) {
     pumpingDelay(150);
-    // Every field is read once before the first command: a piece must never start with some of
-    // its holes sent and the rest refused.
+    // Every field is read and converted once, before the first command: a piece must never
+    // start with some of its holes sent and the rest refused, nor end with another piece's.
+    std::array<std::string, kPositionFields> impulses;
     for (int field = 0; field < kPositionFields; ++field) {
-        positionImpulses(fieldText(field), variables);
+        impulses[static_cast<std::size_t>(field)] = positionImpulses(fieldText(field), variables);
     }
-    for (int field = 0; field < kPositionFields; ++field) {
-        const std::string impulses = positionImpulses(fieldText(field), variables);
-        if (field < static_cast<int>(kPositionCommands.size())) {
-            if (!impulses.empty()) {
-                port.SendText(command(kPositionCommands[field], impulses));
+    for (std::size_t field = 0; field < impulses.size(); ++field) {
+        if (field < kPositionCommands.size()) {
+            if (!impulses[field].empty()) {
+                port.SendText(command(kPositionCommands[field], impulses[field]));
             }
             pumpingDelay(200);
         } else {

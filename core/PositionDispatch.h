@@ -23,10 +23,9 @@ std::string barcodeOfScan(std::string_view scan);
 // Sends the positions in the fields to the controller: each filled field's length, less the
 // distance from the stop to the head (L_upor), as an impulse text behind its command, with
 // 150 ms before the first field, 200 ms after each of the first seven and 150 ms after the
-// eighth. Every field is checked after the first pause, before anything is sent: a field that
-// is not a number stops the dispatch there with the conversion error. `fieldText(i)` is read
-// again when field i comes up, so a field changed during the pauses (a scan inside the
-// dispatch) is sent as it is then.
+// eighth. Every field is read and checked once, after the first pause and before anything is
+// sent: a field that is not a number, or whose impulses the controller cannot hold, stops the
+// dispatch there with its error. What is sent is what the fields held then.
 void dispatchPositions(const std::function<std::string(int field)>& fieldText,
                        const MachineVariables& variables, TCustomComPort& port);
 

@@ -5,30 +5,33 @@
 
 namespace velkor {
 
+namespace {
+
+// The fourteen settings in the order the controller takes them; each goes under its own key as
+// the command word.
+constexpr std::string_view kPushedSettings[] = {
+    "SH_S",     "setSpeed", "setAccel",   "S_SH_S",  "stToR",     "L1headPaz",  "STP_OUT",
+    "setS_OUT", "setA_OUT", "head_DELTA", "R_DELTA", "uporDelay", "SbrosDelay", "n_uporDelay",
+};
+
+}  // namespace
+
 std::vector<std::string> settingsPushCommands(const MachineVariables& v) {
-    // A length goes through the text the settings window would show, as it always has.
-    auto length = [&](const char* word, long double millimetres) {
-        return command(word, impulseTextOf(generalText(millimetres), v.Qty_Imp_mm));
-    };
-    auto whole = [](const char* word, std::int32_t value) {
-        return command(word, std::to_string(value));
-    };
-    return {
-        length("SH_S", v.SH_S),
-        whole("setSpeed", v.setSpeed),
-        whole("setAccel", v.setAccel),
-        length("S_SH_S", v.S_SH_S),
-        length("stToR", v.stToR),
-        length("L1headPaz", v.L1headPaz),
-        length("STP_OUT", v.STP_OUT),
-        whole("setS_OUT", v.setS_OUT),
-        whole("setA_OUT", v.setA_OUT),
-        length("head_DELTA", v.head_DELTA),
-        length("R_DELTA", v.R_DELTA),
-        whole("uporDelay", v.uporDelay),
-        whole("SbrosDelay", v.SbrosDelay),
-        whole("n_uporDelay", v.n_uporDelay),
-    };
+    requireVariables(v, {"Qty_Imp_mm"});
+    requireVariables(v, kPushedSettings);
+    std::vector<std::string> commands;
+    for (const std::string_view key : kPushedSettings) {
+        const auto member = findMachineVariable(key)->member;
+        if (const auto* length = std::get_if<long double MachineVariables::*>(&member)) {
+            // A length goes through the text the settings window would show, as it always has.
+            commands.push_back(
+                command(key, impulseTextOf(generalText(v.*(*length)), v.Qty_Imp_mm)));
+        } else {
+            commands.push_back(command(
+                key, std::to_string(v.*std::get<std::int32_t MachineVariables::*>(member))));
+        }
+    }
+    return commands;
 }
 
 void runSettingsPush(ConfirmedSender& sender, ConsoleState& state) {

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -81,6 +83,26 @@ class HoleTypes {
     std::map<std::string, std::string> keys_;
 };
 
+// A decimal as the import writes it ("1200.5") as a number.
+long double decimalValue(std::string text) {
+    std::replace(text.begin(), text.end(), '.', ',');
+    return readReal(text);
+}
+
+// A hole the machine could not drill where the file says, or a position a dispatch could not
+// send, is refused with its line rather than found at the machine.
+void checkHolePosition(long double millimetres, const HolePositionLimits& limits) {
+    const std::string position = realText(millimetres);
+    if (millimetres < 0) {
+        throw VelkorError(cp1251("позиция отверстия ") + position + cp1251(" мм отрицательна"));
+    }
+    if (!fitsControllerInteger(
+            std::trunc((millimetres - limits.stopToHead) * limits.impulsesPerMillimetre))) {
+        throw VelkorError(cp1251("позицию отверстия ") + position +
+                          cp1251(" мм контроллер не примет: её импульсы не умещаются в его число"));
+    }
+}
+
 }  // namespace
 
 bool JobFileLines::next(std::string& line) {
@@ -126,7 +148,8 @@ HoleRecord readHoleRecord(std::string_view line) {
     }
     const std::string_view rest = std::string_view(text).substr(slash + 1);
     const std::string tenths = trimmed(rest.substr(0, rest.find('/')));
-    hole.position = realText(readReal(tenths) / 10);
+    hole.millimetres = readReal(tenths) / 10;
+    hole.position = realText(hole.millimetres);
     return hole;
 }
 
@@ -143,8 +166,10 @@ std::string importedFileName(std::string_view fileName, std::string_view stamp) 
     return std::string(kept) + std::string(stamp);
 }
 
-void importJobFile(JobDatabase& database, const std::string& path, std::int32_t barcodeLength,
-                   std::time_t startTime) {
+std::vector<std::string> importJobFile(JobDatabase& database, const std::string& path,
+                                       std::int32_t barcodeLength, std::time_t startTime,
+                                       HolePositionLimits limits) {
+    std::vector<std::string> notices;
     std::tm localTime{};
     localtime_r(&startTime, &localTime);
     const std::string stamp = importStamp(localTime);
@@ -162,6 +187,7 @@ void importJobFile(JobDatabase& database, const std::string& path, std::int32_t 
         // database, from an earlier import.
         std::optional<std::int64_t> bar;
         std::optional<std::int64_t> piece;
+        long double pieceLength = 0;  // of the file's piece; 0 for an earlier one or none given
         JobFileLines lines(file);
         std::string line;
         long records = 0;
@@ -180,8 +206,16 @@ void importJobFile(JobDatabase& database, const std::string& path, std::int32_t 
                                    "в базе нет ни одной партии"));
                     }
                     piece = rows.insertPiece(*bar, record);
+                    pieceLength = decimalValue(record.length);
                 } else if (line.starts_with('W')) {
                     const HoleRecord hole = readHoleRecord(line);
+                    checkHolePosition(hole.millimetres, limits);
+                    if (pieceLength > 0 && hole.millimetres > pieceLength) {
+                        notices.push_back(cp1251("Файл ") + fileName + cp1251(", строка ") +
+                                          std::to_string(lineNumber) + cp1251(": отверстие на ") +
+                                          hole.position + cp1251(" мм дальше конца детали (") +
+                                          realText(pieceLength) + cp1251(" мм)"));
+                    }
                     const std::string holeType = holeTypes.keyOf(hole.code);
                     if (!piece && !(piece = rows.latestPieceKey())) {
                         throw VelkorError(
@@ -218,6 +252,7 @@ void importJobFile(JobDatabase& database, const std::string& path, std::int32_t 
         throw VelkorError(cp1251("Файл ") + fileName + cp1251(" загружен, но не переименован в ") +
                           utf8ToCp1251(newName) + ": " + error.what());
     }
+    return notices;
 }
 
 }  // namespace velkor

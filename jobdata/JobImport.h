@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "JobDatabase.h"
 
@@ -36,6 +37,7 @@ PieceRow readPieceRecord(std::string_view line, std::int32_t barcodeLength);
 struct HoleRecord {
     std::string code;
     std::string position;
+    long double millimetres = 0;
 };
 HoleRecord readHoleRecord(std::string_view line);
 
@@ -50,12 +52,23 @@ std::string importStamp(const std::tm& localTime);
 // without "." becomes the stamp alone.
 std::string importedFileName(std::string_view fileName, std::string_view stamp);
 
+// The machine variables that decide which hole positions a scan's dispatch can send: a
+// position less the stop-to-head distance, times the impulses per millimetre, must fit the
+// controller's 32-bit integer. With no factor (0) only the file's own bounds are checked.
+struct HolePositionLimits {
+    long double impulsesPerMillimetre = 0;
+    long double stopToHead = 0;
+};
+
 // Imports a job file into the job database in one transaction, then renames it with the stamp
-// of `startTime`. A failure on any line rolls back every row of the file and leaves its name,
-// so that the corrected file can be imported again; the error names the file and the line. A
-// file without a single P, C or W record is refused the same way. A
-// rename that fails after the commit is reported as such: the rows are in, the name stays.
-void importJobFile(JobDatabase& database, const std::string& path, std::int32_t barcodeLength,
-                   std::time_t startTime);
+// of `startTime`. A hole whose position is negative or could not be sent (`limits`) is an
+// error of its line; one beyond the end of its piece (when the file gives the piece) is loaded
+// and returned as a notice naming the line, for the event log. A failure on any line rolls back
+// every row of the file and leaves its name, so that the corrected file can be imported again; the
+// error names the file and the line. A file without a single P, C or W record is refused the same
+// way. A rename that fails after the commit is reported as such: the rows are in, the name stays.
+std::vector<std::string> importJobFile(JobDatabase& database, const std::string& path,
+                                       std::int32_t barcodeLength, std::time_t startTime,
+                                       HolePositionLimits limits = {});
 
 }  // namespace velkor

@@ -5,7 +5,8 @@
 //   velkor-makedb --existing [--variables FILE] [--job JOBFILE] DATABASE
 //   velkor-makedb --workspace [--force] [--variables FILE] FOLDER
 //
-// FILE holds one KEY=VALUE line per VARIABLES row, in UTF-8 (stored as Windows-1251); blank
+// FILE holds one KEY=VALUE line per VARIABLES row, in UTF-8 or Windows-1251 (stored as
+// Windows-1251); blank
 // lines and lines starting with # are skipped; key and value are stored exactly as written,
 // so a file can also hold oddly spelled keys on purpose. --pieces N adds one batch of N pieces
 // with the barcodes 100000001, 100000002, ... and H holes each (3 unless --holes says), at 100,
@@ -19,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -52,7 +54,8 @@ constexpr const char* kUsage =
     "whole workspace for a new site: FOLDER/KV.GDB, Morvel.INI with CNT=0 (an existing one is\n"
     "kept), log/ and Job/. An existing KV.GDB is never touched without --force.\n"
     "\n"
-    "  --variables FILE  machine variables, one KEY=VALUE line each (UTF-8); without it a\n"
+    "  --variables FILE  machine variables, one KEY=VALUE line each (UTF-8 or\n"
+    "                    Windows-1251); without it a\n"
     "                    workspace gets the defaults, /usr/share/velkor/variables.txt\n"
     "  --pieces N        adds N generated pieces (barcodes 100000001...), H holes each\n"
     "  --job JOBFILE     imports a job file as the console's File/Load does\n"
@@ -99,6 +102,31 @@ std::string readVariablesFile(const std::string& file) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A variables file as an editor saved it: UTF-8 (with or without a byte order mark), or, when it
+// is no valid UTF-8, Windows-1251 as the console's own texts are. Returned in Windows-1251; a
+// UTF-8 character that the code page lacks is refused with its line, never stored as "?".
+std::string variablesInWindows1251(std::string text, const std::string& file) {
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.erase(0, 3);
+    }
+    if (!velkor::isValidUtf8(text)) {
+        return text;
+    }
+    std::istringstream in(text);
+    std::string converted;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        const auto exact = velkor::utf8ToCp1251Exactly(line);
+        if (!exact) {
+            throw velkor::VelkorError(velkor::utf8ToCp1251(file) + ", line " +
+                                      std::to_string(number) +
+                                      ": a character that Windows-1251 does not have");
+        }
+        converted += *exact + "\n";
+    }
+    return converted;
+}
+
 void insertVariables(velkor::FirebirdSession& session, const std::string& text) {
     std::istringstream in(text);
     session.startTransaction();
@@ -112,8 +140,7 @@ void insertVariables(velkor::FirebirdSession& session, const std::string& text) 
             continue;
         }
         session.execute("INSERT INTO VARIABLES (KODS, VAR_STR) VALUES (?, ?)",
-                        {velkor::utf8ToCp1251(line.substr(0, equals)),
-                         velkor::utf8ToCp1251(line.substr(equals + 1))});
+                        {line.substr(0, equals), line.substr(equals + 1)});
     }
     session.commit();
 }
@@ -134,17 +161,31 @@ void refreshIndexStatistics(velkor::FirebirdSession& session) {
     }
 }
 
-// Imports a job file with the barcode length the database's machine variables give.
+// Imports a job file with the barcode length and the hole limits that the database's machine
+// variables give, as the console would.
 void importJob(const std::string& database, const std::string& job) {
     velkor::JobDatabase jobs;
     jobs.connect(database);
     std::int32_t barcodeLength = 0;
+    velkor::HolePositionLimits limits;
+    const auto real = [](std::string text) {  // stored with a full stop
+        std::replace(text.begin(), text.end(), '.', ',');
+        return velkor::readReal(velkor::trimmed(text));
+    };
     for (const auto& [key, value] : jobs.readVariables()) {
-        if (velkor::trimmed(key) == "L_BarCode") {
+        const std::string name = velkor::trimmed(key);
+        if (name == "L_BarCode") {
             barcodeLength = velkor::readInteger(velkor::trimmed(value));
+        } else if (name == "Qty_Imp_mm") {
+            limits.impulsesPerMillimetre = real(value);
+        } else if (name == "L_upor") {
+            limits.stopToHead = real(value);
         }
     }
-    velkor::importJobFile(jobs, job, barcodeLength, std::time(nullptr));
+    for (const std::string& notice :
+         velkor::importJobFile(jobs, job, barcodeLength, std::time(nullptr), limits)) {
+        std::cerr << "velkor-makedb: " << velkor::cp1251ToUtf8(notice) << "\n";
+    }
 }
 
 // The folder a console starts in at a new site. Its files are made before the database so that a
@@ -286,11 +327,14 @@ int main(int argc, char** argv) {
     }
     try {
         std::string variables =
-            variablesFile.empty() ? std::string() : readVariablesFile(variablesFile);
+            variablesFile.empty()
+                ? std::string()
+                : variablesInWindows1251(readVariablesFile(variablesFile), variablesFile);
         if (workspace) {
             prepareWorkspace(target);
             if (variablesFile.empty()) {
-                variables = velkor::workspaceDefaultVariables();
+                variables = variablesInWindows1251(velkor::workspaceDefaultVariables(),
+                                                   "the default variables");
             }
         }
         if (replacing) {

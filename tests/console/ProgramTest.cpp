@@ -90,7 +90,8 @@ TEST(Program, AStopSignalEndsAPushThatIsNeverAcknowledged) {
     test::Workspace workspace;
     test::Simulator controller{workspace.file("controller.log"),
                                {QStringLiteral("--withhold"), QStringLiteral("SH_S5000")}};
-    workspace.createDatabase({{"Port", controller.path()}, {"SH_S", "500"}, {"Qty_Imp_mm", "10"}});
+    workspace.createDatabase(test::Workspace::siteVariables(
+        {{"Port", controller.path()}, {"SH_S", "500"}, {"Qty_Imp_mm", "10"}}));
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
     QProcess console;
     startConsole(console, workspace, QString::fromStdString(controller.path()));

@@ -477,7 +477,7 @@ class StartupAtASite : public ::testing::Test {
         }
         listed << QString::fromStdString(workspace.file("unplugged"));
         ::setenv(kSerialPortsVariable, listed.join(u':').toLocal8Bit().constData(), 1);
-        workspace.createDatabase({{"Port", controller.path()}, {"setSpeed", "800"}});
+        workspace.createDatabase(test::Workspace::siteVariables({{"Port", controller.path()}}));
     }
     ~StartupAtASite() override { ::unsetenv(kSerialPortsVariable); }
 
@@ -583,7 +583,7 @@ TEST(StartupAmongOtherPorts, ThePushGoesToTheControllerAloneAndStartUpEnds) {
         // The controller's adapter goes by a name of its own, as /dev/serial/by-id gives it.
         const std::string byId = workspace.file("usb-controller");
         std::filesystem::create_symlink(controller.path(), byId);
-        workspace.createDatabase({{"Port", byId}, {"setSpeed", "800"}});
+        workspace.createDatabase(test::Workspace::siteVariables({{"Port", byId}}));
         workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=1000\r\n");
         ::setenv(kSerialPortsVariable, listed.join(u':').toLocal8Bit().constData(), 1);
         {
@@ -602,7 +602,7 @@ TEST(StartupAmongOtherPorts, ThePushGoesToTheControllerAloneAndStartUpEnds) {
             ASSERT_GE(commands.size(), 16u) << ::testing::PrintToString(commands);
             EXPECT_EQ(commands[0], "GET_ALL");
             EXPECT_EQ(commands[1], "CLR_CNT");
-            EXPECT_EQ(commands.back(), "n_uporDelay0");
+            EXPECT_EQ(commands.back(), "n_uporDelay50");
             EXPECT_EQ(std::count(commands.begin(), commands.end(), "GET_ALL"), 1);
             EXPECT_GE(std::count(commands.begin(), commands.end(), "setSpeed800"), 1);
             EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1000\r\n");

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +38,28 @@ void Workspace::createDatabase(const std::vector<std::pair<std::string, std::str
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
     std::filesystem::remove(file("variables.txt"));
+}
+
+std::vector<std::pair<std::string, std::string>> Workspace::siteVariables(
+    const std::vector<std::pair<std::string, std::string>>& changed) {
+    std::vector<std::pair<std::string, std::string>> variables;
+    std::ifstream defaults(VELKOR_DEFAULT_VARIABLES);
+    for (std::string line; std::getline(defaults, line);) {
+        const auto equals = line.find('=');
+        if (!line.starts_with('#') && equals != std::string::npos) {
+            variables.emplace_back(line.substr(0, equals), line.substr(equals + 1));
+        }
+    }
+    for (const auto& [key, value] : changed) {
+        const auto found = std::find_if(variables.begin(), variables.end(),
+                                        [&](const auto& entry) { return entry.first == key; });
+        if (found == variables.end()) {
+            variables.emplace_back(key, value);
+        } else {
+            found->second = value;
+        }
+    }
+    return variables;
 }
 
 void Workspace::writeFile(const std::string& name, const std::string& contents) const {

@@ -22,6 +22,12 @@ class Workspace {
     void createDatabase(const std::vector<std::pair<std::string, std::string>>& variables = {},
                         int pieces = 0) const;
 
+    // A site's full set of machine variables (the defaults of a new workspace) with these
+    // values in place of the defaults' or added to them; for what needs every setting (the
+    // settings push).
+    static std::vector<std::pair<std::string, std::string>> siteVariables(
+        const std::vector<std::pair<std::string, std::string>>& changed);
+
     void writeFile(const std::string& name, const std::string& contents) const;
     std::string readFile(const std::string& name) const;
     bool exists(const std::string& name) const;
