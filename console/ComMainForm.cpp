@@ -6,6 +6,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -36,6 +38,7 @@
 #include "Numbers.h"
 #include "PositionDispatch.h"
 #include "Text.h"
+#include "Version.h"
 
 namespace velkor {
 namespace {
@@ -69,12 +72,23 @@ TForm1::TForm1(ConsoleOptions options, QWidget* parent)
     : QMainWindow(parent), console_(std::move(options), this) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velkor v.4  11.08.2021 "));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/velkor.svg")));  // every window's
     buildControls();
     buildMenu();
     bindConsole();
     connectHandlers();
+    keepTheScanner();
     FormCreate();
     Edit_BarCode->setFocus();
+}
+
+// The scanner's codes belong in the barcode field; the log, read-only, never keeps the keyboard
+// (its text can still be selected and copied with the mouse).
+void TForm1::keepTheScanner() {
+    Memo->setFocusPolicy(Qt::NoFocus);
+    scannerInput_ = std::make_unique<ScannerInput>(
+        *this, *Edit_BarCode, std::vector<QWidget*>{Edit8},
+        [this](const QString& scan) { guarded([&] { console_.scan(toCp1251(scan)); })(); });
 }
 
 TForm1::~TForm1() = default;
@@ -109,12 +123,20 @@ void TForm1::connectHandlers() {
     connect(N2, &QAction::triggered, this, guarded([this] { N2Click(); }));
     connect(ExportLogItem, &QAction::triggered, this, guarded([this] { console_.exportLog(); }));
     connect(SettingsItem, &QAction::triggered, this, guarded([this] { N4Click(); }));
+    connect(AboutItem, &QAction::triggered, this, guarded([this] { AboutItemClick(); }));
 }
 
 void TForm1::buildControls() {
-    auto* central = new QWidget(this);
-    setCentralWidget(central);
-    resize(900, 640);
+    // On a small screen, or a large scale factor, the window is as large as the screen allows
+    // and its contents scroll; the status bar stays in sight.
+    auto* central = new QWidget;
+    auto* scroller = new QScrollArea(this);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus);  // a click beside a control leaves the keyboard be
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(central);
+    setCentralWidget(scroller);
+    fitOnScreen(*this, QSize(900, 640));
 
     Button_Lamin = named(new QPushButton(ru("Белый")), "Button_Lamin");
     Button_Lamin->setFlat(true);
@@ -133,7 +155,8 @@ void TForm1::buildControls() {
     Edit_BarCode = named(new QLineEdit, "Edit_BarCode");
     Edit_BarCode->setMaxLength(kLongestScan);
     Edit_BarCode->setFont(sized(font(), 20, true));
-    Edit_BarCode->setStyleSheet(QStringLiteral("color: red;"));
+    // The edit's own text only: its context menu keeps the normal colours.
+    Edit_BarCode->setStyleSheet(QStringLiteral("QLineEdit { color: red; }"));
     Label_Bar_Code = named(new ElidedLabel(QStringLiteral("0"), 320), "Label_Bar_Code");
     Label_Bar_Code->setFont(sized(font(), 12, false));
 
@@ -222,12 +245,18 @@ void TForm1::buildControls() {
     scan->addWidget(Edit_BarCode, 1);
     scan->addWidget(Label_Bar_Code);
 
+    // What the console is busy with: scans waiting their turn, a command not acknowledged.
+    Label_Status = named(new ElidedLabel(QString(), 520), "Label_Status");
+    Label_Status->setFont(sized(font(), 11, true));
+    Label_Status->setStyleSheet(QStringLiteral("color: #b00000;"));
+
     auto* commands = new QHBoxLayout;
     for (auto* button :
          {SpeedButton2, Speed_step, SpeedButton4, Speed_Imp_full_set, SpeedButton8, SpeedButton3}) {
         commands->addWidget(button);
     }
-    commands->addStretch();
+    commands->addSpacing(12);
+    commands->addWidget(Label_Status, 1);
 
     auto* positions = new QVBoxLayout;
     for (auto* edit : {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit9}) {
@@ -262,6 +291,13 @@ void TForm1::buildMenu() {
     N2 = named(file->addAction(ru("Загрузить")), "N2");
     ExportLogItem = named(file->addAction(QStringLiteral("Export log")), "N3");
     SettingsItem = named(menuBar()->addAction(ru("Настройки")), "N4");
+    AboutItem = named(menuBar()->addAction(ru("О программе")), "N5");
+}
+
+// What a support call needs first: which program and which version.
+void TForm1::AboutItemClick() {
+    QMessageBox::about(this, ru("О программе"),
+                       ru("Пульт оператора Velkor QN704\nверсия ") + QString::fromLatin1(kVersion));
 }
 
 // The window shows what the console holds as it changes: the event log (at most its newest
@@ -284,6 +320,7 @@ void TForm1::bindConsole() {
     connect(&console_, &Console::lineStatusChanged, this, &TForm1::showLineStatus);
     connect(&console_, &Console::laminationModeShown, this, &TForm1::showLaminationMode);
     showLineStatus();
+    bindScans();
 }
 
 // Shown a few times a second at most: a flood of packets must not wait for it.
@@ -369,32 +406,48 @@ QLineEdit* TForm1::positionField(int index) const {
     return fields[static_cast<std::size_t>(index)];
 }
 
-// A scan: show it, empty the fields, look up the piece's hole positions, show up to eight of
-// them and send them to the controller.
+// A scan: the barcode field is ready for the next one at once; the console looks the piece up
+// and sends its positions in its turn.
 void TForm1::Edit_BarCodeKeyPress() {
     const std::string scan = toCp1251(Edit_BarCode->text());
-    Label_Bar_Code->setText(fromCp1251(scan));
     Edit_BarCode->clear();
-    for (int i = 0; i < kPositionFields; ++i) {
-        positionField(i)->clear();
-    }
-    statusBar()->clearMessage();
-    const auto positions = console_.lookUpScan(scan);
-    for (std::size_t i = 0; i < positions.size() && i < kPositionFields; ++i) {
-        if (positions[i]) {
-            positionField(static_cast<int>(i))->setText(fromCp1251(generalText(*positions[i])));
-        }
-    }
-    if (std::none_of(positions.begin(), positions.end(), [](const auto& p) { return p; })) {
-        // Said where the operator looks, without a box that would stop the next scan.
-        statusBar()->showMessage(ru("Деталь ") + fromCp1251(scan) + ru(" не найдена: позиций нет"),
-                                 30000);
-    }
-    SpeedButton1Click();
+    console_.scan(scan);
 }
 
+// "Import size" takes no focus: the keyboard goes back to the barcode field, where the
+// scanner types, also after a hand correction of a position field.
 void TForm1::SpeedButton1Click() {
-    console_.sendPositions([this](int field) { return toCp1251(positionField(field)->text()); });
+    Edit_BarCode->setFocus();
+    console_.sendPositions();
+}
+
+// A scan's turn: it shows, the fields take its positions (up to eight).
+void TForm1::bindScans() {
+    console_.setScanView({
+        [this](const std::string& scan) {
+            Label_Bar_Code->setText(fromCp1251(scan));
+            for (int i = 0; i < kPositionFields; ++i) {
+                positionField(i)->clear();
+            }
+            statusBar()->clearMessage();
+        },
+        [this](const std::string& scan, const std::vector<std::optional<double>>& positions) {
+            for (std::size_t i = 0; i < positions.size() && i < kPositionFields; ++i) {
+                if (positions[i]) {
+                    positionField(static_cast<int>(i))
+                        ->setText(fromCp1251(generalText(*positions[i])));
+                }
+            }
+            if (std::none_of(positions.begin(), positions.end(), [](const auto& p) { return p; })) {
+                // Said where the operator looks, without a box that would stop the next scan.
+                statusBar()->showMessage(
+                    ru("Деталь ") + fromCp1251(scan) + ru(" не найдена: позиций нет"), 30000);
+            }
+        },
+        [this](int field) { return toCp1251(positionField(field)->text()); },
+    });
+    connect(&console_, &Console::activityChanged, this,
+            [this] { Label_Status->setText(fromCp1251(console_.activity())); });
 }
 
 void TForm1::setLaminCaptionColour(const QColor& colour) {

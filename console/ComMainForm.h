@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Console.h"
+#include "ScannerInput.h"
 #include "U_Set_Form.h"
 
 class QAction;
@@ -51,6 +52,8 @@ class TForm1 : public QMainWindow {
     void buildMenu();
     void connectHandlers();
     void bindConsole();
+    void bindScans();
+    void keepTheScanner();
     void showLogLine(const std::string& line);
     void flushLogLines();
     void showLogNotice(const std::string& notice);
@@ -65,8 +68,10 @@ class TForm1 : public QMainWindow {
     void Button1Click();
     void N2Click();
     void N4Click();
+    void AboutItemClick();
 
     Console console_;
+    std::unique_ptr<ScannerInput> scannerInput_;
     TSet_Form* settingsWindow_ = nullptr;
     QColor laminCaptionColour_;
     QStringList pendingLogLines_;  // log lines on their way to the Memo
@@ -107,10 +112,12 @@ class TForm1 : public QMainWindow {
     QListWidget* ListBoxPort = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label_Line = nullptr;        // the line's state in the status bar
+    QLabel* Label_Status = nullptr;      // scans waiting, a command not acknowledged
     QLabel* Label_LogDropped = nullptr;  // how many of the log's oldest lines have gone
     QAction* N2 = nullptr;               // Файл / Загрузить
     QAction* ExportLogItem = nullptr;
     QAction* SettingsItem = nullptr;
+    QAction* AboutItem = nullptr;  // "О программе": the version
     QTimer* Timer2 = nullptr;
 };
 

@@ -38,6 +38,16 @@ void ConfirmedSender::send(const std::string& command, int waitMilliseconds) {
         return;
     }
     const int id = sequences_.back().id;
+    int sent = 0;
+    struct Ended {  // confirmed, ended from outside or failed: nothing waits any more
+        const ConfirmedSender& sender;
+        const int& sent;
+        ~Ended() {
+            if (sent > 1) {
+                sender.tellWaiting(std::nullopt);
+            }
+        }
+    } ended{*this, sent};
     for (;;) {
         // Looked up afresh after every wait: nested sequences come and go meanwhile.
         if (const Sequence* sequence = current(id); sequence == nullptr || sequence->cancelled) {
@@ -55,10 +65,19 @@ void ConfirmedSender::send(const std::string& command, int waitMilliseconds) {
             continue;
         }
         state_.eventLog.append("->" + command);
+        if (++sent > 1) {
+            tellWaiting(Waiting{command, sent});
+        }
         pumpingDelay(waitMilliseconds);
         if (state_.lastReply == command) {
             return;
         }
+    }
+}
+
+void ConfirmedSender::tellWaiting(std::optional<Waiting> waiting) const {
+    if (waitingObserver_) {
+        waitingObserver_(std::move(waiting));
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,16 @@ class ConfirmedSender {
     // One confirmed send inside the innermost running sequence.
     void send(const std::string& command, int waitMilliseconds);
 
+    // A command that has gone out more than once without its acknowledgement.
+    struct Waiting {
+        std::string command;
+        int sent = 0;
+    };
+    // Told of a waiting command at each repeat, and with nothing once the send has ended.
+    void setWaitingObserver(std::function<void(std::optional<Waiting>)> observer) {
+        waitingObserver_ = std::move(observer);
+    }
+
     // Ends the innermost running sequence (Esc); returns false when none runs.
     bool cancelInnermost();
     // Ends every running sequence (the main window closes).
@@ -45,8 +56,11 @@ class ConfirmedSender {
     };
     Sequence* current(int id);
 
+    void tellWaiting(std::optional<Waiting> waiting) const;
+
     TCustomComPort& port_;
     ConsoleState& state_;
+    std::function<void(std::optional<Waiting>)> waitingObserver_;
     std::vector<Sequence> sequences_;
     int nextId_ = 1;
 };

@@ -74,6 +74,10 @@ Console::Console(ConsoleOptions options, QObject* parent)
 
     Timer1 = namedTimer(this, "Timer1", 1000);
     Timer3 = namedTimer(this, "Timer3", 3000);
+    confirmedSender_.setWaitingObserver([this](std::optional<ConfirmedSender::Waiting> waiting) {
+        unconfirmed_ = std::move(waiting);
+        showActivity();
+    });
     connect(Timer1, &QTimer::timeout, this, &Console::startUpTick);
     connect(Timer3, &QTimer::timeout, this, &Console::delayedSettingsPush);
     Timer1->start();
@@ -321,13 +325,73 @@ void Console::takeNoteOfLineStatus() {
     emit lineStatusChanged();
 }
 
-std::vector<std::optional<double>> Console::lookUpScan(const std::string& scan) {
-    return database_.readPiecePositions(barcodeOfScan(scan));
+void Console::scan(const std::string& scan) {
+    requestDispatch(scan);
 }
 
-void Console::sendPositions(const std::function<std::string(int field)>& fieldText) {
+void Console::sendPositions() {
+    requestDispatch(std::nullopt);
+}
+
+// The first request runs the queue; one that comes during it, inside a pause, only joins it.
+void Console::requestDispatch(std::optional<std::string> scan) {
+    waitingDispatches_.push_back(std::move(scan));
+    showActivity();
+    if (dispatching_) {
+        return;
+    }
+    dispatching_ = true;
+    struct Ending {
+        Console& console;
+        ~Ending() {
+            console.dispatching_ = false;
+            console.showActivity();
+        }
+    } ending{*this};
+    while (!waitingDispatches_.empty()) {
+        const std::optional<std::string> next = std::move(waitingDispatches_.front());
+        waitingDispatches_.pop_front();
+        showActivity();
+        try {
+            runDispatch(next);
+        } catch (...) {
+            if (const std::size_t dropped = waitingDispatches_.size(); dropped > 0) {
+                waitingDispatches_.clear();
+                state_.eventLog.append(cp1251("Отправка прервана ошибкой; не отправлено сканов и "
+                                              "нажатий \"Import size\", ждавших очереди: ") +
+                                       std::to_string(dropped));
+            }
+            throw;
+        }
+    }
+}
+
+// A scan shows itself and empties the fields, looks the piece up and fills them, then the
+// fields go out; "Import size" sends the fields as they stand.
+void Console::runDispatch(const std::optional<std::string>& scan) {
+    if (scan) {
+        scanView_.taken(*scan);
+        scanView_.found(*scan, database_.readPiecePositions(barcodeOfScan(*scan)));
+    }
     requireVariables(state_.variables, {"Qty_Imp_mm", "L_upor"});
-    dispatchPositions(fieldText, state_.variables, port_);
+    dispatchPositions(scanView_.fieldText, state_.variables, port_);
+}
+
+void Console::showActivity() {
+    std::string text;
+    if (unconfirmed_) {
+        text = cp1251("Контроллер не подтверждает ") + unconfirmed_->command +
+               cp1251(": отправлено раз: ") + std::to_string(unconfirmed_->sent) +
+               cp1251(". Esc прерывает");
+    }
+    if (!waitingDispatches_.empty()) {
+        text += (text.empty() ? "" : "; ") + cp1251("ждут отправки: ") +
+                std::to_string(waitingDispatches_.size());
+    }
+    if (text != activity_) {
+        activity_ = std::move(text);
+        emit activityChanged();
+    }
 }
 
 void Console::askForState() {

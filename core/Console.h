@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -81,10 +82,31 @@ class Console : public QObject {
     // The line's state as the console last took note of it.
     TLineStatus lineStatus() const { return lineStatus_; }
 
-    // A scan: the piece's hole positions from the job database, up to the fields there are.
-    std::vector<std::optional<double>> lookUpScan(const std::string& scan);
-    // Sends the positions that the fields hold to the controller.
-    void sendPositions(const std::function<std::string(int field)>& fieldText);
+    // What a window shows of the scans and where the positions are kept: a scan's turn has
+    // come (show it, empty the fields), the piece's positions were found (fill the fields),
+    // the text of a field when a dispatch reads it.
+    struct ScanView {
+        std::function<void(const std::string& scan)> taken;
+        std::function<void(const std::string& scan,
+                           const std::vector<std::optional<double>>& positions)>
+            found;
+        std::function<std::string(int field)> fieldText;
+    };
+    void setScanView(ScanView view) { scanView_ = std::move(view); }
+
+    // Dispatches run one at a time, in the order they were asked for: a scan, or "Import
+    // size", that comes while one runs (inside its pauses) waits until the running one has
+    // sent its last position, so that every piece's positions go out whole. A dispatch that
+    // fails drops those still waiting, and the event log says how many.
+    // A scan: looked up in its turn, its positions shown and sent.
+    void scan(const std::string& scan);
+    // "Import size": what the fields hold when its turn comes.
+    void sendPositions();
+    std::size_t waitingDispatches() const { return waitingDispatches_.size(); }
+
+    // What the console is busy with, for the window's status line: scans that wait, a
+    // confirmed send that is not acknowledged (and that Esc ends it); empty when neither.
+    const std::string& activity() const { return activity_; }
     void askForState();  // "Показать": the next state report is logged
     void askForStep();
     void askForCount();
@@ -108,6 +130,7 @@ class Console : public QObject {
 
   signals:
     void startUpBegan();
+    void activityChanged();
     void counterChanged();
     void lineStatusChanged();
     void laminationModeShown(int mode);
@@ -124,6 +147,9 @@ class Console : public QObject {
     void showLaminationMode(int mode);
     void startUpTick();
     void delayedSettingsPush();
+    void requestDispatch(std::optional<std::string> scan);
+    void runDispatch(const std::optional<std::string>& scan);
+    void showActivity();
 
     ConsoleOptions options_;
     ConsoleState state_;
@@ -148,6 +174,11 @@ class Console : public QObject {
     bool controllersPortChosen_ = false;  // start-up has set the port to the Port variable
     bool clearCountWhenOpen_ = false;     // start-up's CLR_CNT waits for the port to open
     bool awaitingFirstOpen_ = false;      // the port has not opened yet since start-up
+    ScanView scanView_;
+    std::deque<std::optional<std::string>> waitingDispatches_;  // a scan, or "Import size"
+    bool dispatching_ = false;
+    std::optional<ConfirmedSender::Waiting> unconfirmed_;
+    std::string activity_;
 
     JobDatabase database_;    // the connection, with its one transaction and query
     TComPort port_;           // the line to the machine's controller

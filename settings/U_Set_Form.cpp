@@ -6,8 +6,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QStyle>
+
+#include <algorithm>
 
 #include "ApplySetting.h"
 #include "ComPortText.h"
@@ -56,8 +59,7 @@ TSet_Form::TSet_Form(ConsoleState& state, TCustomComPort& comPort, JobDatabase& 
     smallFont.setPixelSize(11);
     setFont(smallFont);
     buildControls();
-    resize(kClientWidth, kClientHeight);
-    move(389, 198);
+    fitOnScreen(*this, QSize(kClientWidth, kClientHeight), QPoint(389, 198));
     // The port group follows the line also when it is lost or comes back by itself.
     lineStatusListener_ = ComPort.addLineStatusListener([this] { showPortState(); });
 }
@@ -67,13 +69,19 @@ TSet_Form::~TSet_Form() {
 }
 
 void TSet_Form::buildControls() {
-    Panel1 = named(new QFrame(this), "Panel1");
+    // The areas keep their places; a screen with less room than they need scrolls them.
+    auto* areas = new QWidget;
+    areas->setFixedSize(kClientWidth, kClientHeight - kCloseStripHeight);
+    Scroller = new QScrollArea(this);
+    Scroller->setFrameShape(QFrame::NoFrame);
+    Scroller->setWidget(areas);
+    Panel1 = named(new QFrame(areas), "Panel1");
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel1->setGeometry(0, 0, 265, kAreaHeight);
-    GroupBox = named(new QGroupBox(ru("Настройка для белого профиля"), this), "GroupBox");
+    GroupBox = named(new QGroupBox(ru("Настройка для белого профиля"), areas), "GroupBox");
     GroupBox->setGeometry(272, 8, 257, kAreaHeight);
     GroupBox1 =
-        named(new QGroupBox(ru("Настройка для ламинированного профиля"), this), "GroupBox1");
+        named(new QGroupBox(ru("Настройка для ламинированного профиля"), areas), "GroupBox1");
     GroupBox1->setGeometry(536, 8, 257, kAreaHeight);
 
     int rowsInArea[3] = {};
@@ -165,10 +173,11 @@ void TSet_Form::showPortState() {
     Label_Port->setText(fromCp1251(ComPort.Port() + ": " + LineStatusText(ComPort.LineStatus())));
 }
 
-// Only the close strip follows the window's width and bottom edge.
+// Only the close strip follows the window's width and bottom edge; the areas above it scroll.
 void TSet_Form::resizeEvent(QResizeEvent* event) {
-    Panel2->setGeometry(0, event->size().height() - kCloseStripHeight, event->size().width(),
-                        kCloseStripHeight);
+    const int above = std::max(event->size().height() - kCloseStripHeight, 0);
+    Scroller->setGeometry(0, 0, event->size().width(), above);
+    Panel2->setGeometry(0, above, event->size().width(), kCloseStripHeight);
 }
 
 void TSet_Form::showEvent(QShowEvent* event) {

@@ -14,6 +14,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 
 namespace velkor {
 
@@ -53,6 +54,7 @@ class TSet_Form : public QWidget {
     TCustomComPort& ComPort;
     JobDatabase& database_;
 
+    QScrollArea* Scroller = nullptr;  // holds the three areas
     QFrame* Panel1 = nullptr;
     QGroupBox* GroupBox = nullptr;   // white profile
     QGroupBox* GroupBox1 = nullptr;  // laminated profile

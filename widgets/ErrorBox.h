@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QApplication>
+#include <QTranslator>
 #include <exception>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -42,6 +44,14 @@ class ConsoleApplication : public QApplication {
   public:
     ConsoleApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
+
+  private:
+    QTranslator qtTexts_;
 };
+
+// Sizes a window to `wanted`, or smaller where its screen has less room, and places it at its
+// design position (or in the middle) moved as far as it takes to be wholly on the screen. The
+// window's contents must shrink or scroll for this to help.
+void fitOnScreen(QWidget& window, QSize wanted, std::optional<QPoint> designPosition = {});
 
 }  // namespace velkor

@@ -49,6 +49,20 @@ TEST(CodePage, UnassignedByteSurvivesARoundTripAndForeignCharactersBecomeQuestio
     EXPECT_EQ(cp1251("Белый"), "\xC1\xE5\xEB\xFB\xE9");
 }
 
+// Malformed, overlong and surrogate sequences are no characters: glibc's decoder refuses them.
+TEST(CodePage, OnlyWellFormedUtf8DecodesAsCharacters) {
+    EXPECT_EQ(utf8ToCp1251("\xC0\xAF"), "??");  // an overlong "/"
+    EXPECT_EQ(utf8ToCp1251("a\xED\xA0\x80"
+                           "b"),
+              "a???b");                    // a surrogate
+    EXPECT_EQ(utf8ToCp1251("\xD0"), "?");  // cut short
+    EXPECT_FALSE(isValidUtf8("\xE0\x80\xAF"));
+    EXPECT_TRUE(isValidUtf8("пароль"));
+    EXPECT_EQ(utf8ToCp1251Exactly("пароль?"), cp1251("пароль?"));
+    EXPECT_EQ(utf8ToCp1251Exactly("日本"), std::nullopt);
+    EXPECT_EQ(utf8ToCp1251Exactly("\xC0\xAF"), std::nullopt);
+}
+
 TEST(CaseFolding, ComparesLatinAndCyrillicLettersWithoutCase) {
     EXPECT_TRUE(equalsIgnoringCase("Main", "MAIN"));
     EXPECT_TRUE(equalsIgnoringCase(cp1251("Ёлка"), cp1251("ёЛКА")));

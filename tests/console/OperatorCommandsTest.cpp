@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -186,10 +187,19 @@ TEST_F(WithSilentController, AToggleEndedByEscShowsTheModeTheControllerLastConfi
     EXPECT_EQ(control("Button_Lamin")->styleSheet(), QStringLiteral("color: #008080;"));
 }
 
+// The status line says what the console waits for, how often it has asked, and how to end it.
 TEST_F(WithSilentController, APushStuckOnItsSixthCommandRepeatsItUntilEscEndsIt) {
+    QString waiting;
     test::whenTrue([this] { return std::ranges::count(log(), "->L1headPaz1205") >= 3; },
-                   [this] { QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape); });
+                   [this, &waiting] {
+                       waiting = control<QLabel>("Label_Status")->text();
+                       QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape);
+                   });
     click("Speed_Imp_full_set");
+    EXPECT_EQ(waiting,
+              QString::fromUtf8("Контроллер не подтверждает L1headPaz1205: отправлено раз: 3. "
+                                "Esc прерывает"));
+    EXPECT_TRUE(control<QLabel>("Label_Status")->text().isEmpty());
     const auto repeats = std::ranges::count(log(), "->L1headPaz1205");
     EXPECT_GE(repeats, 3);
     EXPECT_EQ(log().back(), "CANCEL L1headPaz1205");

@@ -5,6 +5,8 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -13,6 +15,7 @@
 
 #include "ComMainForm.h"
 #include "MessageBoxWatcher.h"
+#include "PositionDispatch.h"
 #include "PumpingDelay.h"
 #include "SimulatorProcess.h"
 #include "WaitUntil.h"
@@ -35,6 +38,13 @@ class ScanTest : public ::testing::Test {
         const auto bar = rows.insertBatch("TEST");
         addPiece(rows, bar, "200000001", {"400", "100", "250.5", "100"});
         addPiece(rows, bar, "200000002", {"10", "20", "30", "40", "50", "60", "70", "80", "90"});
+        for (int piece = 1; piece <= 4; ++piece) {  // four holes each, every one its own
+            std::vector<std::string> holes;
+            for (int hole = 1; hole <= 4; ++hole) {
+                holes.push_back(std::to_string(100 * piece + 10 * hole));
+            }
+            addPiece(rows, bar, "40000000" + std::to_string(piece), holes);
+        }
         rows.commit();
     }
 
@@ -230,6 +240,102 @@ TEST_F(ScanTest, AScanThatIsNotANumberIsReportedAndSendsNothing) {
               QStringLiteral("'12345678901234567890' is not a valid integer value."));
     EXPECT_EQ(fields(window), QStringList(8, QString()));
     EXPECT_EQ(simulator.commands().size(), 4u);
+}
+
+// The scanner types into whatever has the keyboard focus, a whole code with Enter in a few
+// milliseconds.
+void scanner(TForm1& window, const char* code) {
+    QWidget* target = window.focusWidget();
+    QTest::keyClicks(target, QString::fromLatin1(code));
+    QTest::keyClick(target, Qt::Key_Return);
+}
+
+// The pace of a shift: pieces scanned 0.3 s apart, each while the one before is being sent.
+// Every piece's positions go out whole and in scan order, and the status line says how many
+// scans wait.
+TEST_F(ScanTest, ScansThatFollowQuicklyAreSentWholeInTheirOrder) {
+    TForm1 window;
+    window.show();
+    QString waiting;
+    for (int piece = 2; piece <= 4; ++piece) {
+        const std::string code = "40000000" + std::to_string(piece);
+        QTimer::singleShot(300 * (piece - 1), &window,
+                           [&window, code] { scanner(window, code.c_str()); });
+    }
+    QTimer::singleShot(750, &window, [&] {
+        waiting = window.findChild<QLabel*>(QStringLiteral("Label_Status"))->text();
+    });
+    scanner(window, "400000001");  // the first dispatch takes up the others in turn
+    std::vector<std::string> expected;
+    for (int piece = 1; piece <= 4; ++piece) {
+        for (int hole = 1; hole <= 4; ++hole) {
+            const char* word = kPositionCommands[static_cast<std::size_t>(hole - 1)];
+            expected.push_back(word + std::to_string((100 * piece + 10 * hole - 50) * 10));
+        }
+    }
+    EXPECT_EQ(simulator.commandsOnceThereAre(1 + 16), [&] {
+        expected.insert(expected.begin(), "CLR_CNT");
+        return expected;
+    }());
+    EXPECT_EQ(waiting, QString::fromUtf8("ждут отправки: 2"));
+    EXPECT_TRUE(window.findChild<QLabel*>(QStringLiteral("Label_Status"))->text().isEmpty());
+    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Label_Bar_Code"))->text(),
+              QStringLiteral("400000004"));
+}
+
+// A hand correction, "Import size", and the scanner's next code: it is a scan, not more digits
+// in the corrected field. A code that lands in a position field leaves the field as it was;
+// a click into the log takes the keyboard from nobody.
+TEST_F(ScanTest, TheBarcodeFieldKeepsTheScanner) {
+    TForm1 window;
+    window.show();
+    auto* barcode = window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"));
+    scanner(window, "200000001");
+    auto* third = window.findChild<QLineEdit*>(QStringLiteral("Edit3"));
+    third->setFocus();
+    third->selectAll();
+    QTest::keyClicks(third, QStringLiteral("260"), Qt::NoModifier, 80);  // a person types
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("SpeedButton1")),
+                      Qt::LeftButton);
+    EXPECT_EQ(window.focusWidget(), barcode);
+    scanner(window, "400000001");
+
+    auto* second = window.findChild<QLineEdit*>(QStringLiteral("Edit2"));
+    second->setFocus();
+    scanner(window, "400000002");
+    EXPECT_EQ(second->text(), QStringLiteral("120"));  // as it was: the code added nothing
+    EXPECT_EQ(window.focusWidget(), barcode);
+
+    QTest::mouseClick(window.findChild<QPlainTextEdit*>(QStringLiteral("Memo"))->viewport(),
+                      Qt::LeftButton);
+    EXPECT_EQ(window.focusWidget(), barcode);
+
+    const std::vector<std::string> sent = simulator.commandsOnceThereAre(1 + 3 + 3 + 4 + 4);
+    EXPECT_EQ(std::vector<std::string>(sent.begin() + 4, sent.begin() + 7),
+              (std::vector<std::string>{"R_POS500", "R2_POS2005", "R3_POS2100"}));
+    EXPECT_EQ(sent[7], "R_POS600");
+    EXPECT_EQ(sent[11], "R_POS1600");
+    EXPECT_TRUE(boxes.seen().empty());
+}
+
+// The scanner's Enter does not close a message box the operator has not read; the code it
+// ended is taken once the box is closed.
+TEST_F(ScanTest, AScanWhileABoxIsOpenIsTakenOnceItCloses) {
+    TForm1 window;
+    window.show();
+    boxes.answer(false);
+    bool stayedOpen = false;
+    test::whenModalShows<QMessageBox>([&](QMessageBox& box) {
+        QTest::keyClicks(box.focusWidget(), QStringLiteral("400000003"));
+        QTest::keyClick(box.focusWidget(), Qt::Key_Return);
+        stayedOpen = box.isVisible();
+        box.done(QMessageBox::Ok);
+    });
+    scanner(window, "abc");  // not a barcode: the error box
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(simulator.commandsOnceThereAre(1 + 4),
+              (std::vector<std::string>{"CLR_CNT", "R_POS2600", "R2_POS2700", "R3_POS2800",
+                                        "R4_POS2900"}));
 }
 
 }  // namespace

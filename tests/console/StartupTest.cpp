@@ -3,12 +3,15 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
@@ -28,6 +31,8 @@
 #include "PumpingDelay.h"
 #include "SimulatorProcess.h"
 #include "Text.h"
+#include "U_Set_Form.h"
+#include "Version.h"
 #include "WaitUntil.h"
 #include "Workspace.h"
 
@@ -282,7 +287,8 @@ TEST_F(StartupTest, TheMainWindowHasEveryControlWithItsCaptionAndVisibility) {
         }
     }
     EXPECT_EQ(menu, (QStringList{QString::fromUtf8("Файл"), QString::fromUtf8("  Загрузить"),
-                                 QStringLiteral("  Export log"), QString::fromUtf8("Настройки")}));
+                                 QStringLiteral("  Export log"), QString::fromUtf8("Настройки"),
+                                 QString::fromUtf8("О программе")}));
 
     const std::vector<std::tuple<const char*, int, bool>> timers = {
         {"Timer1", 1000, false}, {"Timer2", 500, true}, {"Timer3", 3000, false}};
@@ -290,6 +296,44 @@ TEST_F(StartupTest, TheMainWindowHasEveryControlWithItsCaptionAndVisibility) {
         EXPECT_EQ(control<QTimer>(window, name)->interval(), interval) << name;
         EXPECT_EQ(control<QTimer>(window, name)->isActive(), active) << name;
     }
+}
+
+// Qt's own texts are Russian too; both windows fit the screen (the offscreen one is 800 x 600)
+// and carry the program's icon; the version is a menu away.
+TEST_F(StartupTest, TheWindowsSpeakRussianFitTheScreenAndTellTheVersion) {
+    createDatabase({{"pwd", ""}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+    TForm1 window;
+    TSet_Form settings(window.state(), window.port(), window.database());
+    window.setSettingsWindow(&settings);
+    window.show();
+    const QRect screen = window.screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(window.frameGeometry()))
+        << screen.width() << "x" << screen.height();
+    EXPECT_FALSE(window.windowIcon().isNull());
+
+    QStringList buttons;
+    test::whenModalShows<QInputDialog>([&](QInputDialog& box) {
+        for (const auto* button : box.findChildren<QPushButton*>()) {
+            buttons << button->text();
+        }
+        box.reject();
+    });
+    window.findChild<QAction*>(QStringLiteral("N4"))->trigger();
+    EXPECT_TRUE(buttons.contains(QString::fromUtf8("Отмена"))) << buttons.join(u',').toStdString();
+
+    settings.show();
+    EXPECT_TRUE(screen.contains(settings.frameGeometry()));
+    settings.close();
+
+    boxes.answer(false);
+    QString about;
+    test::whenModalShows<QMessageBox>([&](QMessageBox& box) {
+        about = box.text();
+        box.accept();
+    });
+    window.findChild<QAction*>(QStringLiteral("N5"))->trigger();
+    EXPECT_TRUE(about.endsWith(QString::fromLatin1(kVersion))) << about.toStdString();
 }
 
 TEST_F(StartupTest, AFreshWorkspaceWithoutIniShowsTheMissingEntryAndReportsItsConversion) {
@@ -321,6 +365,30 @@ TEST_F(StartupTest, AMissingDatabaseStopsStartUpButTheWindowStillWorks) {
     EXPECT_TRUE(test::waitUntil([&] {
         return std::distance(std::filesystem::directory_iterator(workspace.file("log")), {}) == 1;
     }));
+    // The settings would show zeros and a push would send them: the gate stays shut.
+    window.findChild<QAction*>(QStringLiteral("N4"))->trigger();
+    ASSERT_EQ(boxes.seen().size(), 2u);
+    EXPECT_TRUE(
+        boxes.seen()[1].text.startsWith(QString::fromUtf8("Машинные переменные не загружены")))
+        << boxes.seen()[1].text.toStdString();
+}
+
+// A workspace whose VARIABLES lacks the impulse factor (a variables file whose first key an
+// editor's byte order mark spoilt): a scan says which variable is missing and sends nothing.
+TEST_F(StartupTest, AScanWithoutTheImpulseFactorSendsNothingAndSaysWhy) {
+    createDatabase({{"L_upor", "50"}});
+    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+    TForm1 window;
+    EXPECT_EQ(controller.read(7), "CLR_CNT");
+    auto* barcode = control<QLineEdit>(window, "Edit_BarCode");
+    QTest::keyClicks(barcode, QStringLiteral("200000001"));
+    QTest::keyClick(barcode, Qt::Key_Return);
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_TRUE(
+        boxes.seen()[0].text.startsWith(QString::fromUtf8("Нет машинных переменных "
+                                                          "Qty_Imp_mm (")))
+        << boxes.seen()[0].text.toStdString();
+    EXPECT_EQ(controller.read(1, 300), "");
 }
 
 TEST_F(StartupTest, ABadVariableStopsStartUpBeforeTheCounterIsRead) {

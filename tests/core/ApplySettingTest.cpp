@@ -166,6 +166,18 @@ TEST_F(ApplySettingTest, TextThatIsNoNumberChangesNothing) {
     EXPECT_EQ(storedRows(), rowsBefore);
 }
 
+// A length whose impulses the controller cannot hold is neither sent nor kept, so no later
+// start pushes it again.
+TEST_F(ApplySettingTest, ALengthTheControllerCannotHoldIsNeitherSentNorKept) {
+    const auto rowsBefore = storedRows();
+    for (const char* typed : {"1e10", "-1e10", "1e4000"}) {
+        EXPECT_NE(test::errorOf([&] { apply("L_ProtyajkiClick", typed); }), "no error") << typed;
+    }
+    EXPECT_EQ(simulator.commands(), Commands{});
+    EXPECT_EQ(variables.SH_S, 0.0L);
+    EXPECT_EQ(storedRows(), rowsBefore);
+}
+
 TEST_F(ApplySettingTest, AFailedSendKeepsTheNewValueInMemoryOnly) {
     port.ClosePort();
     EXPECT_EQ(test::errorOf([&] { apply("Button_setSpeedClick", "900"); }), "Port Not Open");

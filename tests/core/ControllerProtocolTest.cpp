@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include "ErrorText.h"
 #include "Numbers.h"
 #include "ReplyHandler.h"
+#include "SettingsPush.h"
 #include "Text.h"
 
 namespace velkor {
@@ -23,6 +27,35 @@ TEST(ImpulseText, TruncatesTheExtendedPrecisionProductTowardZero) {
     EXPECT_EQ(impulseTextOf("0,05", factor), "0");
     EXPECT_EQ(impulseText(500, 0), "0");
     EXPECT_THROW(impulseTextOf("12.5", 10), std::exception);
+}
+
+// The controller counts in a 32-bit integer; a length beyond it is refused whole, never cut.
+TEST(ImpulseText, OnlyWhatTheControllerCanHoldIsWritten) {
+    EXPECT_EQ(impulseText(214748364.7L, 10), "2147483647");
+    EXPECT_EQ(impulseText(-214748364.8L, 10), "-2147483648");
+    for (const long double millimetres : {1e20L, 1e308L, -1e10L, HUGE_VALL, 214748364.8L}) {
+        EXPECT_NE(test::errorOf([&] {
+                      impulseText(millimetres, 10);
+                  }).find(cp1251("не умещается в число контроллера")),
+                  std::string::npos)
+            << static_cast<double>(millimetres);
+    }
+}
+
+// The push goes out whole or not at all: every setting it needs is there, the factor is not 0.
+TEST(SettingsPush, MissingSettingsOrAZeroFactorSendNothing) {
+    MachineVariables loaded;
+    loaded.given = {"Qty_Imp_mm", "SH_S"};
+    loaded.Qty_Imp_mm = 10;
+    const std::string missing = test::errorOf([&] { settingsPushCommands(loaded); });
+    EXPECT_NE(missing.find(" setSpeed, setAccel, S_SH_S"), std::string::npos) << missing;
+    for (const auto& definition : machineVariableDefinitions()) {
+        loaded.given.emplace(definition.key);
+    }
+    EXPECT_EQ(settingsPushCommands(loaded).size(), 14u);
+    loaded.Qty_Imp_mm = 0;
+    EXPECT_NE(test::errorOf([&] { settingsPushCommands(loaded); }).find("Qty_Imp_mm"),
+              std::string::npos);
 }
 
 TEST(GeneralText, FifteenDigitsDecimalCommaNoTrailingZeros) {

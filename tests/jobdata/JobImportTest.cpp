@@ -213,7 +213,8 @@ TEST_F(JobImportTest, AFailingLineRollsBackTheWholeFileWhichCanThenBeLoadedOnce)
              {pieceRecord("003", "10000000A"), "conversion error"},
              {"WNOSUCH/1000", "NOSUCH"},
              {"WSCREW 1000", "SCREW"},
-             {"WSCREW/10x0", "'10x0' is not a valid floating point value"}}) {
+             {"WSCREW/10x0", "'10x0' is not a valid floating point value"},
+             {"WSCREW/-50", cp1251("позиция отверстия -5 мм отрицательна")}}) {
         workspace.writeFile("Job/job2.kv", good + last + "\n");
         const std::string message = errorOf([&] { import("job2.kv"); });
         EXPECT_NE(message.find(cp1251("Файл job2.kv не загружен, ошибка в строке 6: ")),
@@ -232,6 +233,25 @@ TEST_F(JobImportTest, AFailingLineRollsBackTheWholeFileWhichCanThenBeLoadedOnce)
     EXPECT_EQ(count("grorders"), 1);
     EXPECT_EQ(count("optdetail"), 2);
     EXPECT_EQ(database.readPiecePositions("100000002"), std::vector<std::optional<double>>{200});
+}
+
+// A position whose impulses the controller could not hold is refused with its line; a hole
+// beyond the end of its piece loads, and the import says so.
+TEST_F(JobImportTest, HolesNoDispatchCouldSendAreRefusedAndOnesBeyondTheirPieceNoted) {
+    const HolePositionLimits limits{10, 50};
+    const std::string piece = "PBATCH\n" + pieceRecord("001", "100000001") + "\n";  // 123.4 mm
+    workspace.writeFile("Job/far.kv", piece + "WSCREW/1000\nWSCREW/99999999999\n");
+    EXPECT_NE(errorOf([&] { importJobFile(database, job("far.kv"), 9, kStart, limits); })
+                  .find(cp1251("ошибка в строке 4: позицию отверстия 9999999999.9 мм контроллер "
+                               "не примет")),
+              std::string::npos);
+    EXPECT_EQ(count("perforation"), 0);
+
+    workspace.writeFile("Job/long.kv", piece + "WSCREW/1000\nWSCREW/2505\n");
+    EXPECT_EQ(importJobFile(database, job("long.kv"), 9, kStart, limits),
+              std::vector<std::string>{cp1251("Файл long.kv, строка 4: отверстие на 250.5 мм "
+                                              "дальше конца детали (123.4 мм)")});
+    EXPECT_EQ(count("perforation"), 2);
 }
 
 TEST_F(JobImportTest, RecordsBeforeAnyParentJoinTheLastOneOfAnEarlierImport) {

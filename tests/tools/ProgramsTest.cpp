@@ -10,7 +10,9 @@
 
 #include "ComMainForm.h"
 #include "MessageBoxWatcher.h"
+#include "ReadBack.h"
 #include "RecordingDriver.h"
+#include "Text.h"
 #include "Version.h"
 #include "Workspace.h"
 
@@ -110,6 +112,39 @@ TEST(Programs, AWorkspaceIsMadeOnceAndTheConsoleStartsInIt) {
     EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Label_CNT"))->text(), QStringLiteral("0"));
     EXPECT_EQ(window.state().variables.Port, "ttyUSB0");  // the defaults' port
     EXPECT_EQ(line.writtenSoFar().substr(line.writtenSoFar().size() - 7), "CLR_CNT");
+}
+
+// A variables file as an editor saved it: in Windows-1251, or in UTF-8 with a byte order mark.
+// Either way the keys and the password arrive as the service person typed them; a character
+// that Windows-1251 lacks is refused with its line rather than stored as "?".
+TEST(Programs, AVariablesFileInEitherEncodingArrivesAsTyped) {
+    test::Workspace workspace;
+    const std::pair<const char*, std::string> files[] = {
+        {"cp1251", "Qty_Imp_mm=16.3\r\npwd=" + cp1251("пароль") + "\r\n"},
+        {"utf8", "\xEF\xBB\xBFQty_Imp_mm=16.3\npwd=пароль\n"},
+    };
+    for (const auto& [name, contents] : files) {
+        SCOPED_TRACE(name);
+        workspace.writeFile(std::string(name) + ".txt", contents);
+        const std::string database = workspace.file(std::string(name) + ".GDB");
+        const Outcome made =
+            run(VELKOR_MAKEDB, {QStringLiteral("--variables"),
+                                QString::fromStdString(workspace.file(name) + ".txt"),
+                                QString::fromStdString(database)});
+        ASSERT_EQ(made.exitCode, 0) << made.err;
+        const auto rows =
+            test::readBack(database, "select kods, var_str from variables order by kods");
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0][0].asText(), "Qty_Imp_mm");
+        EXPECT_EQ(rows[1][1].asText(), cp1251("пароль"));
+    }
+    workspace.writeFile("foreign.txt", "pwd=ok\nVOZVRAT=日本\n");
+    const Outcome refused =
+        run(VELKOR_MAKEDB,
+            {QStringLiteral("--variables"), QString::fromStdString(workspace.file("foreign.txt")),
+             QString::fromStdString(workspace.file("foreign.GDB"))});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("foreign.txt, line 2"), std::string::npos) << refused.err;
 }
 
 // Root makes a site's workspace in a folder that an operator account could write before: a
