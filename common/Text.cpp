@@ -67,17 +67,18 @@ template <typename Take>
 void decodeUtf8(std::string_view utf8, Take take) {
     struct Decoder {
         iconv_t handle = iconv_open("UTF-32LE", "UTF-8");
+        bool opened() const { return reinterpret_cast<std::intptr_t>(handle) != -1; }
         ~Decoder() {
-            if (handle != reinterpret_cast<iconv_t>(-1)) {
+            if (opened()) {
                 iconv_close(handle);
             }
         }
     };
     thread_local const Decoder decoderOfThisThread;
-    const iconv_t decoder = decoderOfThisThread.handle;
-    if (decoder == reinterpret_cast<iconv_t>(-1)) {
+    if (!decoderOfThisThread.opened()) {
         throw std::runtime_error("glibc has no UTF-8 decoder");
     }
+    iconv_t decoder = decoderOfThisThread.handle;
     std::vector<char32_t> decoded(utf8.size());
     std::size_t from = 0;
     while (from < utf8.size()) {
