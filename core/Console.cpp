@@ -349,6 +349,10 @@ void Console::requestDispatch(std::optional<std::string> scan) {
         }
     } ending{*this};
     while (!waitingDispatches_.empty()) {
+        if (stopping_ || shutDown_) {  // the console is closing: nothing more goes out
+            waitingDispatches_.clear();
+            break;
+        }
         const std::optional<std::string> next = std::move(waitingDispatches_.front());
         waitingDispatches_.pop_front();
         showActivity();

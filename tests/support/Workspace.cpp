@@ -50,13 +50,14 @@ std::vector<std::pair<std::string, std::string>> Workspace::siteVariables(
             variables.emplace_back(line.substr(0, equals), line.substr(equals + 1));
         }
     }
-    for (const auto& [key, value] : changed) {
-        const auto found = std::find_if(variables.begin(), variables.end(),
-                                        [&](const auto& entry) { return entry.first == key; });
+    for (const auto& change : changed) {
+        const auto found = std::find_if(variables.begin(), variables.end(), [&](const auto& entry) {
+            return entry.first == change.first;
+        });
         if (found == variables.end()) {
-            variables.emplace_back(key, value);
+            variables.push_back(change);
         } else {
-            found->second = value;
+            found->second = change.second;
         }
     }
     return variables;
