@@ -46,18 +46,20 @@ echo "demo: no display; running the console under Xvfb"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   "$1" & console=$!
   sleep 3
-  window=$(xdotool search --sync --name "Velkor")
+  window=$(xdotool search --sync --onlyvisible --name "Velkor" | head -n 1)
   # No window manager: the keyboard goes where the pointer is.
   xdotool mousemove --window "$window" 400 170 click 1
   xdotool type --delay 20 100000007
   xdotool key Return
   sleep 3
   # The operator loads the job file from Job/ (File, Load) and scans one of its pieces.
-  xdotool mousemove 28 9 click 1
+  xdotool mousemove --window "$window" 28 9 click 1
   sleep 0.5
   xdotool key Down Return
   sleep 1.5
-  xdotool mousemove 440 432  # over the dialog, whose file name box has the focus
+  # Over the dialog, which opens in the middle of the window; its file name box has the focus.
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2))
   xdotool type --delay 20 sample.kv
   xdotool key Return
   sleep 2

@@ -38,7 +38,7 @@ cd "$site"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   set -euo pipefail
   QT_QPA_PLATFORM=xcb velkor & console=$!
-  window=$(xdotool search --sync --name "Velkor")
+  window=$(xdotool search --sync --onlyvisible --name "Velkor" | head -n 1)
   for _ in $(seq 200); do grep -q "recv CLR_CNT" controller.log && break; sleep 0.1; done
   xdotool mousemove --window "$window" 400 170 click 1
   xdotool type --delay 20 200000002
