@@ -78,12 +78,19 @@ TForm1::TForm1(ConsoleOptions options, QWidget* parent)
     bindConsole();
     connectHandlers();
     keepTheScanner();
+    recordShownMessages();
     FormCreate();
     Edit_BarCode->setFocus();
 }
 
 // The scanner's codes belong in the barcode field; the log, read-only, never keeps the keyboard
 // (its text can still be selected and copied with the mouse).
+// Every box the operator sees is on record in the journal.
+void TForm1::recordShownMessages() {
+    setShownMessageObserver(
+        [this](const std::string& message) { console_.recordShownMessage(message); });
+}
+
 void TForm1::keepTheScanner() {
     Memo->setFocusPolicy(Qt::NoFocus);
     scannerInput_ = std::make_unique<ScannerInput>(
@@ -91,7 +98,9 @@ void TForm1::keepTheScanner() {
         [this](const QString& scan) { guarded([&] { console_.scan(toCp1251(scan)); })(); });
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    setShownMessageObserver({});
+}
 
 // Every handler is entered through `guarded`: what it raises is shown there, in the standard
 // error box, and the window goes on.
@@ -387,6 +396,7 @@ void TForm1::FormCreate() {
         return;
     }
     if (const auto trouble = console_.clearControllerCount()) {
+        noteShownMessage(*trouble);
         QMessageBox::information(this, QString::fromLatin1(kApplicationTitle),
                                  fromCp1251(*trouble));
     }

@@ -54,6 +54,7 @@ class TForm1 : public QMainWindow {
     void bindConsole();
     void bindScans();
     void keepTheScanner();
+    void recordShownMessages();
     void showLogLine(const std::string& line);
     void flushLogLines();
     void showLogNotice(const std::string& notice);

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <stdexcept>
 
 #include "ControllerProtocol.h"
 #include "Numbers.h"
 #include "Text.h"
+#include "VelkorError.h"
 
 namespace velkor {
 namespace {
@@ -51,32 +53,52 @@ void applySetting(const SettingRow& row, std::string_view editText, MachineVaria
     const std::string typed = trimmed(editText);
     std::string argument = typed;  // integers and texts go to the controller as typed
     std::string databaseText;
+    // Everything is checked before the variable is kept: a length the controller cannot hold,
+    // or a text the database cannot, is neither kept nor sent, nor pushed at the next start.
+    std::function<void()> keep;
     std::visit(Overloaded{
                    [&](long double MachineVariables::*member) {
                        const long double millimetres = readReal(typed);
                        if (row.shape == ApplyShape::ScaledLength) {
-                           // Checked before it is kept: a length the controller cannot hold
-                           // is neither sent nor stored, nor pushed again at the next start.
                            argument = impulseText(millimetres, variables.Qty_Imp_mm);
                        }
-                       variables.*member = millimetres;
+                       keep = [&, member, millimetres] { variables.*member = millimetres; };
                        databaseText = realText(millimetres);
                    },
                    [&](std::int32_t MachineVariables::*member) {
-                       variables.*member = readInteger(typed);
-                       databaseText = std::to_string(variables.*member);
+                       const std::int32_t value = readInteger(typed);
+                       keep = [&, member, value] { variables.*member = value; };
+                       databaseText = std::to_string(value);
                    },
                    [&](std::string MachineVariables::*member) {
-                       variables.*member = typed;
+                       keep = [&, member] { variables.*member = typed; };
                        databaseText = withFullStops(typed);
                    },
                },
                definitionOf(row).member);
-    variables.given.emplace(row.key);
-    if (row.shape != ApplyShape::StoredOnly) {
-        port.SendText(command(row.commandWord, argument));
+    if (databaseText.size() > database.variableValueLimit()) {
+        throw VelkorError(cp1251("Значение длиннее ") +
+                          std::to_string(database.variableValueLimit()) +
+                          cp1251(" знаков, которые хранит база: ничего не отправлено и не "
+                                 "сохранено"));
     }
-    database.updateVariable(row.databaseKey(), databaseText);
+    keep();
+    variables.given.emplace(row.key);
+    if (row.shape == ApplyShape::StoredOnly) {
+        database.updateVariable(row.databaseKey(), databaseText);
+        return;
+    }
+    const std::string sent = command(row.commandWord, argument);
+    port.SendText(sent);
+    try {
+        database.updateVariable(row.databaseKey(), databaseText);
+    } catch (const std::exception& error) {
+        // The operator must know that the two now differ: the next start pushes the old value.
+        throw VelkorError(cp1251("Контроллер получил ") + sent +
+                          cp1251(", но в базе значение не сохранено (при следующем запуске "
+                                 "вернётся прежнее): ") +
+                          error.what());
+    }
 }
 
 void saveControllerSettings(TCustomComPort& port) {

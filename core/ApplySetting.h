@@ -16,9 +16,11 @@ std::string settingText(const MachineVariables& variables, const SettingRow& row
 
 // Applies a value typed into a parameter's edit: strips it, converts it, makes it the machine
 // variable, sends it to the controller (when the parameter is sent at all) and writes it to its
-// VARIABLES row. A failure throws at its step and what the earlier steps did stays done: a text
-// that is not a number changes nothing; a failed send leaves the variable changed and the
-// database alone; a failed write leaves the variable changed and the command sent.
+// VARIABLES row. Everything is checked first: a text that is not a number, a length whose
+// impulses the controller cannot hold or a text longer than VARIABLES holds changes nothing.
+// After that a failure throws at its step and what the earlier steps did stays done: a failed
+// send leaves the variable changed and the database alone; a failed write leaves the variable
+// changed and the command sent, and says so.
 void applySetting(const SettingRow& row, std::string_view editText, MachineVariables& variables,
                   TCustomComPort& port, JobDatabase& database);
 

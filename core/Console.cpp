@@ -91,6 +91,10 @@ void Console::setLogView(EventLog::Observer view) {
     logView_ = std::move(view);
 }
 
+void Console::recordShownMessage(const std::string& message) {
+    journalLine(cp1251("Показано сообщение: ") + message);
+}
+
 // A journal that cannot be written costs one line in the log, which is not journalled itself.
 void Console::journalLine(const std::string& line) {
     if (!journal_ || writingJournalNotice_) {
@@ -488,9 +492,10 @@ void Console::sendHandlePosition(const std::string& text) {
 }
 
 void Console::importJob(const std::string& path) {
-    for (const std::string& notice :
-         importJobFile(database_, path, state_.variables.L_BarCode, std::time(nullptr),
-                       {state_.variables.Qty_Imp_mm, state_.variables.L_upor})) {
+    const JobImportReport report =
+        importJobFile(database_, path, state_.variables.L_BarCode, std::time(nullptr),
+                      {{state_.variables.Qty_Imp_mm, state_.variables.L_upor}, {}});
+    for (const std::string& notice : report.notices) {
         state_.eventLog.append(notice);
     }
 }

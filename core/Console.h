@@ -53,6 +53,8 @@ class Console : public QObject {
 
     // Where the event log's lines are shown; every line also goes to the journal on disk.
     void setLogView(EventLog::Observer view);
+    // A message a box showed the operator: on record in the journal, with its time.
+    void recordShownMessage(const std::string& message);
 
     // Start-up, step by step: the first step that fails throws and ends it, and the console
     // goes on with whatever was set so far. The first step claims the start-up directory: when

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "Schema.h"
+#include "SqlScript.h"
 #include "Text.h"
 #include "VelkorError.h"
 
@@ -17,10 +19,42 @@ auto JobDatabase::guarded(Action&& action) -> decltype(action()) {
     } catch (const DatabaseConnectionLost& error) {
         prepared_.clear();
         keyColumns_.clear();
+        loadedFilesTableSeen_ = false;
         session_.abandon();
-        throw VelkorError(cp1251("Связь с базой данных ") + utf8ToCp1251(databaseString_) +
-                          cp1251(" потеряна: ") + error.what());
+        throw lostConnection(error);
     }
+}
+
+// A statement the console may simply run again, because it only reads or because it sets a
+// value outright: when it finds the connection gone (the server restarted, the network
+// blinked), the console connects again and runs it once more before anything is reported.
+template <typename Action>
+auto JobDatabase::retried(Action&& action) -> decltype(action()) {
+    if (!session_.attached()) {
+        if (databaseString_.empty()) {
+            throw VelkorError("Cannot perform operation -- DB is not open");
+        }
+        session_.attach(databaseString_);
+    }
+    try {
+        return action();
+    } catch (const DatabaseConnectionLost& error) {
+        prepared_.clear();
+        keyColumns_.clear();
+        loadedFilesTableSeen_ = false;
+        session_.abandon();
+        try {
+            session_.attach(databaseString_);
+        } catch (const VelkorError&) {
+            throw lostConnection(error);  // still away: the next statement tries again
+        }
+        return guarded(action);
+    }
+}
+
+VelkorError JobDatabase::lostConnection(const std::exception& error) const {
+    return VelkorError(cp1251("Связь с базой данных ") + utf8ToCp1251(databaseString_) +
+                       cp1251(" потеряна: ") + error.what());
 }
 
 void JobDatabase::connect(std::string databaseString) {
@@ -34,10 +68,7 @@ void JobDatabase::connect(std::string databaseString) {
 
 std::vector<Row> JobDatabase::read(std::string_view sql, const std::vector<Parameter>& parameters,
                                    std::size_t maxRows) {
-    if (!session_.attached()) {
-        session_.attach(databaseString_);
-    }
-    return guarded([&] {
+    return retried([&] {
         if (!session_.inTransaction()) {
             session_.startTransaction(true);
         }
@@ -49,14 +80,16 @@ void JobDatabase::beginWriting() {
     if (!session_.attached()) {
         throw VelkorError("Cannot perform operation -- DB is not open");
     }
-    guarded([&] {
-        if (session_.readOnlyTransaction()) {
-            session_.commit();  // a read's transaction: nothing to keep, and it cannot write
-        }
-        if (!session_.inTransaction()) {
-            session_.startTransaction(false);
-        }
-    });
+    guarded([&] { startWriteTransaction(); });
+}
+
+void JobDatabase::startWriteTransaction() {
+    if (session_.readOnlyTransaction()) {
+        session_.commit();  // a read's transaction: nothing to keep, and it cannot write
+    }
+    if (!session_.inTransaction()) {
+        session_.startTransaction(false);
+    }
 }
 
 FirebirdSession::PreparedQuery& JobDatabase::prepared(std::string_view sql) {
@@ -68,14 +101,28 @@ FirebirdSession::PreparedQuery& JobDatabase::prepared(std::string_view sql) {
 }
 
 void JobDatabase::write(std::string_view sql, const std::vector<Parameter>& parameters) {
-    beginWriting();
-    guarded([&] {
+    retried([&] {
+        startWriteTransaction();
         prepared(sql).execute(parameters);
         session_.commit();
     });
 }
 
+// Read with the machine variables, so that an apply knows it before it sends anything, also
+// while the connection is away.
+void JobDatabase::readVariableValueLimit() {
+    const auto rows = read(
+        "select f.rdb$character_length from rdb$relation_fields r "
+        "join rdb$fields f on f.rdb$field_name = r.rdb$field_source "
+        "where r.rdb$relation_name = 'VARIABLES' and r.rdb$field_name = 'VAR_STR'",
+        {});
+    variableValueLimit_ = rows.empty() || rows[0][0].isNull()
+                              ? SIZE_MAX
+                              : static_cast<std::size_t>(rows[0][0].asInteger());
+}
+
 std::vector<VariableRow> JobDatabase::readVariables() {
+    readVariableValueLimit();
     std::vector<VariableRow> variables;
     for (const auto& row : read("select v.kods, v.var_str from variables v", {})) {
         variables.push_back({row[0].asText(), row[1].asText()});
@@ -85,14 +132,14 @@ std::vector<VariableRow> JobDatabase::readVariables() {
 
 std::vector<std::optional<double>> JobDatabase::readPiecePositions(std::string_view barcode) {
     std::vector<std::optional<double>> positions;
-    // "+ 0" keeps the engine from driving the join from PERFORATION: in a database whose index
-    // statistics date from when its tables were empty (a fresh KV.GDB filled by imports), it
-    // would otherwise read every hole of every job (seconds at a million pieces) instead of
-    // finding the piece by its barcode index first.
-    for (const auto& row : read("select p.posx from PERFORATION p, optdetail o "
-                                "where p.optdetailid = o.optdetailid + 0 and o.optdetailid_in = ? "
-                                "group by 1 order by 1",
-                                {std::string(barcode)})) {
+    // The newest piece is found first, by the barcode's index, and its holes then by theirs: no
+    // join that the engine could drive from PERFORATION (in a database whose index statistics
+    // date from when its tables were empty it would read every hole of every job).
+    for (const auto& row :
+         read("select p.posx from PERFORATION p where p.optdetailid = "
+              "(select max(o.optdetailid) from optdetail o where o.optdetailid_in = ?) "
+              "group by 1 order by 1",
+              {std::string(barcode)})) {
         // A hole without a position (NULL) is no position: nothing to send for it.
         positions.push_back(row[0].isNull() ? std::nullopt : std::optional(row[0].asReal()));
     }
@@ -102,6 +149,41 @@ std::vector<std::optional<double>> JobDatabase::readPiecePositions(std::string_v
 void JobDatabase::updateVariable(std::string_view upperKey, std::string_view value) {
     write("update VARIABLES s set s.VAR_STR = ? where upper(s.KODS) = ?",
           {std::string(value), std::string(upperKey)});
+}
+
+// The table as the schema script defines it; made once, in a transaction of its own. Two
+// workstations that make it at the same moment: the second finds it there.
+void JobDatabase::ensureLoadedFilesTable() {
+    const auto there = [this] {
+        return read("select count(*) from rdb$relations where rdb$relation_name = 'JOBFILES'",
+                    {})[0][0]
+                   .asInteger() > 0;
+    };
+    if (loadedFilesTableSeen_ || there()) {
+        loadedFilesTableSeen_ = true;
+        return;
+    }
+    std::string definition;
+    for (const std::string& statement : splitSqlScript(jobDatabaseSchema())) {
+        if (statement.starts_with("CREATE TABLE JOBFILES")) {
+            definition = statement;
+        }
+    }
+    try {
+        beginWriting();
+        guarded([&] {
+            session_.execute(definition);
+            session_.commit();
+        });
+    } catch (const VelkorError&) {
+        if (session_.inTransaction()) {
+            session_.rollback();
+        }
+        if (!there()) {
+            throw;
+        }
+    }
+    loadedFilesTableSeen_ = true;
 }
 
 JobRowWriter::JobRowWriter(JobDatabase& database) : database_(database) {
@@ -196,6 +278,43 @@ std::optional<std::int64_t> JobRowWriter::latestBarKey() {
 
 std::optional<std::int64_t> JobRowWriter::latestPieceKey() {
     return latestKey(JobTable::Pieces);
+}
+
+std::optional<JobRowWriter::LoadedFile> JobRowWriter::loadedBefore(std::string_view contentHash) {
+    const auto rows = database_.guarded([&] {
+        return database_
+            .prepared(
+                "select substring(cast(j.loaded as varchar(24)) from 1 for 19), "
+                "j.filename from jobfiles j where j.contenthash = ?")
+            .run({std::string(contentHash)}, 1);
+    });
+    if (rows.empty()) {
+        return std::nullopt;
+    }
+    return LoadedFile{rows[0][0].asText(), rows[0][1].isNull() ? "" : rows[0][1].asText()};
+}
+
+void JobRowWriter::recordLoaded(std::string_view contentHash, std::string_view fileName,
+                                long pieces) {
+    database_.guarded([&] {
+        database_
+            .prepared(
+                "INSERT INTO JOBFILES (CONTENTHASH, FILENAME, LOADED, PIECES) "
+                "VALUES (?, ?, current_timestamp, ?)")
+            .execute({std::string(contentHash), std::string(fileName), std::to_string(pieces)});
+    });
+}
+
+long JobRowWriter::supersededBy(std::int64_t first, std::int64_t last) {
+    const auto rows = database_.guarded([&] {
+        return database_
+            .prepared(
+                "select count(distinct e.optdetailid) from optdetail o "
+                "join optdetail e on e.optdetailid_in = o.optdetailid_in "
+                "where o.optdetailid between ? and ? and e.optdetailid < ?")
+            .run({std::to_string(first), std::to_string(last), std::to_string(first)}, 1);
+    });
+    return static_cast<long>(rows.at(0)[0].asInteger());
 }
 
 void JobRowWriter::commit() {

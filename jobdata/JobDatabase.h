@@ -40,9 +40,11 @@ enum class JobTable { Batches, Bars, Pieces };
 // Transactions are read committed: a read sees at once what other workstations on a shared
 // server have committed. A read's transaction is read-only, so that it holds back nothing on
 // the server while it stays open; a write ends it first and writes in one of its own.
-// After a failed connect, and after a statement found the connection gone, the next read
-// tries to connect again; a write fails with "Cannot perform operation -- DB is not open"
-// until a read has connected.
+// A read, and the update of a machine variable, that find the connection gone connect again
+// and run once more before anything is reported; after a failed connect the next one tries
+// again. An import's rows, one transaction, are not run again: a lost connection ends the
+// import, and a writer fails with "Cannot perform operation -- DB is not open" until a read
+// or an update has connected.
 class JobDatabase {
   public:
     const std::string& databaseString() const { return databaseString_; }
@@ -56,10 +58,17 @@ class JobDatabase {
     // Every machine variable row, in the order the engine returns them.
     std::vector<VariableRow> readVariables();
     // The distinct hole positions of the piece with this barcode, ascending; a hole stored
-    // without a position gives an empty one (first, as the engine sorts it).
+    // without a position gives an empty one (first, as the engine sorts it). When several
+    // imports brought the barcode (a corrected re-export), the piece imported last is the one.
     std::vector<std::optional<double>> readPiecePositions(std::string_view barcode);
     // Sets VAR_STR of the rows whose upper-cased key equals `upperKey`; no row, no change.
     void updateVariable(std::string_view upperKey, std::string_view value);
+    // The longest value text VARIABLES holds (characters of VAR_STR), as readVariables found
+    // it; unlimited before.
+    std::size_t variableValueLimit() const { return variableValueLimit_; }
+
+    // Makes the table of loaded job files (JOBFILES) in an older database that lacks it.
+    void ensureLoadedFilesTable();
 
   private:
     friend class JobRowWriter;
@@ -75,13 +84,20 @@ class JobDatabase {
                           std::size_t maxRows = SIZE_MAX);
     void write(std::string_view sql, const std::vector<Parameter>& parameters);
     void beginWriting();
+    void startWriteTransaction();
+    void readVariableValueLimit();
     template <typename Action>
     auto guarded(Action&& action) -> decltype(action());
+    template <typename Action>
+    auto retried(Action&& action) -> decltype(action());
+    VelkorError lostConnection(const std::exception& error) const;
     const KeyColumn& keyColumn(JobTable table);
 
     std::string databaseString_;
     FirebirdSession session_;
     std::map<JobTable, KeyColumn> keyColumns_;  // found once per connection
+    bool loadedFilesTableSeen_ = false;
+    std::size_t variableValueLimit_ = SIZE_MAX;
     // Statements are prepared once per connection: a scan then costs one execution, not a
     // prepare and an execution.
     std::map<std::string, FirebirdSession::PreparedQuery, std::less<>> prepared_;
@@ -113,6 +129,17 @@ class JobRowWriter {
     // none. Keys that a rolled-back insert drew belong to no row and are never returned.
     std::optional<std::int64_t> latestBarKey();
     std::optional<std::int64_t> latestPieceKey();
+
+    // A job file of this content loaded before: when, and under which name.
+    struct LoadedFile {
+        std::string loaded;
+        std::string fileName;
+    };
+    std::optional<LoadedFile> loadedBefore(std::string_view contentHash);
+    void recordLoaded(std::string_view contentHash, std::string_view fileName, long pieces);
+    // How many pieces of earlier imports carry a barcode of the pieces with keys from `first`
+    // to `last` (this writer's): those that the new ones supersede.
+    long supersededBy(std::int64_t first, std::int64_t last);
 
     void commit();
 

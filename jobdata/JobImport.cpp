@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 
+#include <QCryptographicHash>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "Numbers.h"
 #include "Text.h"
@@ -106,18 +108,61 @@ void checkHolePosition(long double millimetres, const HolePositionLimits& limits
 }  // namespace
 
 bool JobFileLines::next(std::string& line) {
-    if (ended_ || !std::getline(in_, line)) {
+    line.clear();
+    if (ended_) {
         return false;
     }
-    if (const auto end = line.find(kEndOfFile); end != std::string::npos) {
-        line.erase(end);
-        ended_ = true;
+    if (!started_) {
+        started_ = true;
+        static constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
+        char mark[3];
+        in_.read(mark, 3);
+        if (in_.gcount() != 3 || std::string_view(mark, 3) != std::string_view(kUtf8Mark, 3)) {
+            in_.clear();
+            in_.seekg(0);
+        }
     }
-    std::erase(line, '\r');
-    return true;
+    std::streambuf& bytes = *in_.rdbuf();
+    bool any = false;
+    for (int c = bytes.sbumpc(); c != std::char_traits<char>::eof(); c = bytes.sbumpc()) {
+        any = true;
+        if (c == '\n') {
+            return true;
+        }
+        if (c == '\r') {
+            if (bytes.sgetc() == '\n') {
+                bytes.sbumpc();
+            }
+            return true;
+        }
+        if (c == kEndOfFile) {
+            ended_ = true;
+            return true;
+        }
+        line += static_cast<char>(c);
+    }
+    ended_ = true;
+    endedOpen_ = !line.empty();
+    return any;
 }
 
+namespace {
+
+// A record's text beyond its last field would be lost without a word: it is an error instead
+// (two records run together, a line end gone).
+void requireNothingBeyond(std::string_view line, std::int64_t lastColumn) {
+    if (static_cast<std::int64_t>(line.size()) > lastColumn &&
+        !trimmed(line.substr(static_cast<std::size_t>(std::max<std::int64_t>(lastColumn, 0))))
+             .empty()) {
+        throw VelkorError(cp1251("за колонкой ") + std::to_string(lastColumn) +
+                          cp1251(" записи есть текст, который она не вмещает"));
+    }
+}
+
+}  // namespace
+
 std::string readBatchRecord(std::string_view line) {
+    requireNothingBeyond(line, 21);
     return trimmed(columns(line, 2, 21));
 }
 
@@ -134,10 +179,12 @@ PieceRow readPieceRecord(std::string_view line, std::int32_t barcodeLength) {
     if (std::string comment = trimmed(columns(line, 24 + L, 55 + L)); !comment.empty()) {
         piece.comment = std::move(comment);
     }
+    requireNothingBeyond(line, 55 + L);
     return piece;
 }
 
 HoleRecord readHoleRecord(std::string_view line) {
+    requireNothingBeyond(line, 33);
     const std::string text = trimmed(columns(line, 2, 33));
     const auto slash = text.find('/');
     HoleRecord hole;
@@ -166,32 +213,71 @@ std::string importedFileName(std::string_view fileName, std::string_view stamp) 
     return std::string(kept) + std::string(stamp);
 }
 
-std::vector<std::string> importJobFile(JobDatabase& database, const std::string& path,
-                                       std::int32_t barcodeLength, std::time_t startTime,
-                                       HolePositionLimits limits) {
-    std::vector<std::string> notices;
+namespace {
+
+// What a job file is on disk while it is read; a copy still under way changes it.
+struct FileState {
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type changed;
+    bool operator==(const FileState&) const = default;
+};
+
+FileState stateOf(const std::string& path) {
+    return {std::filesystem::file_size(path), std::filesystem::last_write_time(path)};
+}
+
+// The file's content as one SHA-256 in hex, read in pieces.
+std::string contentHash(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        hash.addData(QByteArrayView(buffer, in.gcount()));
+    }
+    return hash.result().toHex().toStdString();
+}
+
+}  // namespace
+
+JobImportReport importJobFile(JobDatabase& database, const std::string& path,
+                              std::int32_t barcodeLength, std::time_t startTime,
+                              const JobImportOptions& options) {
+    JobImportReport report;
     std::tm localTime{};
     localtime_r(&startTime, &localTime);
     const std::string stamp = importStamp(localTime);
     const std::string fileName = fileNameOf(path);
+    const auto refused = [&](const std::string& why) {
+        return VelkorError(cp1251("Файл ") + fileName + cp1251(" не загружен") + why);
+    };
 
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         throw VelkorError(cp1251("Не удалось открыть файл ") + utf8ToCp1251(path) + ": " +
                           std::strerror(errno));
     }
+    const FileState before = stateOf(path);
+    const std::string hash = contentHash(path);
+    database.ensureLoadedFilesTable();
     {
         JobRowWriter rows(database);
+        if (const auto earlier = rows.loadedBefore(hash)) {
+            throw refused(cp1251(": файл с тем же содержимым уже загружен ") + earlier->loaded +
+                          (earlier->fileName.empty() ? std::string()
+                                                     : cp1251(" (") + earlier->fileName + ")"));
+        }
         HoleTypes holeTypes(rows);
         // Records before the file's first batch or piece belong to the last one in the
         // database, from an earlier import.
         std::optional<std::int64_t> bar;
         std::optional<std::int64_t> piece;
+        std::optional<std::int64_t> firstPiece;
         long double pieceLength = 0;  // of the file's piece; 0 for an earlier one or none given
         JobFileLines lines(file);
         std::string line;
         long records = 0;
         for (long lineNumber = 1; lines.next(line); ++lineNumber) {
+            report.lines = lineNumber;
             try {
                 if (line.starts_with('P') || line.starts_with('C') || line.starts_with('W')) {
                     ++records;
@@ -206,15 +292,18 @@ std::vector<std::string> importJobFile(JobDatabase& database, const std::string&
                                    "в базе нет ни одной партии"));
                     }
                     piece = rows.insertPiece(*bar, record);
+                    firstPiece = firstPiece.value_or(*piece);
+                    ++report.pieces;
                     pieceLength = decimalValue(record.length);
                 } else if (line.starts_with('W')) {
                     const HoleRecord hole = readHoleRecord(line);
-                    checkHolePosition(hole.millimetres, limits);
+                    checkHolePosition(hole.millimetres, options.limits);
                     if (pieceLength > 0 && hole.millimetres > pieceLength) {
-                        notices.push_back(cp1251("Файл ") + fileName + cp1251(", строка ") +
-                                          std::to_string(lineNumber) + cp1251(": отверстие на ") +
-                                          hole.position + cp1251(" мм дальше конца детали (") +
-                                          realText(pieceLength) + cp1251(" мм)"));
+                        report.notices.push_back(cp1251("Файл ") + fileName + cp1251(", строка ") +
+                                                 std::to_string(lineNumber) +
+                                                 cp1251(": отверстие на ") + hole.position +
+                                                 cp1251(" мм дальше конца детали (") +
+                                                 realText(pieceLength) + cp1251(" мм)"));
                     }
                     const std::string holeType = holeTypes.keyOf(hole.code);
                     if (!piece && !(piece = rows.latestPieceKey())) {
@@ -223,22 +312,36 @@ std::vector<std::string> importJobFile(JobDatabase& database, const std::string&
                                    "а в базе нет ни одной детали"));
                     }
                     rows.insertHole(*piece, holeType, hole.position);
+                    ++report.holes;
+                }
+                if (lines.endedOpen()) {
+                    throw VelkorError(
+                        cp1251("последняя запись обрывается без конца строки "
+                               "(файл ещё копируется?)"));
                 }
             } catch (const std::exception& error) {
-                throw VelkorError(cp1251("Файл ") + fileName +
-                                  cp1251(" не загружен, ошибка в строке ") +
-                                  std::to_string(lineNumber) + ": " + error.what());
+                throw refused(cp1251(", ошибка в строке ") + std::to_string(lineNumber) + ": " +
+                              error.what());
             }
-        }
-        if (file.bad()) {
-            throw VelkorError(cp1251("Файл ") + fileName + cp1251(" не загружен, ошибка чтения: ") +
-                              std::strerror(errno));
+            if (options.progress && lineNumber % 4096 == 0 && !options.progress(report)) {
+                throw refused(cp1251(": загрузка прервана после строки ") +
+                              std::to_string(lineNumber));
+            }
         }
         if (records == 0) {
             // Not a job file (a table export, a file cut short): loading it would only rename it.
-            throw VelkorError(cp1251("Файл ") + fileName +
-                              cp1251(" не загружен: в нём нет ни одной записи P, C или W"));
+            throw refused(cp1251(": в нём нет ни одной записи P, C или W"));
         }
+        if (stateOf(path) != before) {
+            throw refused(cp1251(": файл изменился, пока читались его ") +
+                          std::to_string(report.lines) +
+                          cp1251(" строк (его ещё копируют?); загрузите его, когда копия будет "
+                                 "готова"));
+        }
+        if (firstPiece) {
+            report.superseded = rows.supersededBy(*firstPiece, *piece);
+        }
+        rows.recordLoaded(hash, fileName, report.pieces);
         rows.commit();
     }
     file.close();
@@ -252,7 +355,7 @@ std::vector<std::string> importJobFile(JobDatabase& database, const std::string&
         throw VelkorError(cp1251("Файл ") + fileName + cp1251(" загружен, но не переименован в ") +
                           utf8ToCp1251(newName) + ": " + error.what());
     }
-    return notices;
+    return report;
 }
 
 }  // namespace velkor

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <istream>
 #include <optional>
 #include <string>
@@ -17,16 +18,21 @@ namespace velkor {
 // it; every other line is skipped. Fields sit at fixed columns; those after a piece's barcode
 // move with the barcode length L_BarCode.
 
-// Reads a job file line by line: a line ends at LF or CR LF, any other CR is dropped, and a
-// Ctrl-Z ends the file.
+// Reads a job file line by line: a line ends at LF, CR LF or a CR alone (files from older
+// systems), a UTF-8 byte order mark before the first line is skipped, and a Ctrl-Z ends the
+// file. `endedOpen()` tells whether the file's last line had no line end: a file cut short in
+// the middle of a record (still being copied) ends that way.
 class JobFileLines {
   public:
     explicit JobFileLines(std::istream& in) : in_(in) {}
     bool next(std::string& line);
+    bool endedOpen() const { return endedOpen_; }
 
   private:
     std::istream& in_;
+    bool started_ = false;
     bool ended_ = false;
+    bool endedOpen_ = false;
 };
 
 // The fields of a piece record, converted: numbers without leading zeros, decimals as whole
@@ -60,15 +66,37 @@ struct HolePositionLimits {
     long double stopToHead = 0;
 };
 
+// What a load brought, as it goes and at its end.
+struct JobImportReport {
+    long lines = 0;                    // lines read so far
+    long pieces = 0;                   // piece records loaded
+    long holes = 0;                    // hole records loaded
+    long superseded = 0;               // pieces of earlier loads with a barcode of this file's
+    std::vector<std::string> notices;  // for the event log: holes beyond their piece
+};
+
+struct JobImportOptions {
+    HolePositionLimits limits;
+    // Told how far the load is every few thousand lines; returning false ends the load (its
+    // rows go, the file keeps its name).
+    std::function<bool(const JobImportReport&)> progress;
+};
+
 // Imports a job file into the job database in one transaction, then renames it with the stamp
-// of `startTime`. A hole whose position is negative or could not be sent (`limits`) is an
-// error of its line; one beyond the end of its piece (when the file gives the piece) is loaded
-// and returned as a notice naming the line, for the event log. A failure on any line rolls back
-// every row of the file and leaves its name, so that the corrected file can be imported again; the
-// error names the file and the line. A file without a single P, C or W record is refused the same
-// way. A rename that fails after the commit is reported as such: the rows are in, the name stays.
-std::vector<std::string> importJobFile(JobDatabase& database, const std::string& path,
-                                       std::int32_t barcodeLength, std::time_t startTime,
-                                       HolePositionLimits limits = {});
+// of `startTime`.
+//
+// Only whole files load, and only once: a file whose content was loaded before (whatever its
+// name) is refused with when that was; one that changes while it is read, or whose last record
+// has no line end (a copy not finished), is refused naming the line, and so is a record with
+// text beyond its layout. A hole whose position is negative or could not be sent (`limits`) is
+// an error of its line; one beyond the end of its piece (when the file gives the piece) is
+// loaded and noted. The report says how many pieces of earlier loads the new ones supersede. A
+// failure on any line rolls back every row of the file and leaves its name, so that the corrected
+// file can be imported again; the error names the file and the line. A file without a single P, C
+// or W record is refused the same way. A rename that fails after the commit is reported as such:
+// the rows are in, the name stays.
+JobImportReport importJobFile(JobDatabase& database, const std::string& path,
+                              std::int32_t barcodeLength, std::time_t startTime,
+                              const JobImportOptions& options = {});
 
 }  // namespace velkor

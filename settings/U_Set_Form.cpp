@@ -210,7 +210,10 @@ void TSet_Form::FormShow() {
         Qt::QueuedConnection);
 }
 
+// Green only for what was applied whole: a failure (of any step) leaves the edit plain, even
+// when an earlier apply had made it green.
 void TSet_Form::applyRow(std::size_t index) {
+    edits_[index]->setPalette(normalPalette_);
     applySetting(settingRows()[index], toCp1251(edits_[index]->text()), state_.variables, ComPort,
                  database_);
     edits_[index]->setPalette(appliedPalette_);

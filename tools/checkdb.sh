@@ -57,12 +57,19 @@ if [ -z "${FIREBIRD_LOCK:-}" ]; then
   export FIREBIRD_LOCK
 fi
 
-# Prints what validation found; succeeds when it found nothing.
+# Prints what validation found; succeeds when it found nothing. A validation that cannot reach
+# the database at all (no such file, no server, the console still has it open) is no finding;
+# any other failure of the engine is: the database is damaged.
 validate() {
   local out
   if ! out=$(gfix -v -full -user SYSDBA -password plumeroak "$database" 2>&1); then
-    echo "velkor-checkdb: $database cannot be checked: $out" >&2
-    exit 2
+    case "$out" in
+      *"No such file or directory"* | *"Permission denied"* | *"Unable to complete network request"* | \
+        *"already opened"* | *"lock time-out"* | *"user name and password are not defined"*)
+        echo "velkor-checkdb: $database cannot be checked: $out" >&2
+        exit 2
+        ;;
+    esac
   fi
   [ -z "$out" ] && return 0
   echo "$out"

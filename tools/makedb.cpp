@@ -28,11 +28,14 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "FirebirdSession.h"
 #include "JobImport.h"
+#include "MachineVariables.h"
 #include "Numbers.h"
 #include "RunMarker.h"
 #include "Schema.h"
@@ -127,11 +130,19 @@ std::string variablesInWindows1251(std::string text, const std::string& file) {
     return converted;
 }
 
-void insertVariables(velkor::FirebirdSession& session, const std::string& text) {
+// Every KEY=VALUE line of a variables file, with its line number; blank lines and comments are
+// no entries.
+struct VariableLine {
+    int number;
+    std::string key;
+    std::string value;
+};
+
+std::vector<VariableLine> variableLines(const std::string& text) {
+    std::vector<VariableLine> entries;
     std::istringstream in(text);
-    session.startTransaction();
     std::string line;
-    while (std::getline(in, line)) {
+    for (int number = 1; std::getline(in, line); ++number) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -139,8 +150,33 @@ void insertVariables(velkor::FirebirdSession& session, const std::string& text) 
         if (velkor::trimmed(line).empty() || line[0] == '#' || equals == std::string::npos) {
             continue;
         }
+        entries.push_back({number, line.substr(0, equals), line.substr(equals + 1)});
+    }
+    return entries;
+}
+
+// A machine variable that the console could not read would stop its start-up (without naming
+// the variable): refused here, with the key and the line, before anything is made.
+void checkVariables(const std::string& text, const std::string& file) {
+    velkor::MachineVariables scratch;
+    for (const VariableLine& entry : variableLines(text)) {
+        if (const auto* definition = velkor::findMachineVariable(velkor::trimmed(entry.key))) {
+            try {
+                velkor::storeVariableText(scratch, *definition, entry.value);
+            } catch (const velkor::VelkorError& error) {
+                throw velkor::VelkorError(velkor::utf8ToCp1251(file) + ", line " +
+                                          std::to_string(entry.number) + ", " +
+                                          std::string(definition->key) + ": " + error.what());
+            }
+        }
+    }
+}
+
+void insertVariables(velkor::FirebirdSession& session, const std::string& text) {
+    session.startTransaction();
+    for (const VariableLine& entry : variableLines(text)) {
         session.execute("INSERT INTO VARIABLES (KODS, VAR_STR) VALUES (?, ?)",
-                        {line.substr(0, equals), line.substr(equals + 1)});
+                        {entry.key, entry.value});
     }
     session.commit();
 }
@@ -183,7 +219,8 @@ void importJob(const std::string& database, const std::string& job) {
         }
     }
     for (const std::string& notice :
-         velkor::importJobFile(jobs, job, barcodeLength, std::time(nullptr), limits)) {
+         velkor::importJobFile(jobs, job, barcodeLength, std::time(nullptr), {limits, {}})
+             .notices) {
         std::cerr << "velkor-makedb: " << velkor::cp1251ToUtf8(notice) << "\n";
     }
 }
@@ -325,11 +362,13 @@ int main(int argc, char** argv) {
             return fail(velkor::cp1251ToUtf8(error.what()), 1);
         }
     }
+    std::optional<std::filesystem::path> kept;  // the replaced database, until the new one is made
     try {
         std::string variables =
             variablesFile.empty()
                 ? std::string()
                 : variablesInWindows1251(readVariablesFile(variablesFile), variablesFile);
+        checkVariables(variables, variablesFile);
         if (workspace) {
             prepareWorkspace(target);
             if (variablesFile.empty()) {
@@ -339,10 +378,8 @@ int main(int argc, char** argv) {
         }
         if (replacing) {
             // Kept, not deleted: a --force given by mistake costs no jobs.
-            const std::filesystem::path kept = keptName(database);
-            std::filesystem::rename(database, kept);
-            std::cout << "velkor-makedb: the replaced database is kept as " << kept.string()
-                      << "\n";
+            kept = keptName(database);
+            std::filesystem::rename(database, *kept);
         }
         velkor::FirebirdSession session;
         if (existing) {
@@ -370,8 +407,21 @@ int main(int argc, char** argv) {
             importJob(database, job);
         }
     } catch (const std::exception& error) {
+        // Nothing is left of a database that could not be made whole; the one it was to replace
+        // takes its place again.
+        if (!existing) {
+            velkor::shutDownFirebirdEngine();
+            std::error_code ignored;
+            std::filesystem::remove(database, ignored);
+            if (kept) {
+                std::filesystem::rename(*kept, database, ignored);
+            }
+        }
         marker.release();
         return fail(velkor::cp1251ToUtf8(error.what()), 1);
+    }
+    if (kept) {
+        std::cout << "velkor-makedb: the replaced database is kept as " << kept->string() << "\n";
     }
     velkor::shutDownFirebirdEngine();
     marker.release();

@@ -19,7 +19,25 @@ std::string errorBoxText(const std::string& message) {
     return message;
 }
 
+namespace {
+std::function<void(const std::string&)>& shownMessageObserver() {
+    static std::function<void(const std::string&)> observer;
+    return observer;
+}
+}  // namespace
+
+void setShownMessageObserver(std::function<void(const std::string& message)> observer) {
+    shownMessageObserver() = std::move(observer);
+}
+
+void noteShownMessage(const std::string& message) {
+    if (shownMessageObserver()) {
+        shownMessageObserver()(message);
+    }
+}
+
 void showErrorBox(const std::string& message) {
+    noteShownMessage(message);
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationTitle),
                     fromCp1251(errorBoxText(message)), QMessageBox::Ok);
     box.exec();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QTranslator>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -19,6 +20,11 @@ std::string errorBoxText(const std::string& message);
 // The standard error box: the message, the application title as caption, an error icon and an
 // OK button. The one way a failure reaches the operator.
 void showErrorBox(const std::string& message);
+
+// Told of every message a box of the console shows, as it shows it, so that the console can
+// keep it on record (its journal); one at a time, for the window that set it.
+void setShownMessageObserver(std::function<void(const std::string& message)> observer);
+void noteShownMessage(const std::string& message);
 
 // Shows the error that `error` carries in the standard error box.
 void reportException(std::exception_ptr error);

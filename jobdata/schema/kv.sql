@@ -67,6 +67,15 @@ CREATE TABLE PERFORATION (
   SIDE          INTEGER
 );
 
+-- Job files loaded, by their content, so that the same content is never loaded twice whatever
+-- its name (the console makes this table in an older database that has none).
+CREATE TABLE JOBFILES (
+  CONTENTHASH CHAR(64) NOT NULL PRIMARY KEY,
+  FILENAME    VARCHAR(255),
+  LOADED      TIMESTAMP NOT NULL,
+  PIECES      INTEGER
+);
+
 -- The barcode lookup: without this index every scan reads OPTDETAIL in full. The foreign key
 -- above already indexes PERFORATION.OPTDETAILID, the other half of the lookup.
 CREATE INDEX OPTDETAIL_BARCODE ON OPTDETAIL (OPTDETAILID_IN);

@@ -185,12 +185,24 @@ TEST_F(ApplySettingTest, AFailedSendKeepsTheNewValueInMemoryOnly) {
     EXPECT_EQ(storedRows()["setSpeed"], "700");
 }
 
+TEST_F(ApplySettingTest, ATextLongerThanTheDatabaseHoldsIsNeitherSentNorKept) {
+    database.readVariables();  // as start-up does: it learns how long a value may be
+    EXPECT_NE(test::errorOf([&] { apply("Speed_VOZVRATClick", std::string(10'000, '7')); }),
+              "no error");
+    EXPECT_EQ(simulator.commands(), Commands{});
+    EXPECT_EQ(variables.VOZVRAT, "");
+    EXPECT_EQ(storedRows()["VOZVRAT"], "1");
+}
+
+// The operator is told that the controller and the database now differ.
 TEST_F(ApplySettingTest, AFailedWriteComesAfterTheSend) {
     JobDatabase closed;
     EXPECT_EQ(test::errorOf([&] {
                   applySetting(row("Button_setSpeedClick"), "900", variables, port, closed);
               }),
-              "Cannot perform operation -- DB is not open");
+              cp1251("Контроллер получил setSpeed900, но в базе значение не сохранено (при "
+                     "следующем запуске вернётся прежнее): ") +
+                  "Cannot perform operation -- DB is not open");
     EXPECT_EQ(simulator.commandsOnceThereAre(1), Commands{"setSpeed900"});
     EXPECT_EQ(variables.setSpeed, 900);
     EXPECT_EQ(storedRows()["setSpeed"], "700");

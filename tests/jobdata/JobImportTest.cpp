@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <clocale>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "ErrorText.h"
@@ -40,9 +41,9 @@ std::vector<std::string> linesOf(const std::string& text) {
     return all;
 }
 
-TEST(JobFileRecords, LinesEndAtLfOrCrLfAndCtrlZEndsTheFile) {
-    EXPECT_EQ(linesOf("P1\r\nC2\nW\r3\r\n\r\nlast"),
-              (std::vector<std::string>{"P1", "C2", "W3", "", "last"}));
+TEST(JobFileRecords, LinesEndAtLfCrLfOrCrAndCtrlZEndsTheFile) {
+    EXPECT_EQ(linesOf("\xEF\xBB\xBFP1\r\nC2\nW\r3\r\n\r\nlast"),
+              (std::vector<std::string>{"P1", "C2", "W", "3", "", "last"}));
     EXPECT_EQ(linesOf("P1\nC2\x1a"
                       "C3\nW4\n"),
               (std::vector<std::string>{"P1", "C2"}));
@@ -238,7 +239,7 @@ TEST_F(JobImportTest, AFailingLineRollsBackTheWholeFileWhichCanThenBeLoadedOnce)
 // A position whose impulses the controller could not hold is refused with its line; a hole
 // beyond the end of its piece loads, and the import says so.
 TEST_F(JobImportTest, HolesNoDispatchCouldSendAreRefusedAndOnesBeyondTheirPieceNoted) {
-    const HolePositionLimits limits{10, 50};
+    const JobImportOptions limits{{10, 50}, {}};
     const std::string piece = "PBATCH\n" + pieceRecord("001", "100000001") + "\n";  // 123.4 mm
     workspace.writeFile("Job/far.kv", piece + "WSCREW/1000\nWSCREW/99999999999\n");
     EXPECT_NE(errorOf([&] { importJobFile(database, job("far.kv"), 9, kStart, limits); })
@@ -248,10 +249,73 @@ TEST_F(JobImportTest, HolesNoDispatchCouldSendAreRefusedAndOnesBeyondTheirPieceN
     EXPECT_EQ(count("perforation"), 0);
 
     workspace.writeFile("Job/long.kv", piece + "WSCREW/1000\nWSCREW/2505\n");
-    EXPECT_EQ(importJobFile(database, job("long.kv"), 9, kStart, limits),
+    EXPECT_EQ(importJobFile(database, job("long.kv"), 9, kStart, limits).notices,
               std::vector<std::string>{cp1251("Файл long.kv, строка 4: отверстие на 250.5 мм "
                                               "дальше конца детали (123.4 мм)")});
     EXPECT_EQ(count("perforation"), 2);
+}
+
+// The optimiser re-exports a corrected job: its pieces replace the earlier ones for the scan,
+// and the load says how many. The same content again, under any name, is refused.
+TEST_F(JobImportTest, ACorrectedReExportWinsAndTheSameContentLoadsOnce) {
+    const auto job = [](const char* first, const char* second) {
+        return "PJOB\n" + pieceRecord("001", "100000001") + "\nWSCREW/" + first + "\nWSCREW/" +
+               second + "\n" + pieceRecord("002", "100000002") + "\nWSCREW/" + first + "\n";
+    };
+    workspace.writeFile("Job/job.kv", job("1000", "4000"));
+    EXPECT_EQ(importJobFile(database, this->job("job.kv"), 9, kStart).superseded, 0);
+    workspace.writeFile("Job/fixed.kv", job("1500", "4500"));
+    const JobImportReport fixed = importJobFile(database, this->job("fixed.kv"), 9, kStart);
+    EXPECT_EQ(fixed.superseded, 2);
+    EXPECT_EQ(fixed.pieces, 2);
+    EXPECT_EQ(database.readPiecePositions("100000001"),
+              (std::vector<std::optional<double>>{150, 450}));
+
+    workspace.writeFile("Job/again.kv", job("1500", "4500"));
+    const std::string refused = errorOf([&] { import("again.kv"); });
+    EXPECT_EQ(refused.find(cp1251("Файл again.kv не загружен: файл с тем же содержимым уже "
+                                  "загружен 20")),
+              0u)
+        << cp1251ToUtf8(refused);
+    EXPECT_NE(refused.find("(fixed.kv)"), std::string::npos) << cp1251ToUtf8(refused);
+    EXPECT_EQ(count("optdetail"), 4);
+    EXPECT_TRUE(workspace.exists("Job/again.kv"));
+}
+
+// Files as they arrive: still being copied (cut inside a record, or growing while read), with
+// line ends of another system, with an editor's byte order mark.
+TEST_F(JobImportTest, OnlyWholeFilesLoadWhateverTheirLineEnds) {
+    const std::string piece = "PJOB\n" + pieceRecord("001", "100000001") + "\n";
+    workspace.writeFile("Job/cut.kv", piece + "WSCREW/1000\nWSCREW/25");
+    EXPECT_NE(errorOf([&] {
+                  import("cut.kv");
+              }).find(cp1251("ошибка в строке 4: последняя запись обрывается без конца строки")),
+              std::string::npos);
+
+    std::string many = piece;
+    for (int hole = 0; hole < 5000; ++hole) {
+        many += "WSCREW/1000\n";
+    }
+    workspace.writeFile("Job/growing.kv", many);
+    JobImportOptions copying;
+    copying.progress = [&](const JobImportReport&) {
+        std::ofstream(job("growing.kv"), std::ios::app) << "WSCREW/2000\n";  // the copy goes on
+        return true;
+    };
+    EXPECT_NE(errorOf([&] {
+                  importJobFile(database, job("growing.kv"), 9, kStart, copying);
+              }).find(cp1251("файл изменился, пока читались его")),
+              std::string::npos);
+    EXPECT_EQ(count("perforation"), 0);
+    EXPECT_EQ(jobFolder(), (std::vector<std::string>{"cut.kv", "growing.kv"}));
+
+    workspace.writeFile("Job/mac.kv", "\xEF\xBB\xBF" + pieceRecord("003", "100000003") +
+                                          "\rWSCREW/1000\rWSCREW/2000\r");
+    workspace.writeFile("Job/first.kv", piece);
+    import("first.kv");
+    import("mac.kv");
+    EXPECT_EQ(database.readPiecePositions("100000003"),
+              (std::vector<std::optional<double>>{100, 200}));
 }
 
 TEST_F(JobImportTest, RecordsBeforeAnyParentJoinTheLastOneOfAnEarlierImport) {

@@ -10,6 +10,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "FirebirdSession.h"
+#include "Text.h"
+
 namespace velkor::test {
 
 Workspace::Workspace() {
@@ -27,17 +30,21 @@ Workspace::~Workspace() {
 
 void Workspace::createDatabase(const std::vector<std::pair<std::string, std::string>>& variables,
                                int pieces) const {
-    std::ostringstream rows;
-    for (const auto& [key, value] : variables) {
-        rows << key << "=" << value << "\n";
-    }
-    writeFile("variables.txt", rows.str());
-    const std::string command = std::string(VELKOR_MAKEDB) + " --variables '" +
-                                file("variables.txt") + "' --pieces " + std::to_string(pieces) +
-                                " '" + file("KV.GDB") + "'";
+    const std::string command = std::string(VELKOR_MAKEDB) + " --pieces " +
+                                std::to_string(pieces) + " '" + file("KV.GDB") + "'";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
-    std::filesystem::remove(file("variables.txt"));
+    // Stored exactly as given, unreadable values too (as an isql session could leave them),
+    // which velkor-makedb itself would refuse.
+    FirebirdSession session;
+    session.attach(file("KV.GDB"));
+    session.startTransaction();
+    for (const auto& [key, value] : variables) {
+        session.execute("INSERT INTO VARIABLES (KODS, VAR_STR) VALUES (?, ?)",
+                        {utf8ToCp1251(key), utf8ToCp1251(value)});
+    }
+    session.commit();
+    session.detach();
 }
 
 std::vector<std::pair<std::string, std::string>> Workspace::siteVariables(

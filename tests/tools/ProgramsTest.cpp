@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,40 @@ TEST(Programs, AVariablesFileInEitherEncodingArrivesAsTyped) {
              QString::fromStdString(workspace.file("foreign.GDB"))});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("foreign.txt, line 2"), std::string::npos) << refused.err;
+}
+
+// A variable the console could not read is named with its line; a failure leaves no database
+// behind; a damaged database is a fault to restore from a backup.
+TEST(Programs, TheDatabaseToolsSayExactlyWhatIsWrong) {
+    test::Workspace workspace;
+    workspace.writeFile("variables.txt", "Qty_Imp_mm=16.3\nL_upor=50mm\n");
+    const QString database = QString::fromStdString(workspace.file("KV.GDB"));
+    const Outcome unreadable =
+        run(VELKOR_MAKEDB, {QStringLiteral("--variables"),
+                            QString::fromStdString(workspace.file("variables.txt")), database});
+    EXPECT_EQ(unreadable.exitCode, 1);
+    EXPECT_NE(unreadable.err.find("variables.txt, line 2, L_upor: '50mm' is not a valid floating "
+                                  "point value"),
+              std::string::npos)
+        << unreadable.err;
+    const Outcome missingJob =
+        run(VELKOR_MAKEDB, {QStringLiteral("--job"), QStringLiteral("missing.kv"), database});
+    EXPECT_EQ(missingJob.exitCode, 1);
+    EXPECT_FALSE(workspace.exists("KV.GDB"));
+
+    ASSERT_EQ(
+        run(VELKOR_MAKEDB, {QStringLiteral("--pieces"), QStringLiteral("2000"), database}).exitCode,
+        0);
+    {
+        std::fstream file(workspace.file("KV.GDB"),
+                          std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(8192 * 40);
+        const std::string garbage(8192 * 3, '\xAB');  // pages overwritten
+        file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+    }
+    const Outcome damaged = run(VELKOR_CHECKDB, {database});
+    EXPECT_EQ(damaged.exitCode, 1) << damaged.err;
+    EXPECT_NE(damaged.err.find("restore it from a backup"), std::string::npos) << damaged.err;
 }
 
 // Root makes a site's workspace in a folder that an operator account could write before: a
