@@ -10,6 +10,7 @@
 // as a workstation sharing a job database does.
 
 #include <firebird/Interface.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -335,10 +336,13 @@ int main(int argc, char** argv) {
         const double consoleRate = static_cast<double>(shape.lines()) / consoleSeconds;
         const double bareRate = static_cast<double>(shape.lines()) / bareSeconds;
         ratios.push_back(consoleRate / bareRate);
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
         std::printf(
             "round %d: console import %.1f s, %.0f lines/s; bare inserts %.1f s, %.0f lines/s; "
-            "%.0f %% of the limit\n",
-            round + 1, consoleSeconds, consoleRate, bareSeconds, bareRate, 100 * ratios.back());
+            "%.0f %% of the limit; largest resident size so far %ld MB\n",
+            round + 1, consoleSeconds, consoleRate, bareSeconds, bareRate, 100 * ratios.back(),
+            usage.ru_maxrss / 1024);
     }
     return 0;
 }

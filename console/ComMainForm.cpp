@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStatusBar>
@@ -51,14 +52,6 @@ constexpr int kLongestScan = 40;
 const QColor kDesktopColour(0x00, 0x80, 0x80);
 const QColor kLime(0, 255, 0);
 const QColor kNavy(0, 0, 128);
-
-// The wait cursor for as long as it lives.
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 QFont sized(QFont font, int pointSize, bool bold) {
     font.setPointSize(pointSize);
@@ -228,6 +221,11 @@ void TForm1::buildControls() {
     // Where the line stands, always in sight: the port, and whether it is connected or lost.
     Label_Line = named(new ElidedLabel(QString(), 760), "Label_Line");
     Label_Line->setFont(sized(font(), 12, true));
+    ProgressBar_Load = named(new QProgressBar, "ProgressBar_Load");
+    ProgressBar_Load->setRange(0, 100);
+    ProgressBar_Load->setMinimumWidth(360);
+    ProgressBar_Load->hide();
+    statusBar()->addPermanentWidget(ProgressBar_Load);
     statusBar()->addPermanentWidget(Label_Line);
     statusBar()->setSizeGripEnabled(false);
 
@@ -330,6 +328,7 @@ void TForm1::bindConsole() {
     connect(&console_, &Console::laminationModeShown, this, &TForm1::showLaminationMode);
     showLineStatus();
     bindScans();
+    bindLoads();
 }
 
 // Shown a few times a second at most: a flood of packets must not wait for it.
@@ -505,9 +504,34 @@ void TForm1::N2Click() {
     if (OpenDialog1.exec() != QDialog::Accepted || OpenDialog1.selectedFiles().isEmpty()) {
         return;
     }
-    const std::string path = OpenDialog1.selectedFiles().front().toStdString();
-    const WaitCursor busy;  // the import runs without pumping: the window is busy until it ends
-    console_.importJob(path);
+    console_.importJob(OpenDialog1.selectedFiles().front().toStdString());
+}
+
+// A load runs beside the window: the status bar shows how far it is, "Загрузить" waits for it,
+// and a load that fails says why in the standard error box.
+void TForm1::bindLoads() {
+    connect(&console_, &Console::loadChanged, this, [this] {
+        const JobLoad* load = console_.load();
+        N2->setEnabled(load == nullptr);
+        ProgressBar_Load->setVisible(load != nullptr);
+        if (load == nullptr) {
+            return;
+        }
+        const JobImportReport& progress = load->progress();
+        ProgressBar_Load->setValue(
+            progress.bytesTotal == 0
+                ? 0
+                : static_cast<int>(100 * progress.bytesRead / progress.bytesTotal));
+        ProgressBar_Load->setFormat(
+            ru("Загрузка ") +
+            QString::fromStdString(std::filesystem::path(load->path()).filename().string()) +
+            ru(": %p% (строк %1, деталей %2)").arg(progress.lines).arg(progress.pieces));
+    });
+    connect(&console_, &Console::loadEnded, this, [](const std::optional<std::string>& error) {
+        if (error) {
+            showErrorBox(*error);
+        }
+    });
 }
 
 // The settings gate: the settings window opens for the password in `pwd`, compared exactly.

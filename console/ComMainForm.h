@@ -20,6 +20,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QTimer;
 
@@ -55,6 +56,7 @@ class TForm1 : public QMainWindow {
     void bindScans();
     void keepTheScanner();
     void recordShownMessages();
+    void bindLoads();
     void showLogLine(const std::string& line);
     void flushLogLines();
     void showLogNotice(const std::string& notice);
@@ -112,10 +114,11 @@ class TForm1 : public QMainWindow {
     QPushButton* Button1 = nullptr;
     QListWidget* ListBoxPort = nullptr;
     QLabel* Label2 = nullptr;
-    QLabel* Label_Line = nullptr;        // the line's state in the status bar
-    QLabel* Label_Status = nullptr;      // scans waiting, a command not acknowledged
-    QLabel* Label_LogDropped = nullptr;  // how many of the log's oldest lines have gone
-    QAction* N2 = nullptr;               // Файл / Загрузить
+    QLabel* Label_Line = nullptr;              // the line's state in the status bar
+    QLabel* Label_Status = nullptr;            // scans waiting, a command not acknowledged
+    QProgressBar* ProgressBar_Load = nullptr;  // how far a job file's load is
+    QLabel* Label_LogDropped = nullptr;        // how many of the log's oldest lines have gone
+    QAction* N2 = nullptr;                     // Файл / Загрузить
     QAction* ExportLogItem = nullptr;
     QAction* SettingsItem = nullptr;
     QAction* AboutItem = nullptr;  // "О программе": the version

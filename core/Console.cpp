@@ -2,6 +2,7 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
@@ -113,11 +114,10 @@ void Console::startUp() {
     journal_.emplace(state_.startupDirectory + "/journal");
     removeLeftoverTemporaries(state_.iniFile().path());  // of a crash while it was rewritten
     emit startUpBegan();
-    const std::string databaseString =
-        options_.databaseString.value_or(state_.defaultDatabasePath());
-    state_.eventLog.append(utf8ToCp1251(databaseString));
-    noteAnUncleanEnd(databaseString);
-    database_.connect(databaseString);
+    databaseString_ = options_.databaseString.value_or(state_.defaultDatabasePath());
+    state_.eventLog.append(utf8ToCp1251(databaseString_));
+    noteAnUncleanEnd(databaseString_);
+    database_.connect(databaseString_);
     loadMachineVariables(state_.variables, database_.readVariables());
     probePorts();
     if (stopping_) {
@@ -492,12 +492,42 @@ void Console::sendHandlePosition(const std::string& text) {
 }
 
 void Console::importJob(const std::string& path) {
-    const JobImportReport report =
-        importJobFile(database_, path, state_.variables.L_BarCode, std::time(nullptr),
-                      {{state_.variables.Qty_Imp_mm, state_.variables.L_upor}, {}});
-    for (const std::string& notice : report.notices) {
-        state_.eventLog.append(notice);
+    if (load_) {
+        throw VelkorError(cp1251("Уже загружается ") +
+                          utf8ToCp1251(std::filesystem::path(load_->path()).filename().string()) +
+                          cp1251(": следующий файл можно загрузить, когда она закончится"));
     }
+    load_ = std::make_unique<JobLoad>(
+        databaseString_, path, state_.variables.L_BarCode,
+        HolePositionLimits{state_.variables.Qty_Imp_mm, state_.variables.L_upor});
+    connect(load_.get(), &JobLoad::progressed, this, &Console::loadChanged);
+    connect(load_.get(), &JobLoad::finished, this, &Console::loadFinished);
+    emit loadChanged();
+}
+
+// Every load is on record: the file, what it brought or why not, and how long it took.
+void Console::loadFinished() {
+    const std::unique_ptr<JobLoad> ended = std::move(load_);
+    const JobLoad::Outcome& outcome = ended->outcome();
+    const JobImportReport& report = ended->progress();
+    const std::string file = utf8ToCp1251(std::filesystem::path(ended->path()).filename().string());
+    char took[32];
+    std::snprintf(took, sizeof took, "%.1f", outcome.took.count());
+    if (outcome.error) {
+        state_.eventLog.append(cp1251("Загрузка ") + file + cp1251(" не удалась за ") + took +
+                               cp1251(" с, прочитано строк: ") + std::to_string(report.lines));
+    } else {
+        for (const std::string& notice : report.notices) {
+            state_.eventLog.append(notice);
+        }
+        state_.eventLog.append(
+            cp1251("Загружен ") + file + cp1251(": строк ") + std::to_string(report.lines) +
+            cp1251(", деталей ") + std::to_string(report.pieces) + cp1251(", отверстий ") +
+            std::to_string(report.holes) + cp1251(", заменено деталей прежних загрузок: ") +
+            std::to_string(report.superseded) + ", " + took + cp1251(" с"));
+    }
+    emit loadChanged();
+    emit loadEnded(outcome.error);
 }
 
 void Console::exportLog() {
@@ -535,6 +565,13 @@ void Console::shutDown() {
         return;
     }
     shutDown_ = true;
+    if (load_) {
+        // Ends at its next few thousand lines; nothing of it stays, the file keeps its name.
+        const std::string file = std::filesystem::path(load_->path()).filename().string();
+        load_.reset();
+        state_.eventLog.append(cp1251("Загрузка ") + utf8ToCp1251(file) +
+                               cp1251(" прервана: консоль закрывается"));
+    }
     // Ask the controller for its count and give the answer time to reach the counter before
     // it is saved. Without a line (the port never opened) the counter is saved as it stands.
     try {

@@ -15,6 +15,7 @@
 #include "ConsoleState.h"
 #include "EventLog.h"
 #include "JobDatabase.h"
+#include "JobLoad.h"
 #include "Journal.h"
 #include "ReplyHandler.h"
 #include "RunMarker.h"
@@ -118,7 +119,11 @@ class Console : public QObject {
     void pushSettings();
     void sendHandleDelta(const std::string& text);
     void sendHandlePosition(const std::string& text);
+    // Starts loading a job file beside the window; the window learns how far it is and how
+    // it ended (loadChanged, loadEnded). One load at a time.
     void importJob(const std::string& path);
+    // The load under way, or null.
+    const JobLoad* load() const { return load_.get(); }
     void exportLog();
     bool passwordMatches(const std::string& password) const;
     // The settings gate stays shut while the machine variables were not loaded: the window
@@ -133,6 +138,9 @@ class Console : public QObject {
   signals:
     void startUpBegan();
     void activityChanged();
+    void loadChanged();
+    // A load ended: with what the operator is to be told when it failed.
+    void loadEnded(const std::optional<std::string>& error);
     void counterChanged();
     void lineStatusChanged();
     void laminationModeShown(int mode);
@@ -152,6 +160,7 @@ class Console : public QObject {
     void requestDispatch(std::optional<std::string> scan);
     void runDispatch(const std::optional<std::string>& scan);
     void showActivity();
+    void loadFinished();
 
     ConsoleOptions options_;
     ConsoleState state_;
@@ -181,6 +190,8 @@ class Console : public QObject {
     bool dispatching_ = false;
     std::optional<ConfirmedSender::Waiting> unconfirmed_;
     std::string activity_;
+    std::string databaseString_;  // as start-up connected
+    std::unique_ptr<JobLoad> load_;
 
     JobDatabase database_;    // the connection, with its one transaction and query
     TComPort port_;           // the line to the machine's controller

@@ -120,18 +120,22 @@ bool JobFileLines::next(std::string& line) {
         if (in_.gcount() != 3 || std::string_view(mark, 3) != std::string_view(kUtf8Mark, 3)) {
             in_.clear();
             in_.seekg(0);
+        } else {
+            bytesRead_ = 3;
         }
     }
     std::streambuf& bytes = *in_.rdbuf();
     bool any = false;
     for (int c = bytes.sbumpc(); c != std::char_traits<char>::eof(); c = bytes.sbumpc()) {
         any = true;
+        ++bytesRead_;
         if (c == '\n') {
             return true;
         }
         if (c == '\r') {
             if (bytes.sgetc() == '\n') {
                 bytes.sbumpc();
+                ++bytesRead_;
             }
             return true;
         }
@@ -257,6 +261,7 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
                           std::strerror(errno));
     }
     const FileState before = stateOf(path);
+    report.bytesTotal = before.size;
     const std::string hash = contentHash(path);
     database.ensureLoadedFilesTable();
     {
@@ -323,6 +328,7 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
                 throw refused(cp1251(", ошибка в строке ") + std::to_string(lineNumber) + ": " +
                               error.what());
             }
+            report.bytesRead = lines.bytesRead();
             if (options.progress && lineNumber % 4096 == 0 && !options.progress(report)) {
                 throw refused(cp1251(": загрузка прервана после строки ") +
                               std::to_string(lineNumber));

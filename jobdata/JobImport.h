@@ -27,9 +27,11 @@ class JobFileLines {
     explicit JobFileLines(std::istream& in) : in_(in) {}
     bool next(std::string& line);
     bool endedOpen() const { return endedOpen_; }
+    std::uintmax_t bytesRead() const { return bytesRead_; }
 
   private:
     std::istream& in_;
+    std::uintmax_t bytesRead_ = 0;
     bool started_ = false;
     bool ended_ = false;
     bool endedOpen_ = false;
@@ -68,6 +70,8 @@ struct HolePositionLimits {
 
 // What a load brought, as it goes and at its end.
 struct JobImportReport {
+    std::uintmax_t bytesRead = 0;      // of the file, so far
+    std::uintmax_t bytesTotal = 0;     // the file's size
     long lines = 0;                    // lines read so far
     long pieces = 0;                   // piece records loaded
     long holes = 0;                    // hole records loaded

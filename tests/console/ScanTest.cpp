@@ -7,17 +7,21 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <filesystem>
+#include <fstream>
+#include <set>
 
 #include "ComMainForm.h"
 #include "MessageBoxWatcher.h"
 #include "PositionDispatch.h"
 #include "PumpingDelay.h"
 #include "SimulatorProcess.h"
+#include "Text.h"
 #include "WaitUntil.h"
 #include "Workspace.h"
 
@@ -133,6 +137,7 @@ TEST_F(ScanTest, AJobFileLoadedFromTheMenuCanBeScanned) {
     pick(false);
     EXPECT_TRUE(workspace.exists("Job/menu.kv"));
     pick(true);
+    ASSERT_TRUE(test::waitUntil([&] { return window.console().load() == nullptr; }));
     EXPECT_FALSE(workspace.exists("Job/menu.kv"));
     EXPECT_TRUE(boxes.seen().empty());
 
@@ -336,6 +341,55 @@ TEST_F(ScanTest, AScanWhileABoxIsOpenIsTakenOnceItCloses) {
     EXPECT_EQ(simulator.commandsOnceThereAre(1 + 4),
               (std::vector<std::string>{"CLR_CNT", "R_POS2600", "R2_POS2700", "R3_POS2800",
                                         "R4_POS2900"}));
+}
+
+// A large job file loads beside the window: the status bar shows how far it is, a scan made
+// meanwhile goes out at once, and the load is on record when it ends.
+TEST_F(ScanTest, ALargeLoadRunsBesideTheWindowWhichShowsHowFarItIs) {
+    std::filesystem::create_directory(workspace.file("Job"));
+    {
+        std::ofstream big(workspace.file("Job/big.kv"), std::ios::binary);
+        big << "PBIG\r\n";
+        for (int piece = 0; piece < 40000; ++piece) {
+            big << "C001" << 500000000 + piece << "012000450004500  1  1\r\nWSCREW/1000\r\n"
+                << "WSCREW/2000\r\n";
+        }
+    }
+    TForm1 window;
+    window.show();
+    auto* bar = window.findChild<QProgressBar*>(QStringLiteral("ProgressBar_Load"));
+    std::set<int> shown;
+    bool loadingWhenScanned = false;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (bar->isVisible()) {
+            shown.insert(bar->value());
+        }
+        if (!loadingWhenScanned && bar->isVisible() && bar->value() >= 10) {
+            loadingWhenScanned = true;
+            scanner(window, "200000001");  // sent while the load goes on
+            EXPECT_NE(window.console().load(), nullptr);
+        }
+    });
+    sampler.start(20);
+    test::whenModalShows<QFileDialog>([](QFileDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+            ->setText(QStringLiteral("big.kv"));
+        QMetaObject::invokeMethod(&dialog, "accept");
+    });
+    window.findChild<QAction*>(QStringLiteral("N2"))->trigger();
+    ASSERT_TRUE(test::waitUntil([&] { return window.console().load() == nullptr; }, 120000));
+    EXPECT_TRUE(loadingWhenScanned);
+    EXPECT_GE(shown.size(), 3u);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_EQ(simulator.commandsOnceThereAre(4),
+              (std::vector<std::string>{"CLR_CNT", "R_POS500", "R2_POS2005", "R3_POS3500"}));
+    const std::string loaded = window.state().eventLog.lines().back();
+    EXPECT_EQ(loaded.find(cp1251("Загружен big.kv: строк 120001, деталей 40000, отверстий 80000")),
+              0u)
+        << cp1251ToUtf8(loaded);
+    EXPECT_TRUE(boxes.seen().empty());
+    EXPECT_FALSE(workspace.exists("Job/big.kv"));
 }
 
 }  // namespace

@@ -429,6 +429,12 @@ TEST_F(StartupTest, ExportFromTheMenuWritesTheLogAndAMissingFolderIsReported) {
                                                 QString::fromStdString(workspace.file("log/"))));
     EXPECT_TRUE(
         boxes.seen()[0].text.endsWith(QStringLiteral(".log\". No such file or directory.")));
+    // What a box said is on record in the journal, with its time.
+    const auto day = std::filesystem::directory_iterator(workspace.file("journal"))->path();
+    EXPECT_NE(
+        workspace.readFile("journal/" + day.filename().string())
+            .find(cp1251("Показано сообщение: Cannot create file \"") + workspace.file("log/")),
+        std::string::npos);
 
     std::filesystem::create_directory(workspace.file("log"));
     QMetaObject::invokeMethod(exportItem, "trigger", Qt::QueuedConnection);
