@@ -367,10 +367,12 @@ TEST_F(ScanTest, ALargeLoadRunsBesideTheWindowWhichShowsHowFarItIs) {
         }
         if (!loadingWhenScanned && bar->isVisible() && bar->value() >= 10) {
             loadingWhenScanned = true;
-            scanner(window, "200000001");  // sent while the load goes on
-            EXPECT_NE(window.console().load(), nullptr);
+            scanner(window, "200000001");  // goes out while the load goes on
         }
     });
+    long long loadEndedAt = 0;
+    QObject::connect(&window.console(), &Console::loadEnded,
+                     [&] { loadEndedAt = test::monotonicMilliseconds(); });
     sampler.start(20);
     test::whenModalShows<QFileDialog>([](QFileDialog& dialog) {
         dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
@@ -384,6 +386,8 @@ TEST_F(ScanTest, ALargeLoadRunsBesideTheWindowWhichShowsHowFarItIs) {
     EXPECT_FALSE(bar->isVisible());
     EXPECT_EQ(simulator.commandsOnceThereAre(4),
               (std::vector<std::string>{"CLR_CNT", "R_POS500", "R2_POS2005", "R3_POS3500"}));
+    ASSERT_EQ(simulator.received().size(), 4u);
+    EXPECT_LT(simulator.received()[1].at, loadEndedAt);  // the scan did not wait for the load
     const std::string loaded = window.state().eventLog.lines().back();
     EXPECT_EQ(loaded.find(cp1251("Загружен big.kv: строк 120001, деталей 40000, отверстий 80000")),
               0u)

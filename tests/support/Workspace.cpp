@@ -30,8 +30,8 @@ Workspace::~Workspace() {
 
 void Workspace::createDatabase(const std::vector<std::pair<std::string, std::string>>& variables,
                                int pieces) const {
-    const std::string command = std::string(VELKOR_MAKEDB) + " --pieces " +
-                                std::to_string(pieces) + " '" + file("KV.GDB") + "'";
+    const std::string command = std::string(VELKOR_MAKEDB) + " --pieces " + std::to_string(pieces) +
+                                " '" + file("KV.GDB") + "'";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
     // Stored exactly as given, unreadable values too (as an isql session could leave them),
