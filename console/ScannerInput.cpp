@@ -39,8 +39,10 @@ bool ScannerInput::eventFilter(QObject* watched, QEvent* event) {
     }
     auto* receiver = static_cast<QWidget*>(watched);
     QWidget* window = receiver->window();
-    // A key event reaches the focus widget and, unhandled, its parents: look at it once.
-    if (receiver != window->focusWidget()) {
+    // A key event reaches the focus widget (the window itself when none has the focus yet) and,
+    // unhandled, its parents: look at it once.
+    QWidget* focused = window->focusWidget();
+    if (receiver != (focused != nullptr ? focused : window)) {
         return false;
     }
     if (window != &window_ && qobject_cast<QMessageBox*>(window) == nullptr) {

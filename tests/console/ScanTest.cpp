@@ -2,6 +2,7 @@
 // database, and the controller simulator at the other end of a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -330,12 +331,14 @@ TEST_F(ScanTest, AScanWhileABoxIsOpenIsTakenOnceItCloses) {
     window.show();
     boxes.answer(false);
     bool stayedOpen = false;
-    test::whenModalShows<QMessageBox>([&](QMessageBox& box) {
-        QTest::keyClicks(box.focusWidget(), QStringLiteral("400000003"));
-        QTest::keyClick(box.focusWidget(), Qt::Key_Return);
-        stayedOpen = box.isVisible();
-        box.done(QMessageBox::Ok);
-    });
+    const auto box = [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); };
+    test::whenTrue([&] { return box() != nullptr && box()->focusWidget() != nullptr; },
+                   [&] {
+                       QTest::keyClicks(box()->focusWidget(), QStringLiteral("400000003"));
+                       QTest::keyClick(box()->focusWidget(), Qt::Key_Return);
+                       stayedOpen = box()->isVisible();
+                       box()->done(QMessageBox::Ok);
+                   });
     scanner(window, "abc");  // not a barcode: the error box
     EXPECT_TRUE(stayedOpen);
     EXPECT_EQ(simulator.commandsOnceThereAre(1 + 4),
