@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
     const auto start = Clock::now();
     auto last = start;
     for (long i = 1; i <= lines; ++i) {
-        window.state().eventLog.append("GET_STEP;STEP=" + std::to_string(i % 7) + ";piece " +
-                                       std::to_string(i));
+        window.console().state().eventLog.append("GET_STEP;STEP=" + std::to_string(i % 7) +
+                                                 ";piece " + std::to_string(i));
         if (i % 100'000 == 0) {
             const auto now = Clock::now();
             std::printf("%8ld lines: %.0f lines/s over the last 100,000, resident %.0f MB\n", i,

@@ -30,7 +30,6 @@
 #include <iostream>
 
 #include "ComPortText.h"
-#include "ComSetupDialog.h"
 #include "ControllerProtocol.h"
 #include "Controls.h"
 #include "ElidedLabel.h"
@@ -176,7 +175,7 @@ void TForm1::buildControls() {
     Memo->setUndoRedoEnabled(false);  // lines the log drops must not live on as undo steps
     // The oldest lines go as new ones come, as the event log lets them go; Qt's own limit
     // keeps the view's memory flat (removing lines through a cursor would not).
-    Memo->setMaximumBlockCount(static_cast<int>(state().eventLog.limit()));
+    Memo->setMaximumBlockCount(static_cast<int>(console_.state().eventLog.limit()));
     Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -367,11 +366,10 @@ void TForm1::flushLogLines() {
 }
 
 void TForm1::showLineStatus() {
-    const TCustomComPort& line = console_.port();
     const TLineStatus status = console_.lineStatus();
-    std::string text = cp1251("Порт ") + line.Port() + ": " + LineStatusText(status);
-    if (status == TLineStatus::Lost && !line.ReconnectError().empty()) {
-        text += " (" + line.ReconnectError() + ")";
+    std::string text = cp1251("Порт ") + console_.portName() + ": " + LineStatusText(status);
+    if (status == TLineStatus::Lost && !console_.lineTrouble().empty()) {
+        text += " (" + console_.lineTrouble() + ")";
     }
     Label_Line->setText(fromCp1251(text));
     Label_Line->setStyleSheet(status == TLineStatus::Open
@@ -403,7 +401,7 @@ void TForm1::FormCreate() {
 
 void TForm1::keyPressEvent(QKeyEvent* event) {
     // Esc ends a sequence of confirmed sends that waits for an acknowledgement.
-    if (event->key() == Qt::Key_Escape && confirmedSender().cancelInnermost()) {
+    if (event->key() == Qt::Key_Escape && console_.confirmedSender().cancelInnermost()) {
         return;
     }
     QMainWindow::keyPressEvent(event);
@@ -470,7 +468,7 @@ void TForm1::showLaminationMode(int mode) {
 }
 
 void TForm1::Timer2Timer() {
-    if (state().laminationMode == 1) {
+    if (console_.state().laminationMode == 1) {
         setLaminCaptionColour(laminCaptionColour_ == kLime ? kNavy : kLime);
     }
 }
@@ -479,18 +477,6 @@ void TForm1::Button1Click() {
     console_.sendHandlePosition(toCp1251(Edit8->text()));
     Edit8->clear();
     Edit8->setFocus();
-}
-
-void TForm1::setSettingsWindow(TSet_Form* window) {
-    settingsWindow_ = window;
-    connect(window, &TSet_Form::portOpenCloseRequested, this,
-            guarded([this] { console_.openOrCloseLine(); }));
-    connect(window, &TSet_Form::portSetupRequested, this,
-            guarded([this] { RunSetupDialog(console_.port()); }));
-    connect(window, &TSet_Form::portSettingsLoadRequested, this,
-            guarded([this] { console_.loadPortSettings(); }));
-    connect(window, &TSet_Form::portSettingsStoreRequested, this,
-            guarded([this] { console_.storePortSettings(); }));
 }
 
 // Loads a job file from the Job folder of the current directory.
@@ -559,7 +545,8 @@ void TForm1::N4Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    confirmedSender().cancelAll();  // an unacknowledged command must not keep the program alive
+    console_.confirmedSender()
+        .cancelAll();  // an unacknowledged command must not keep the program alive
     console_.shutDown();
     event->accept();
 }

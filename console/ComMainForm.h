@@ -10,7 +10,6 @@
 
 #include "Console.h"
 #include "ScannerInput.h"
-#include "U_Set_Form.h"
 
 class QAction;
 class QCloseEvent;
@@ -37,12 +36,8 @@ class TForm1 : public QMainWindow {
     ~TForm1() override;
 
     Console& console() { return console_; }
-    ConsoleState& state() { return console_.state(); }
-    JobDatabase& database() { return console_.database(); }
-    TCustomComPort& port() { return console_.port(); }
-    ConfirmedSender& confirmedSender() { return console_.confirmedSender(); }
-    // The window the settings gate opens, whose port tools this window carries out.
-    void setSettingsWindow(TSet_Form* window);
+    // The window the settings gate opens.
+    void setSettingsWindow(QWidget* window) { settingsWindow_ = window; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -75,7 +70,7 @@ class TForm1 : public QMainWindow {
 
     Console console_;
     std::unique_ptr<ScannerInput> scannerInput_;
-    TSet_Form* settingsWindow_ = nullptr;
+    QWidget* settingsWindow_ = nullptr;
     QColor laminCaptionColour_;
     QStringList pendingLogLines_;  // log lines on their way to the Memo
     std::string logNotice_;        // what Label_LogDropped is to say, shown a few times a second

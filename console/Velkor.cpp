@@ -15,7 +15,6 @@
 
 #include "ComMainForm.h"
 #include "ErrorBox.h"
-#include "FirebirdSession.h"
 #include "U_Set_Form.h"
 #include "Version.h"
 
@@ -137,7 +136,7 @@ int main(int argc, char** argv) {
         return *commandLine.exitAtOnce;
     }
     const int stopSignals = blockStopSignals();  // before any thread starts
-    velkor::prepareFirebirdEnvironment();
+    velkor::Console::prepareProcess();
     velkor::ConsoleApplication application(argc, argv);
     velkor::ConsoleOptions& options = commandLine.options;
 
@@ -147,8 +146,7 @@ int main(int argc, char** argv) {
         if (mainWindow.console().heldByAnotherConsole()) {
             return 1;  // it said so: one console per start-up directory
         }
-        velkor::TSet_Form settingsWindow(mainWindow.state(), mainWindow.port(),
-                                         mainWindow.database());
+        velkor::TSet_Form settingsWindow(mainWindow.console());
         mainWindow.setSettingsWindow(&settingsWindow);
         if (stopSignalHandler.watch(mainWindow)) {
             mainWindow.close();  // stopped during start-up: shut down at once
@@ -157,6 +155,6 @@ int main(int argc, char** argv) {
         mainWindow.show();
         return application.exec();
     }();
-    velkor::shutDownFirebirdEngine();  // the window and its connection are gone by now
+    velkor::Console::endProcess();  // the window and its connection are gone by now
     return exitCode;
 }

@@ -1,15 +1,16 @@
 #include "Console.h"
 
 #include <QTimer>
-#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
 
+#include "ApplySetting.h"
 #include "AtomicFile.h"
 #include "ControllerLine.h"
 #include "ControllerProtocol.h"
+#include "FirebirdSession.h"
 #include "JobImport.h"
 #include "Numbers.h"
 #include "PositionDispatch.h"
@@ -38,6 +39,14 @@ QTimer* namedTimer(QObject* parent, const char* name, int interval) {
 constexpr const char* kPortSettingsLocation = "HKEY_LOCAL_MACHINE\\Software\\Tavor";
 
 }  // namespace
+
+void Console::prepareProcess() {
+    prepareFirebirdEnvironment();
+}
+
+void Console::endProcess() {
+    shutDownFirebirdEngine();
+}
 
 Console::Console(ConsoleOptions options, QObject* parent)
     : QObject(parent),
@@ -543,6 +552,20 @@ void Console::checkSettingsMayOpen() const {
         throw VelkorError(
             cp1251("Машинные переменные не загружены из базы (см. ошибку при "
                    "запуске): окно настроек не открывается"));
+    }
+}
+
+void Console::applySetting(const SettingRow& row, std::string_view text) {
+    velkor::applySetting(row, text, state_.variables, port_, database_);
+}
+
+void Console::saveControllerSettings() {
+    velkor::saveControllerSettings(port_);
+}
+
+void Console::openLineUnlessWaitedFor() {
+    if (port_.LineStatus() != TLineStatus::Lost) {
+        port_.OpenPort();
     }
 }
 

@@ -19,6 +19,7 @@
 #include "Journal.h"
 #include "ReplyHandler.h"
 #include "RunMarker.h"
+#include "SettingsTable.h"
 
 class QTimer;
 
@@ -42,6 +43,11 @@ class Console : public QObject {
     Q_OBJECT
 
   public:
+    // The process around its console: before the console is made (the database engine's lock
+    // folder, before any connection) and after it has gone (the engine's threads at rest).
+    static void prepareProcess();
+    static void endProcess();
+
     explicit Console(ConsoleOptions options, QObject* parent = nullptr);
     ~Console() override;
     Console(const Console&) = delete;
@@ -129,6 +135,19 @@ class Console : public QObject {
     // The settings gate stays shut while the machine variables were not loaded: the window
     // would show zeros and a push would send them. Throws what the operator is told.
     void checkSettingsMayOpen() const;
+
+    // The settings window. Its parameters show the machine variables; applying a row's edit
+    // sends the value to the controller and keeps it in VARIABLES, and throws at the step that
+    // failed (see applySetting()); "СОХРАНИТЬ" tells the controller to keep its parameters.
+    const MachineVariables& variables() const { return state_.variables; }
+    void applySetting(const SettingRow& row, std::string_view text);
+    void saveControllerSettings();
+    // The settings window was shown: the controller's port opens, unless it is waited for
+    // (lost, or not there at start-up) and so opens by itself once it can.
+    void openLineUnlessWaitedFor();
+    std::string portName() const { return port_.Port(); }
+    // Why a lost line's device does not open again, as the port last found it.
+    std::string lineTrouble() const { return port_.ReconnectError(); }
 
     // The service person's port tools.
     void openOrCloseLine();

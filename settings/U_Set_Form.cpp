@@ -14,6 +14,7 @@
 
 #include "ApplySetting.h"
 #include "ComPortText.h"
+#include "ComSetupDialog.h"
 #include "Controls.h"
 #include "ErrorBox.h"
 #include "SettingsTable.h"
@@ -48,9 +49,8 @@ void fitCaption(QPushButton* button) {
 
 }  // namespace
 
-TSet_Form::TSet_Form(ConsoleState& state, TCustomComPort& comPort, JobDatabase& database,
-                     QWidget* parent)
-    : QWidget(parent, Qt::Window), state_(state), ComPort(comPort), database_(database) {
+TSet_Form::TSet_Form(Console& console, QWidget* parent)
+    : QWidget(parent, Qt::Window), console_(console) {
     setObjectName(QStringLiteral("Set_Form"));
     setWindowTitle(ru("Настрока"));
     // Closing the main window ends the program even while this one is open.
@@ -61,11 +61,7 @@ TSet_Form::TSet_Form(ConsoleState& state, TCustomComPort& comPort, JobDatabase& 
     buildControls();
     fitOnScreen(*this, QSize(kClientWidth, kClientHeight), QPoint(389, 198));
     // The port group follows the line also when it is lost or comes back by itself.
-    lineStatusListener_ = ComPort.addLineStatusListener([this] { showPortState(); });
-}
-
-TSet_Form::~TSet_Form() {
-    ComPort.removeLineStatusListener(lineStatusListener_);
+    connect(&console_, &Console::lineStatusChanged, this, &TSet_Form::showPortState);
 }
 
 void TSet_Form::buildControls() {
@@ -140,21 +136,25 @@ void TSet_Form::buildPortTools() {
     GroupBoxPort->setGeometry(kRowLeft, 140, 249, 150);
     Label_Port = named(new QLabel(GroupBoxPort), "Label_Port");
     Label_Port->setGeometry(kRowLeft, kFirstRowTop, 233, kButtonHeight);
-    const std::pair<const char*, std::pair<const char*, void (TSet_Form::*)()>> tools[] = {
-        {"Button_PortOpen", {"Открыть / закрыть порт", &TSet_Form::portOpenCloseRequested}},
-        {"Button_PortSetup", {"Настройка порта...", &TSet_Form::portSetupRequested}},
-        {"Button_PortLoad", {"Загрузить настройки порта", &TSet_Form::portSettingsLoadRequested}},
-        {"Button_PortStore", {"Сохранить настройки порта", &TSet_Form::portSettingsStoreRequested}},
+    struct PortTool {
+        const char* name;
+        const char* caption;
+        std::function<void()> action;
+    };
+    const PortTool tools[] = {
+        {"Button_PortOpen", "Открыть / закрыть порт", [this] { console_.openOrCloseLine(); }},
+        {"Button_PortSetup", "Настройка порта...", [this] { RunSetupDialog(console_.port()); }},
+        {"Button_PortLoad", "Загрузить настройки порта", [this] { console_.loadPortSettings(); }},
+        {"Button_PortStore", "Сохранить настройки порта", [this] { console_.storePortSettings(); }},
     };
     int top = kFirstRowTop + kRowPitch;
-    for (const auto& [name, tool] : tools) {
-        auto* button = speedButton(name, ru(tool.first));
+    for (const PortTool& tool : tools) {
+        auto* button = speedButton(tool.name, ru(tool.caption));
         button->setParent(GroupBoxPort);
         button->setGeometry(kRowLeft, top, 233, kButtonHeight);
         top += kRowPitch + 4;
-        connect(button, &QPushButton::clicked, this, guarded([this, request = tool.second] {
-                    runPortAction([&] { (this->*request)(); });
-                }));
+        connect(button, &QPushButton::clicked, this,
+                guarded([this, action = tool.action] { runPortAction(action); }));
     }
 }
 
@@ -170,7 +170,8 @@ void TSet_Form::runPortAction(const std::function<void()>& action) {
 }
 
 void TSet_Form::showPortState() {
-    Label_Port->setText(fromCp1251(ComPort.Port() + ": " + LineStatusText(ComPort.LineStatus())));
+    Label_Port->setText(
+        fromCp1251(console_.portName() + ": " + LineStatusText(console_.lineStatus())));
 }
 
 // Only the close strip follows the window's width and bottom edge; the areas above it scroll.
@@ -194,19 +195,14 @@ void TSet_Form::FormShow() {
         edit->setPalette(normalPalette_);
     }
     for (std::size_t index = 0; index < rows.size(); ++index) {
-        edits_[index]->setText(fromCp1251(settingText(state_.variables, rows[index])));
+        edits_[index]->setText(fromCp1251(settingText(console_.variables(), rows[index])));
     }
     // Once the window is on the screen, so that a port that cannot be opened is reported over
     // the window with its values already filled in. A port that is waited for (lost, or not
     // there at start-up) opens by itself: the label says so, and no box.
     showPortState();
     QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (ComPort.LineStatus() != TLineStatus::Lost) {
-                runPortAction([this] { ComPort.OpenPort(); });
-            }
-        },
+        this, [this] { runPortAction([this] { console_.openLineUnlessWaitedFor(); }); },
         Qt::QueuedConnection);
 }
 
@@ -214,13 +210,12 @@ void TSet_Form::FormShow() {
 // when an earlier apply had made it green.
 void TSet_Form::applyRow(std::size_t index) {
     edits_[index]->setPalette(normalPalette_);
-    applySetting(settingRows()[index], toCp1251(edits_[index]->text()), state_.variables, ComPort,
-                 database_);
+    console_.applySetting(settingRows()[index], toCp1251(edits_[index]->text()));
     edits_[index]->setPalette(appliedPalette_);
 }
 
 void TSet_Form::SpeedButton1Click() {
-    saveControllerSettings(ComPort);
+    console_.saveControllerSettings();
     close();
 }
 

@@ -5,9 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "ComPort.h"
-#include "ConsoleState.h"
-#include "JobDatabase.h"
+#include "Console.h"
 
 class QFrame;
 class QGroupBox;
@@ -21,21 +19,12 @@ namespace velkor {
 // The settings window, where a service person reads and changes the machine's 38 parameters.
 // Created hidden at program start right after the main window and only ever hidden again; it
 // owns no data: every edit mirrors a machine variable and is refilled each time the window is
-// shown. It shares the main window's serial port and job database.
+// shown. Everything it does, the console does: the same one the main window shows.
 class TSet_Form : public QWidget {
     Q_OBJECT
 
   public:
-    TSet_Form(ConsoleState& state, TCustomComPort& comPort, JobDatabase& database,
-              QWidget* parent = nullptr);
-    ~TSet_Form() override;
-
-  signals:
-    // The service person's port tools; the main window, which owns the port, carries them out.
-    void portOpenCloseRequested();
-    void portSetupRequested();
-    void portSettingsLoadRequested();
-    void portSettingsStoreRequested();
+    explicit TSet_Form(Console& console, QWidget* parent = nullptr);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -50,9 +39,7 @@ class TSet_Form : public QWidget {
     void applyRow(std::size_t index);
     void SpeedButton1Click();
 
-    ConsoleState& state_;
-    TCustomComPort& ComPort;
-    JobDatabase& database_;
+    Console& console_;
 
     QScrollArea* Scroller = nullptr;  // holds the three areas
     QFrame* Panel1 = nullptr;
@@ -67,7 +54,6 @@ class TSet_Form : public QWidget {
     std::vector<QLineEdit*> edits_;        // one per row of settingRows(), in its order
     QPalette normalPalette_;
     QPalette appliedPalette_;  // pure green: applied since the window was last shown
-    int lineStatusListener_ = 0;
 };
 
 }  // namespace velkor

@@ -104,20 +104,22 @@ TEST(ConfirmedSendInTheWindow, EscInTheWindowAndClosingItEndWaitingSequences) {
     test::MessageBoxWatcher boxes;
     TForm1 window;
     window.show();
-    auto sentLamin = [&] { return countOf(window.state().eventLog.lines(), "->Lamin1"); };
+    auto sentLamin = [&] { return countOf(window.console().state().eventLog.lines(), "->Lamin1"); };
     test::whenTrue([&] { return sentLamin() >= 2; },
                    [&] {
                        QTest::keyClick(window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode")),
                                        Qt::Key_Escape);
                    });
-    window.confirmedSender().runSequence([&] { window.confirmedSender().send("Lamin1", 100); });
-    EXPECT_EQ(window.state().eventLog.lines().back(), "CANCEL Lamin1");
+    window.console().confirmedSender().runSequence(
+        [&] { window.console().confirmedSender().send("Lamin1", 100); });
+    EXPECT_EQ(window.console().state().eventLog.lines().back(), "CANCEL Lamin1");
     EXPECT_TRUE(window.isVisible());
 
     const std::size_t sentBefore = sentLamin();
     test::whenTrue([&] { return sentLamin() >= sentBefore + 2; }, [&] { window.close(); });
-    window.confirmedSender().runSequence([&] { window.confirmedSender().send("Lamin1", 100); });
-    EXPECT_EQ(window.state().eventLog.lines().back(), "CANCEL Lamin1");
+    window.console().confirmedSender().runSequence(
+        [&] { window.console().confirmedSender().send("Lamin1", 100); });
+    EXPECT_EQ(window.console().state().eventLog.lines().back(), "CANCEL Lamin1");
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=7\r\n");
     EXPECT_TRUE(boxes.seen().empty());

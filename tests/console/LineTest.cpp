@@ -56,7 +56,7 @@ TEST(Line, StartUpOpensTheControllersLineWithTheConsolesSettings) {
     EXPECT_EQ(state.stopBits, 0);
     EXPECT_EQ(state.xonLimit, 256);
     EXPECT_EQ(state.xoffLimit, 256);
-    EXPECT_EQ(window.port().FlowControl().FlowControl(), fcNone);
+    EXPECT_EQ(window.console().port().FlowControl().FlowControl(), fcNone);
     EXPECT_EQ(log.timeouts[0], (TimeoutSettings{0xFFFFFFFF, 0, 0, 100, 1000}));
     EXPECT_EQ(log.written, "CLR_CNT");
 }
@@ -77,19 +77,19 @@ TEST(Line, AFailedWriteIsShownWhereTheCommandWasGivenAndTheConsoleGoesOn) {
     log.receive("<GET_ALL;CNT=2;setOut=1;>");
     EXPECT_TRUE(test::waitUntil([&] { return text(window, "Label_CNT") == QStringLiteral("7"); }))
         << text(window, "Label_CNT").toStdString();
-    EXPECT_EQ(window.state().outputState, 1);
+    EXPECT_EQ(window.console().state().outputState, 1);
 
     auto* show = window.findChild<QPushButton*>(QStringLiteral("SpeedButton2"));
     log.failWrites = EIO;
     QTest::mouseClick(show, Qt::LeftButton);
     ASSERT_EQ(boxes.seen().size(), 1u);
     EXPECT_EQ(boxes.seen()[0].text.toStdString(), "WriteFile function failed (Error: 5)");
-    EXPECT_EQ(window.state().showRequest, 0);  // the request never went out
+    EXPECT_EQ(window.console().state().showRequest, 0);  // the request never went out
 
     log.failWrites = 0;
     QTest::mouseClick(show, Qt::LeftButton);
     EXPECT_EQ(log.writtenSoFar(), "CLR_CNTGET_ALL");
-    EXPECT_EQ(window.state().showRequest, 1);
+    EXPECT_EQ(window.console().state().showRequest, 1);
     EXPECT_EQ(boxes.seen().size(), 1u);
 }
 
@@ -149,7 +149,7 @@ class LineLoss : public ::testing::Test {
 
     std::vector<std::string> logLinesWith(TForm1& window, const char* words) {
         std::vector<std::string> found;
-        for (const std::string& line : window.state().eventLog.lines()) {
+        for (const std::string& line : window.console().state().eventLog.lines()) {
             if (line.find(cp1251(words)) != std::string::npos) {
                 found.push_back(line);
             }
@@ -166,13 +166,14 @@ class LineLoss : public ::testing::Test {
 
 TEST_F(LineLoss, TheConsoleNoticesTheLossAndIsBackWithoutAClick) {
     TForm1 window;
-    TSet_Form settings(window.state(), window.port(), window.database());
+    TSet_Form settings(window.console());
     window.show();
     const QString connected = QString::fromStdString("Порт " + link + ": открыт");
     EXPECT_EQ(text(window, "Label_Line"), connected);
 
     unplug();
-    ASSERT_TRUE(test::waitUntil([&] { return window.port().LineStatus() == TLineStatus::Lost; }));
+    ASSERT_TRUE(
+        test::waitUntil([&] { return window.console().port().LineStatus() == TLineStatus::Lost; }));
     EXPECT_TRUE(text(window, "Label_Line").contains(QString::fromUtf8("связь потеряна")))
         << text(window, "Label_Line").toStdString();
     EXPECT_EQ(settings.findChild<QLabel*>(QStringLiteral("Label_Port"))->text(),
@@ -184,8 +185,8 @@ TEST_F(LineLoss, TheConsoleNoticesTheLossAndIsBackWithoutAClick) {
         << boxes.seen()[0].text.toStdString();
 
     controller.emplace(workspace.file("second.log"), linkOption());
-    ASSERT_TRUE(test::waitUntil([&] { return window.port().Connected(); }))
-        << window.port().ReconnectError();
+    ASSERT_TRUE(test::waitUntil([&] { return window.console().port().Connected(); }))
+        << window.console().port().ReconnectError();
     EXPECT_EQ(text(window, "Label_Line"), connected);
     EXPECT_EQ(settings.findChild<QLabel*>(QStringLiteral("Label_Port"))->text(),
               QString::fromStdString(link + ": открыт"));
@@ -199,13 +200,14 @@ TEST_F(LineLoss, TheConsoleNoticesTheLossAndIsBackWithoutAClick) {
 TEST_F(LineLoss, AConfirmedSendThatIsWaitingGoesOnOnceTheLineIsBack) {
     TForm1 window;
     unplug();
-    ASSERT_TRUE(test::waitUntil([&] { return window.port().LineStatus() == TLineStatus::Lost; }));
+    ASSERT_TRUE(
+        test::waitUntil([&] { return window.console().port().LineStatus() == TLineStatus::Lost; }));
     // The mode toggle waits for the line inside its click; the controller comes back meanwhile.
-    test::whenTrue([&] { return window.confirmedSender().running(); },
+    test::whenTrue([&] { return window.console().confirmedSender().running(); },
                    [&] { controller.emplace(workspace.file("second.log"), linkOption()); });
     QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Button_Lamin")),
                       Qt::LeftButton);
-    EXPECT_EQ(window.state().eventLog.lines().back(), "IMPORT lam!!!");
+    EXPECT_EQ(window.console().state().eventLog.lines().back(), "IMPORT lam!!!");
     EXPECT_EQ(controller->commands().front(), "Lamin1");
     EXPECT_TRUE(boxes.seen().empty());
 }

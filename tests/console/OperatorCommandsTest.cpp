@@ -12,6 +12,7 @@
 #include "MessageBoxWatcher.h"
 #include "PumpingDelay.h"
 #include "SimulatorProcess.h"
+#include "U_Set_Form.h"
 #include "WaitUntil.h"
 #include "Workspace.h"
 
@@ -46,7 +47,7 @@ class OperatorCommandsTest : public ::testing::Test {
         commands.erase(commands.begin());  // CLR_CNT
         return commands;
     }
-    std::vector<std::string> log() { return window->state().eventLog.lines(); }
+    std::vector<std::string> log() { return window->console().state().eventLog.lines(); }
 
     test::Workspace workspace;
     test::CurrentDirectory current{workspace.path()};
@@ -67,7 +68,7 @@ class WithAnsweringController : public OperatorCommandsTest {
 TEST_F(WithAnsweringController, TheModeToggleSendsItsFourCommandsEachWay) {
     click("Button_Lamin");
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Ламинация"));
-    EXPECT_EQ(window->state().laminationMode, 1);
+    EXPECT_EQ(window->console().state().laminationMode, 1);
     EXPECT_EQ(log().back(), "IMPORT lam!!!");
     // Laminated: the caption blinks lime and navy.
     std::set<QString> styles;
@@ -80,7 +81,7 @@ TEST_F(WithAnsweringController, TheModeToggleSendsItsFourCommandsEachWay) {
 
     click("Button_Lamin");
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Белый"));
-    EXPECT_EQ(window->state().laminationMode, 0);
+    EXPECT_EQ(window->console().state().laminationMode, 0);
     EXPECT_EQ(log().back(), "IMPORT White!!!");
     EXPECT_EQ(sentAfterStartUp(),
               (std::vector<std::string>{"Lamin1", "SH_S4800", "head_DELTA1900", "STP_OUT400",
@@ -108,7 +109,7 @@ TEST_F(WithAnsweringController, RequestsClearAndTheHandleGroup) {
     click("SpeedButton8");
     pumpingDelay(100);
     EXPECT_GE(std::ranges::count(log(), "GET_ALL;CNT=0;setOut=0;"), 1);
-    EXPECT_EQ(window->state().showRequest, 0);
+    EXPECT_EQ(window->console().state().showRequest, 0);
     click("SpeedButton4");
     EXPECT_TRUE(log().empty());
 
@@ -128,22 +129,22 @@ TEST_F(WithAnsweringController, AQuickSecondClickStartsNoSecondToggleInsideTheFi
                    [this] { click("Button_Lamin"); });
     click("Button_Lamin");
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Ламинация"));
-    EXPECT_EQ(window->state().laminationMode, 1);
+    EXPECT_EQ(window->console().state().laminationMode, 1);
     EXPECT_EQ(sentAfterStartUp(),
               (std::vector<std::string>{"Lamin1", "SH_S4800", "head_DELTA1900", "STP_OUT400"}));
 }
 
 TEST_F(WithAnsweringController, AToggleThatCannotSendLeavesTheModeAsItWas) {
-    window->port().ClosePort();
+    window->console().port().ClosePort();
     click("Button_Lamin");
     ASSERT_EQ(boxes.seen().size(), 1u);
     EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("Port Not Open."));
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Белый"));
-    EXPECT_EQ(window->state().laminationMode, 0);
+    EXPECT_EQ(window->console().state().laminationMode, 0);
 }
 
 TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
-    TSet_Form settings(window->state(), window->port(), window->database());
+    TSet_Form settings(window->console());
     window->setSettingsWindow(&settings);
     auto answer = [&](const QString& password) {
         test::whenModalShows<QInputDialog>([password](QInputDialog& box) {
@@ -183,7 +184,7 @@ TEST_F(WithSilentController, AToggleEndedByEscShowsTheModeTheControllerLastConfi
     click("Button_Lamin");  // head_DELTA is never acknowledged
     EXPECT_EQ(log().back(), "CANCEL head_DELTA1900");
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Белый"));
-    EXPECT_EQ(window->state().laminationMode, 0);
+    EXPECT_EQ(window->console().state().laminationMode, 0);
     EXPECT_EQ(control("Button_Lamin")->styleSheet(), QStringLiteral("color: #008080;"));
 }
 

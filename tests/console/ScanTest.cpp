@@ -220,7 +220,7 @@ TEST_F(ScanTest, NoTextMakesTheWindowWiderThanItsScreen) {
     window.resize(1280, 1024);
     window.show();
     scan(window, std::string(10000, '7').c_str());
-    window.state().eventLog.append(std::string(5000, 'p'));
+    window.console().state().eventLog.append(std::string(5000, 'p'));
     pumpingDelay(50);
     EXPECT_LE(window.minimumSizeHint().width(), 1280);
     EXPECT_LE(window.width(), 1280);
@@ -391,7 +391,7 @@ TEST_F(ScanTest, ALargeLoadRunsBesideTheWindowWhichShowsHowFarItIs) {
               (std::vector<std::string>{"CLR_CNT", "R_POS500", "R2_POS2005", "R3_POS3500"}));
     ASSERT_EQ(simulator.received().size(), 4u);
     EXPECT_LT(simulator.received()[1].at, loadEndedAt);  // the scan did not wait for the load
-    const std::string loaded = window.state().eventLog.lines().back();
+    const std::string loaded = window.console().state().eventLog.lines().back();
     EXPECT_EQ(loaded.find(cp1251("Загружен big.kv: строк 120001, деталей 40000, отверстий 80000")),
               0u)
         << cp1251ToUtf8(loaded);

@@ -72,21 +72,21 @@ TEST_F(StartupTest, LogsTheDatabaseLoadsTheVariablesAndShowsTheIniCounter) {
     TForm1 window;
 
     EXPECT_TRUE(boxes.seen().empty());
-    EXPECT_EQ(window.state().startupDirectory, workspace.path());
-    ASSERT_FALSE(window.state().eventLog.lines().empty());
-    EXPECT_EQ(window.state().eventLog.lines().front(), workspace.file("KV.GDB"));
+    EXPECT_EQ(window.console().state().startupDirectory, workspace.path());
+    ASSERT_FALSE(window.console().state().eventLog.lines().empty());
+    EXPECT_EQ(window.console().state().eventLog.lines().front(), workspace.file("KV.GDB"));
     EXPECT_TRUE(test::waitUntil([&] {
         return control<QPlainTextEdit>(window, "Memo")->toPlainText() ==
                QString::fromStdString(workspace.file("KV.GDB"));
     }));
-    EXPECT_EQ(window.state().variables.Qty_Imp_mm, readReal("16,3"));
-    EXPECT_EQ(window.state().variables.pwd, "7");
+    EXPECT_EQ(window.console().state().variables.Qty_Imp_mm, readReal("16,3"));
+    EXPECT_EQ(window.console().state().variables.pwd, "7");
     EXPECT_EQ(counter(window), QStringLiteral("1234"));
-    EXPECT_EQ(window.state().counterBase, 1234);
+    EXPECT_EQ(window.console().state().counterBase, 1234);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Velkor v.4  11.08.2021  Production by Morvel"));
     EXPECT_FALSE(control<QTimer>(window, "Timer1")->isActive());
     EXPECT_EQ(window.focusWidget(), control(window, "Edit_BarCode"));
-    EXPECT_TRUE(window.port().Connected());
+    EXPECT_TRUE(window.console().port().Connected());
     EXPECT_EQ(controller.read(7), "CLR_CNT");
 }
 
@@ -100,13 +100,13 @@ TEST_F(StartupTest, TheControllersPacketsReachTheEventLogInOrderHoweverTheyAreCu
     controller.write(std::string("setOut=0;>noise<build_time: ", 28));
     pumpingDelay(50);
     controller.write(cp1251("ошибка>"));
-    test::waitUntil([&] { return window.state().eventLog.lines().size() >= 3; }, 1000);
+    test::waitUntil([&] { return window.console().state().eventLog.lines().size() >= 3; }, 1000);
     // The state report is not logged; its count goes to the counter.
-    EXPECT_EQ(window.state().eventLog.lines(),
+    EXPECT_EQ(window.console().state().eventLog.lines(),
               (std::vector<std::string>{workspace.file("KV.GDB"), "CLR_CNT",
                                         "build_time: " + cp1251("ошибка")}));
     EXPECT_EQ(counter(window), QStringLiteral("3"));
-    EXPECT_EQ(window.state().lastReply, "build_time: " + cp1251("ошибка"));
+    EXPECT_EQ(window.console().state().lastReply, "build_time: " + cp1251("ошибка"));
 }
 
 TEST_F(StartupTest, ShutdownAsksTheControllerForItsCountBeforeSavingIt) {
@@ -129,7 +129,7 @@ TEST_F(StartupTest, AShutdownWithoutALineStillSavesTheCounter) {
         TForm1 window;
         controller.write("<GET_ALL;CNT=20;>");  // counts on from the saved 100
         ASSERT_TRUE(test::waitUntil([&] { return counter(window) == QStringLiteral("120"); }));
-        window.port().ClosePort();  // the line is gone: "GET_ALL" cannot be sent
+        window.console().port().ClosePort();  // the line is gone: "GET_ALL" cannot be sent
         window.close();
     }
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=120\r\n");
@@ -148,9 +148,9 @@ TEST_F(StartupTest, APortNameWithALeadingBlankFailsToOpenAndIsNamedAndWaitedFor)
                   QString::fromStdString("Порт  " + controller.path() +
                                          ": Unable to open com port (Error: 2). Консоль откроет "
                                          "его сама, как только он станет доступен."));
-        EXPECT_EQ(window.state().variables.Port, " " + controller.path());
-        EXPECT_FALSE(window.port().Connected());
-        EXPECT_EQ(window.port().LineStatus(), TLineStatus::Lost);
+        EXPECT_EQ(window.console().state().variables.Port, " " + controller.path());
+        EXPECT_FALSE(window.console().port().Connected());
+        EXPECT_EQ(window.console().port().LineStatus(), TLineStatus::Lost);
         EXPECT_TRUE(control<QLabel>(window, "Label_Line")
                         ->text()
                         .startsWith(QString::fromStdString("Порт  " + controller.path() + ": ")));
@@ -174,7 +174,7 @@ TEST_F(StartupTest, AnAdapterThatAppearsAfterStartUpIsTakenUpAndCountsFromZero) 
     EXPECT_TRUE(boxes.seen()[0].text.startsWith(QString::fromStdString("Порт " + link + ": ")))
         << boxes.seen()[0].text.toStdString();
     EXPECT_EQ(counter(window), QStringLiteral("100"));
-    EXPECT_EQ(window.port().LineStatus(), TLineStatus::Lost);
+    EXPECT_EQ(window.console().port().LineStatus(), TLineStatus::Lost);
 
     std::filesystem::create_symlink(controller.path(), link);  // the adapter is plugged in
     std::string sent;  // read while the console's event loop runs
@@ -183,7 +183,7 @@ TEST_F(StartupTest, AnAdapterThatAppearsAfterStartUpIsTakenUpAndCountsFromZero) 
         return sent.size() >= 7;
     }));
     EXPECT_EQ(sent, "CLR_CNT");
-    EXPECT_TRUE(window.port().Connected());
+    EXPECT_TRUE(window.console().port().Connected());
     controller.write("<GET_ALL;CNT=4;setOut=0;>");
     EXPECT_TRUE(test::waitUntil([&] { return counter(window) == QStringLiteral("104"); }));
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=104\r\n");
@@ -201,10 +201,10 @@ TEST_F(StartupTest, StateReportsShowAndSaveTheCounterAtOnceAndItCarriesOverToThe
         controller.write("<GET_ALL;CNT=17;setOut=2;>");
         test::waitUntil([&] { return counter(window) == QStringLiteral("117"); }, 1000);
         EXPECT_EQ(counter(window), QStringLiteral("117"));
-        EXPECT_EQ(window.state().outputState, 2);
+        EXPECT_EQ(window.console().state().outputState, 2);
         // Saved before any shutdown: a power failure now keeps the 17 pieces.
         EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=117\r\n");
-        EXPECT_EQ(window.state().eventLog.lines().size(), 1u);  // reports are not logged
+        EXPECT_EQ(window.console().state().eventLog.lines().size(), 1u);  // reports are not logged
         // The controller answers the shutdown's "GET_ALL" within its 200 ms wait.
         std::string asked;
         std::thread controllerSide([&] {
@@ -218,7 +218,7 @@ TEST_F(StartupTest, StateReportsShowAndSaveTheCounterAtOnceAndItCarriesOverToThe
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=120\r\n");
     TForm1 next;
     EXPECT_EQ(counter(next), QStringLiteral("120"));
-    EXPECT_EQ(next.state().counterBase, 120);
+    EXPECT_EQ(next.console().state().counterBase, 120);
 }
 
 TEST_F(StartupTest, TheMissingEntryTextIsShownButNeverSavedAsTheCounter) {
@@ -304,7 +304,7 @@ TEST_F(StartupTest, TheWindowsSpeakRussianFitTheScreenAndTellTheVersion) {
     createDatabase({{"pwd", ""}});
     workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
     TForm1 window;
-    TSet_Form settings(window.state(), window.port(), window.database());
+    TSet_Form settings(window.console());
     window.setSettingsWindow(&settings);
     window.show();
     const QRect screen = window.screen()->availableGeometry();
@@ -340,7 +340,7 @@ TEST_F(StartupTest, AFreshWorkspaceWithoutIniShowsTheMissingEntryAndReportsItsCo
     createDatabase();
     TForm1 window;
     EXPECT_EQ(counter(window), kMissingCounter);
-    EXPECT_EQ(window.state().counterBase, 0);
+    EXPECT_EQ(window.console().state().counterBase, 0);
     ASSERT_EQ(boxes.seen().size(), 1u);
     EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("'") + kMissingCounter +
                                         QStringLiteral("' is not a valid integer value."));
@@ -355,7 +355,8 @@ TEST_F(StartupTest, AMissingDatabaseStopsStartUpButTheWindowStillWorks) {
     ASSERT_EQ(boxes.seen().size(), 1u);
     EXPECT_TRUE(boxes.seen()[0].text.contains(QStringLiteral("KV.GDB")))
         << boxes.seen()[0].text.toStdString();
-    EXPECT_EQ(window.state().eventLog.lines(), std::vector<std::string>{workspace.file("KV.GDB")});
+    EXPECT_EQ(window.console().state().eventLog.lines(),
+              std::vector<std::string>{workspace.file("KV.GDB")});
     EXPECT_EQ(counter(window), QStringLiteral("0"));
     EXPECT_TRUE(control<QTimer>(window, "Timer1")->isActive());
 
@@ -398,7 +399,7 @@ TEST_F(StartupTest, ABadVariableStopsStartUpBeforeTheCounterIsRead) {
     ASSERT_EQ(boxes.seen().size(), 1u);
     EXPECT_EQ(boxes.seen()[0].text,
               QStringLiteral("'12,5mm' is not a valid floating point value."));
-    EXPECT_EQ(window.state().variables.setSpeed, 800);
+    EXPECT_EQ(window.console().state().variables.setSpeed, 800);
     EXPECT_EQ(counter(window), QStringLiteral("0"));
 }
 
@@ -488,10 +489,11 @@ TEST_F(StartupTest, TheWindowsLogKeepsItsNewestLinesWhileTheJournalKeepsThemAll)
     TForm1 window;
     const std::size_t total = EventLog::kDefaultLimit + 1000;
     for (std::size_t i = 1; i < total; ++i) {  // the first line is the database's
-        window.state().eventLog.append(i == 5 ? "two\nlines" : "line " + std::to_string(i));
+        window.console().state().eventLog.append(i == 5 ? "two\nlines"
+                                                        : "line " + std::to_string(i));
     }
     // The notice, then the newest lines, as the window shows them.
-    const auto lines = window.state().eventLog.lines();
+    const auto lines = window.console().state().eventLog.lines();
     EXPECT_EQ(lines.size(), EventLog::kDefaultLimit + 1);
     EXPECT_EQ(lines.back(), "line " + std::to_string(total - 1));
     EXPECT_TRUE(test::waitUntil([&] {
@@ -522,7 +524,7 @@ TEST_F(StartupTest, ARunThatEndedUncleanlyIsReportedAtTheNextStart) {
     workspace.writeFile("Morvel.INI.Zq81kP", "[Main]\r\nCNT=2\r\n");  // killed while saving
     {
         TForm1 next;
-        const auto& lines = next.state().eventLog.lines();
+        const auto& lines = next.console().state().eventLog.lines();
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ(lines[1].find(cp1251("Прошлый запуск консоли (начат ")), 0u)
             << cp1251ToUtf8(lines[1]);
@@ -536,7 +538,8 @@ TEST_F(StartupTest, ARunThatEndedUncleanlyIsReportedAtTheNextStart) {
     EXPECT_FALSE(workspace.exists("velkor.running"));
     EXPECT_FALSE(workspace.exists("Morvel.INI.Zq81kP"));
     TForm1 clean;
-    EXPECT_EQ(clean.state().eventLog.lines(), std::vector<std::string>{workspace.file("KV.GDB")});
+    EXPECT_EQ(clean.console().state().eventLog.lines(),
+              std::vector<std::string>{workspace.file("KV.GDB")});
 }
 
 // The port list of a site: several names lead to the controller's adapter (as the links under
@@ -572,10 +575,10 @@ TEST_F(StartupAtASite, TheProbesReportLeavesTheSavedTotalAndLaterReportsAddToIt)
     {
         TForm1 window;
         EXPECT_EQ(counter(window), QStringLiteral("1000"));
-        EXPECT_EQ(window.state().counterBase, 1000);
+        EXPECT_EQ(window.console().state().counterBase, 1000);
         EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1000\r\n");
         EXPECT_TRUE(boxes.seen().empty());
-        EXPECT_THAT(window.state().eventLog.lines(),
+        EXPECT_THAT(window.console().state().eventLog.lines(),
                     ::testing::Contains(cp1251("Ошибка подключения ") + controller.path()));
         // The probe asked every listed port and nothing else; start-up cleared the count, then
         // Timer1 pushed the settings once to the controller that answered, and the port that
@@ -587,7 +590,7 @@ TEST_F(StartupAtASite, TheProbesReportLeavesTheSavedTotalAndLaterReportsAddToIt)
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "setSpeed800"), 1);
 
         for (std::size_t piece = 1; piece <= 2; ++piece) {
-            window.port().SendText("R_POS1000");  // each command stands alone on the line
+            window.console().port().SendText("R_POS1000");  // each command stands alone on the line
             EXPECT_EQ(controller.commandsOnceThereAre(commands.size() + piece).back(), "R_POS1000");
         }
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("SpeedButton2")),
@@ -668,7 +671,7 @@ TEST(StartupAmongOtherPorts, ThePushGoesToTheControllerAloneAndStartUpEnds) {
             // twice, the push once.
             ASSERT_TRUE(test::waitUntil(
                 [&] {
-                    const auto lines = window.state().eventLog.lines();
+                    const auto lines = window.console().state().eventLog.lines();
                     return std::count(lines.begin(), lines.end(), "IMPORT GOOD!!!") == 1;
                 },
                 8000));
@@ -709,7 +712,7 @@ TEST(StartupAmongOtherPorts, ALateAnswerToTheProbeLeavesTheSavedTotal) {
     TForm1 window;
     ::unsetenv(kSerialPortsVariable);
     busy.join();
-    ASSERT_TRUE(test::waitUntil([&] { return window.state().lastReply == "LATE"; }));
+    ASSERT_TRUE(test::waitUntil([&] { return window.console().state().lastReply == "LATE"; }));
     const auto counter = [&] {
         return window.findChild<QLabel*>(QStringLiteral("Label_CNT"))->text();
     };
@@ -742,7 +745,7 @@ TEST_F(StartupTest, ASecondConsoleInTheFolderSaysSoAndTouchesNothing) {
                                          " уже работает консоль (запущена ") +
                       fromCp1251(marker.substr(0, marker.size() - 1)) +
                       QString::fromUtf8("); вторая консоль в той же папке не запускается."));
-        EXPECT_FALSE(second.port().Connected());
+        EXPECT_FALSE(second.console().port().Connected());
         second.close();
     }
     EXPECT_EQ(controller.read(1, 200), "");
@@ -767,14 +770,14 @@ TEST_F(StartupTest, LinksInTheStartUpDirectoryAreNeverFollowed) {
                   QString::fromStdString("Cannot open file \"" + workspace.file("Morvel.INI") +
                                          "\". It is a symbolic link, which the console does not "
                                          "follow."));
-        const auto& lines = window.state().eventLog.lines();
+        const auto& lines = window.console().state().eventLog.lines();
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ(lines[1], "Cannot create file \"" + workspace.file("velkor.running") +
                                 "\". It is a symbolic link, which the console does not follow");
         controller.write("<GET_ALL;CNT=3;setOut=0;>");
         EXPECT_TRUE(test::waitUntil([&] { return counter(window) == QStringLiteral("3"); }));
         window.close();
-        for (const auto& line : window.state().eventLog.lines()) {
+        for (const auto& line : window.console().state().eventLog.lines()) {
             EXPECT_EQ(line.find("secret"), std::string::npos) << line;
         }
     }
@@ -800,7 +803,7 @@ TEST_F(StartupTest, ACounterBeyondThirtyTwoBitsCarriesOverToTheNextRun) {
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "\xEF\xBB\xBF[Main]\r\nCNT=2147483650\r\n");
     TForm1 next;
     EXPECT_TRUE(boxes.seen().empty());
-    EXPECT_EQ(next.state().counterBase, 2147483650);
+    EXPECT_EQ(next.console().state().counterBase, 2147483650);
 }
 
 }  // namespace

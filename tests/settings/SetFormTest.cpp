@@ -41,7 +41,7 @@ class SetFormTest : public ::testing::Test {
         const std::size_t before = simulator.commands().size();
         settings.reset();
         window = std::make_unique<TForm1>();
-        settings = std::make_unique<TSet_Form>(window->state(), window->port(), window->database());
+        settings = std::make_unique<TSet_Form>(window->console());
         window->setSettingsWindow(settings.get());
         // Start-up's CLR_CNT stands alone on the line: the controller has taken it.
         test::waitUntil([&] { return simulator.commands().size() > before; });
@@ -114,9 +114,10 @@ TEST_F(SetFormTest, EditsMirrorTheVariablesAndApplyingTurnsThemGreenUntilShownAg
     // The next start-up reads back what was applied.
     window->close();
     startConsole();
-    EXPECT_EQ(window->state().variables.setSpeed, 50);
-    EXPECT_EQ(window->state().variables.L_marking, 7);
-    EXPECT_EQ(window->state().variables.SH_S_L, 0.0L);  // no row: only in memory it was 300
+    EXPECT_EQ(window->console().state().variables.setSpeed, 50);
+    EXPECT_EQ(window->console().state().variables.L_marking, 7);
+    EXPECT_EQ(window->console().state().variables.SH_S_L,
+              0.0L);  // no row: only in memory it was 300
 }
 
 TEST_F(SetFormTest, AFailedApplyIsReportedAndLeavesTheEditAsTyped) {
@@ -129,7 +130,7 @@ TEST_F(SetFormTest, AFailedApplyIsReportedAndLeavesTheEditAsTyped) {
     EXPECT_FALSE(green("E_setSpeed"));
 
     // A send that fails keeps the new value in memory, and the next showing shows it.
-    window->port().ClosePort();
+    window->console().port().ClosePort();
     apply("E_setSpeed_L", "SpeedButton5", QStringLiteral("900"));
     ASSERT_EQ(boxes.seen().size(), 2u);
     EXPECT_EQ(boxes.seen()[1].text, QStringLiteral("Port Not Open."));
@@ -141,15 +142,15 @@ TEST_F(SetFormTest, AFailedApplyIsReportedAndLeavesTheEditAsTyped) {
 }
 
 TEST_F(SetFormTest, ShowingReopensAClosedPortAndReportsOneThatCannotOpen) {
-    window->port().ClosePort();
+    window->console().port().ClosePort();
     showSettings();
-    EXPECT_TRUE(window->port().Connected());
+    EXPECT_TRUE(window->console().port().Connected());
     apply("E_setSpeed", "Button_setSpeed", QStringLiteral("800"));
     EXPECT_EQ(sent(1), std::vector<std::string>{"setSpeed800"});
 
     settings->hide();
-    window->port().ClosePort();
-    window->port().SetPort(workspace.file("no-such-port"));
+    window->console().port().ClosePort();
+    window->console().port().SetPort(workspace.file("no-such-port"));
     showSettings();
     EXPECT_TRUE(settings->isVisible());
     EXPECT_EQ(edit("E_R_DELTA")->text(), QStringLiteral("12,5"));
@@ -191,14 +192,14 @@ TEST_F(SetFormTest, PortToolsCloseOpenStoreAndLoadTheMainWindowsPort) {
                   .readText("HKEY_LOCAL_MACHINE\\Software\\Tavor\\ComPort", "Port"),
               line);
     press("Button_PortOpen");
-    EXPECT_FALSE(window->port().Connected());
+    EXPECT_FALSE(window->console().port().Connected());
     EXPECT_EQ(portLabel(), line + ": закрыт");
 
-    window->port().SetPort("elsewhere");
+    window->console().port().SetPort("elsewhere");
     press("Button_PortLoad");
-    EXPECT_EQ(window->port().Port(), line);
+    EXPECT_EQ(window->console().port().Port(), line);
     press("Button_PortOpen");
-    EXPECT_TRUE(window->port().Connected());
+    EXPECT_TRUE(window->console().port().Connected());
     EXPECT_EQ(portLabel(), line + ": открыт");
 
     test::whenModalShows([](QWidget& dialog) {

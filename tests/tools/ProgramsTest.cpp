@@ -107,11 +107,11 @@ TEST(Programs, AWorkspaceIsMadeOnceAndTheConsoleStartsInIt) {
     test::MessageBoxWatcher boxes;
     TForm1 window({.serialDriver = test::RecordingDriver::factory(line)});
     EXPECT_TRUE(boxes.seen().empty());
-    ASSERT_FALSE(window.state().eventLog.lines().empty());
-    EXPECT_EQ(window.state().eventLog.lines().front(),
+    ASSERT_FALSE(window.console().state().eventLog.lines().empty());
+    EXPECT_EQ(window.console().state().eventLog.lines().front(),
               std::filesystem::canonical(site).string() + "/KV.GDB");
     EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Label_CNT"))->text(), QStringLiteral("0"));
-    EXPECT_EQ(window.state().variables.Port, "ttyUSB0");  // the defaults' port
+    EXPECT_EQ(window.console().state().variables.Port, "ttyUSB0");  // the defaults' port
     EXPECT_EQ(line.writtenSoFar().substr(line.writtenSoFar().size() - 7), "CLR_CNT");
 }
 
