@@ -322,7 +322,7 @@ void TForm1::bindConsole() {
     connect(&console_, &Console::startUpBegan, this,
             [this] { setWindowTitle(windowTitle() + QStringLiteral(" Production by Morvel")); });
     connect(&console_, &Console::counterChanged, this,
-            [this] { Label_CNT->setText(fromCp1251(console_.counter())); });
+            [this] { Label_CNT->setText(fromCp1251(console_.productionCounter().text())); });
     connect(&console_, &Console::lineStatusChanged, this, &TForm1::showLineStatus);
     connect(&console_, &Console::laminationModeShown, this, &TForm1::showLaminationMode);
     showLineStatus();

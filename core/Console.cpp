@@ -139,8 +139,7 @@ void Console::startUp() {
     if (state_.autoPushState != 1) {
         Timer1->stop();
     }
-    readStartupCounter(
-        state_, [this](const std::string& text) { showCounter(text); }, localNow());
+    counter_.readAtStartUp(state_.iniFile(), localNow());
     if (portTrouble) {
         clearCountWhenOpen_ = true;
         throw VelkorError(*portTrouble);
@@ -276,30 +275,6 @@ void Console::delayedSettingsPush() {
     Timer3->stop();
 }
 
-void Console::showCounter(const std::string& text) {
-    counter_ = text;
-    emit counterChanged();
-}
-
-// A state report's count: shown, and saved at once, so that a crash or a power failure loses
-// no count the controller has reported. Reports before start-up has read the saved counter
-// (the port probe's) only show it: they count without the counter base.
-void Console::reportCounter(const std::string& counter) {
-    state_.counterKnown = true;
-    if (counter_ == counter) {
-        return;
-    }
-    showCounter(counter);
-    if (!state_.counterSaving) {
-        return;
-    }
-    try {
-        state_.iniFile().write("Main", "CNT", counter);
-    } catch (const std::exception& error) {
-        state_.eventLog.append(error.what());  // the count is still shown and saved at shutdown
-    }
-}
-
 // The line went away or came back (the port reopens it by itself). The event log gets one line
 // each way; half a packet from before the loss can never be completed, so it goes.
 // A port that start-up could not open is waited for the same way; once it opens, start-up's
@@ -430,58 +405,8 @@ void Console::clearLog() {
     state_.eventLog.clear();
 }
 
-// White and laminated profiles differ by the cylinder stroke: the controller gets the feed,
-// head distance and end-sensor lengths shifted by it. The mode shows the target while the four
-// confirmed sends run, and afterwards what the controller confirmed: a toggle ended by Esc, by
-// closing or by a send error leaves the last confirmed mode showing, and the next toggle sends
-// all four commands again.
 void Console::toggleLaminationMode() {
-    if (toggling_) {
-        return;
-    }
-    const MachineVariables& v = state_.variables;
-    const int target = state_.laminationMode == 1 ? 0 : 1;
-    const bool toLaminated = target == 1;
-    const long double shift = toLaminated ? v.Step_pnevmo : 0;
-    const int wait = toLaminated ? 500 : 100;
-    // Made before the first is sent: a value the controller cannot hold sends nothing.
-    const std::string commands[] = {
-        toLaminated ? "Lamin1" : "Lamin0",
-        command("SH_S", impulseText(v.SH_S - 2 * shift, v.Qty_Imp_mm)),
-        command("head_DELTA", impulseText(v.head_DELTA - shift, v.Qty_Imp_mm)),
-        command("STP_OUT", impulseText(v.STP_OUT + shift, v.Qty_Imp_mm)),
-    };
-    toggling_ = true;
-    showLaminationMode(target);
-    bool confirmed = false;
-    // However the toggle ends (confirmed, ended by Esc or closing, a send error), the next
-    // one may start; unconfirmed, the mode goes back to the last confirmed one.
-    struct Ending {
-        Console& console;
-        const bool& confirmed;
-        ~Ending() {
-            console.toggling_ = false;
-            if (!confirmed) {
-                console.showLaminationMode(console.confirmedLaminationMode_);
-            }
-        }
-    } ending{*this, confirmed};
-    confirmedSender_.runSequence([&] {
-        for (const std::string& c : commands) {
-            confirmedSender_.send(c, wait);
-        }
-        confirmed = true;
-    });
-    if (!confirmed) {
-        return;
-    }
-    confirmedLaminationMode_ = target;
-    state_.eventLog.append(toLaminated ? "IMPORT lam!!!" : "IMPORT White!!!");
-}
-
-void Console::showLaminationMode(int mode) {
-    state_.laminationMode = mode;
-    emit laminationModeShown(mode);
+    profileMode_.toggle();
 }
 
 void Console::pushSettings() {
@@ -606,19 +531,16 @@ void Console::shutDown() {
     pumpingDelay(200);
     // A counter that holds no known count (start-up stopped before reading the saved one, or
     // the text of a missing entry) is never written over the saved one.
-    if (state_.counterSaving && state_.counterKnown) {
-        const std::string counter = trimmed(counter_);
-        try {
-            state_.iniFile().write("Main", "CNT", counter);
-        } catch (const std::exception& error) {
-            // The program ends all the same (a full disk, a read-only folder): nobody may have
-            // to click. The count is kept where a service person finds it.
-            const std::string message =
-                "velkor: the counter " + counter + " could not be saved: " + error.what();
-            std::cerr << cp1251ToUtf8(message) << "\n";
-            journalLine(message);
-            return;
-        }
+    try {
+        counter_.saveAtShutdown();
+    } catch (const std::exception& error) {
+        // The program ends all the same (a full disk, a read-only folder): nobody may have
+        // to click. The count is kept where a service person finds it.
+        const std::string message = "velkor: the counter " + trimmed(counter_.text()) +
+                                    " could not be saved: " + error.what();
+        std::cerr << cp1251ToUtf8(message) << "\n";
+        journalLine(message);
+        return;
     }
     if (runMarker_) {
         runMarker_->release();

@@ -17,6 +17,8 @@
 #include "JobDatabase.h"
 #include "JobLoad.h"
 #include "Journal.h"
+#include "ProductionCounter.h"
+#include "ProfileMode.h"
 #include "ReplyHandler.h"
 #include "RunMarker.h"
 #include "SettingsTable.h"
@@ -85,9 +87,7 @@ class Console : public QObject {
     // call does anything.
     void shutDown();
 
-    // The text the counter shows: "0", the saved count, a reported count or, in place of a
-    // missing saved one, the text that says so.
-    const std::string& counter() const { return counter_; }
+    const ProductionCounter& productionCounter() const { return counter_; }
     // The line's state as the console last took note of it.
     TLineStatus lineStatus() const { return lineStatus_; }
 
@@ -170,10 +170,7 @@ class Console : public QObject {
     void noteAnUncleanEnd(const std::string& databaseString);
     void probePorts();
     std::optional<std::string> openControllersPort();
-    void reportCounter(const std::string& counter);
-    void showCounter(const std::string& text);
     void takeNoteOfLineStatus();
-    void showLaminationMode(int mode);
     void startUpTick();
     void delayedSettingsPush();
     void requestDispatch(std::optional<std::string> scan);
@@ -183,16 +180,13 @@ class Console : public QObject {
 
     ConsoleOptions options_;
     ConsoleState state_;
-    std::string counter_ = "0";
     TLineStatus lineStatus_ = TLineStatus::Closed;
-    ReplyHandler replyHandler_{state_,
-                               [this](const std::string& counter) { reportCounter(counter); }};
+    ProductionCounter counter_{state_.eventLog, [this] { emit counterChanged(); }};
+    ReplyHandler replyHandler_{state_, counter_};
     EventLog::Observer logView_;
     std::optional<Journal> journal_;  // the event log on disk, from start-up on
     bool writingJournalNotice_ = false;
     QStringList listedPorts_;
-    bool toggling_ = false;            // a mode toggle is sending
-    int confirmedLaminationMode_ = 0;  // the mode the controller last confirmed
     bool shutDown_ = false;
     bool stopping_ = false;
     int lineStatusListener_ = 0;
@@ -216,6 +210,8 @@ class Console : public QObject {
     TComPort port_;           // the line to the machine's controller
     TComDataPacket packets_;  // cuts the controller's replies out of what the line brings
     ConfirmedSender confirmedSender_{port_, state_};
+    ProfileMode profileMode_{confirmedSender_, state_,
+                             [this](int mode) { emit laminationModeShown(mode); }};
     // From start-up to its first tick on the controller's line: a state report of the
     // controller's during the port probe starts the settings push there.
     QTimer* Timer1 = nullptr;

@@ -18,7 +18,9 @@ namespace velkor {
 // VARIABLES (member names are the keys). Lengths are millimetres in 80-bit extended precision;
 // most parameters come as a white-profile value and its laminated twin ending in _L.
 // Zero or empty until start-up loads them; afterwards only the settings window changes them.
-struct MachineVariables {
+// The members keep the order of the machine's parameter list rather than the tightest packing:
+// there is one such struct per console.
+struct MachineVariables {  // NOLINT(clang-analyzer-optin.performance.Padding)
     long double Qty_Imp_mm = 0;
     long double Step_pnevmo = 0;
     std::int32_t L_marking = 0;

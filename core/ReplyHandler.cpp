@@ -44,22 +44,6 @@ std::string fieldValue(const std::string& field, std::size_t from) {
                                : trimmed(std::string_view(field).substr(from - 1, 5));
 }
 
-// The controller's count plus the counter base; nothing for a count that is no whole number,
-// or a total beyond 64 bits.
-std::optional<std::int64_t> counterTotal(const std::string& count, std::int64_t base) {
-    std::int32_t counted = 0;
-    try {
-        counted = readInteger(count);
-    } catch (const VelkorError&) {
-        return std::nullopt;
-    }
-    std::int64_t total = 0;
-    if (__builtin_add_overflow(std::int64_t{counted}, base, &total)) {
-        return std::nullopt;
-    }
-    return total;
-}
-
 }  // namespace
 
 void ReplyHandler::handle(const std::string& packet) noexcept {
@@ -93,8 +77,7 @@ void ReplyHandler::handleStateReport(const std::string& packet) {
         if (state_.autoPushState != 10) {
             state_.autoPushState = 1;
         }
-        countedBefore =
-            state_.probe.answeredBy(UnansweredProbe::Clock::now()) && state_.counterSaving;
+        countedBefore = state_.probe.answeredBy(UnansweredProbe::Clock::now()) && counter_.saving();
     }
     const auto lines = reportLines(packet);
     // From the last field to the first: with two count fields the first one stays on display.
@@ -102,11 +85,11 @@ void ReplyHandler::handleStateReport(const std::string& packet) {
         const std::string field = trimmed(*line);
         if (field.rfind("CNT", 0) == 0) {
             const std::string value = fieldValue(field, 5);
-            const std::optional<std::int64_t> total = counterTotal(value, state_.counterBase);
+            const std::optional<std::int64_t> total = counter_.totalOf(value);
             if (!total) {
                 state_.eventLog.append("ERROR_CNT " + value);  // the counter stays as it is
             } else if (!countedBefore) {
-                showCounter_(std::to_string(*total));
+                counter_.report(*total);
             }
         } else if (field.rfind("setOut", 0) == 0) {
             const std::string value = fieldValue(field, 8);

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <functional>
 #include <string>
-#include <string_view>
 
 #include "ConsoleState.h"
+#include "ProductionCounter.h"
 
 namespace velkor {
 
@@ -15,10 +14,9 @@ namespace velkor {
 // silence the line for the rest of the run.
 class ReplyHandler {
   public:
-    // `showCounter` receives the production counter's new text (the controller's count plus
-    // the counter base) whenever a state report carries a count.
-    ReplyHandler(ConsoleState& state, std::function<void(const std::string& counter)> showCounter)
-        : state_(state), showCounter_(std::move(showCounter)) {}
+    // A state report's count goes to `counter`.
+    ReplyHandler(ConsoleState& state, ProductionCounter& counter)
+        : state_(state), counter_(counter) {}
 
     void handle(const std::string& packet) noexcept;
 
@@ -26,7 +24,7 @@ class ReplyHandler {
     void handleStateReport(const std::string& packet);
 
     ConsoleState& state_;
-    std::function<void(const std::string&)> showCounter_;
+    ProductionCounter& counter_;
 };
 
 }  // namespace velkor

@@ -41,7 +41,8 @@ class ConfirmedSendTest : public ::testing::Test {
     test::Simulator simulator{workspace.file("controller.log"),
                               {QStringLiteral("--withhold"), QStringLiteral("L1headPaz")}};
     ConsoleState state;
-    ReplyHandler replies{state, [](const std::string&) {}};
+    ProductionCounter counter{state.eventLog, {}};
+    ReplyHandler replies{state, counter};
     TComPort port;
     TComDataPacket framer;
     ConfirmedSender sender{port, state};

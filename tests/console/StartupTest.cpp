@@ -82,7 +82,7 @@ TEST_F(StartupTest, LogsTheDatabaseLoadsTheVariablesAndShowsTheIniCounter) {
     EXPECT_EQ(window.console().state().variables.Qty_Imp_mm, readReal("16,3"));
     EXPECT_EQ(window.console().state().variables.pwd, "7");
     EXPECT_EQ(counter(window), QStringLiteral("1234"));
-    EXPECT_EQ(window.console().state().counterBase, 1234);
+    EXPECT_EQ(window.console().productionCounter().base(), 1234);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Velkor v.4  11.08.2021  Production by Morvel"));
     EXPECT_FALSE(control<QTimer>(window, "Timer1")->isActive());
     EXPECT_EQ(window.focusWidget(), control(window, "Edit_BarCode"));
@@ -218,7 +218,7 @@ TEST_F(StartupTest, StateReportsShowAndSaveTheCounterAtOnceAndItCarriesOverToThe
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=120\r\n");
     TForm1 next;
     EXPECT_EQ(counter(next), QStringLiteral("120"));
-    EXPECT_EQ(next.console().state().counterBase, 120);
+    EXPECT_EQ(next.console().productionCounter().base(), 120);
 }
 
 TEST_F(StartupTest, TheMissingEntryTextIsShownButNeverSavedAsTheCounter) {
@@ -340,7 +340,7 @@ TEST_F(StartupTest, AFreshWorkspaceWithoutIniShowsTheMissingEntryAndReportsItsCo
     createDatabase();
     TForm1 window;
     EXPECT_EQ(counter(window), kMissingCounter);
-    EXPECT_EQ(window.console().state().counterBase, 0);
+    EXPECT_EQ(window.console().productionCounter().base(), 0);
     ASSERT_EQ(boxes.seen().size(), 1u);
     EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("'") + kMissingCounter +
                                         QStringLiteral("' is not a valid integer value."));
@@ -575,7 +575,7 @@ TEST_F(StartupAtASite, TheProbesReportLeavesTheSavedTotalAndLaterReportsAddToIt)
     {
         TForm1 window;
         EXPECT_EQ(counter(window), QStringLiteral("1000"));
-        EXPECT_EQ(window.console().state().counterBase, 1000);
+        EXPECT_EQ(window.console().productionCounter().base(), 1000);
         EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1000\r\n");
         EXPECT_TRUE(boxes.seen().empty());
         EXPECT_THAT(window.console().state().eventLog.lines(),
@@ -803,7 +803,7 @@ TEST_F(StartupTest, ACounterBeyondThirtyTwoBitsCarriesOverToTheNextRun) {
     EXPECT_EQ(workspace.readFile("Morvel.INI"), "\xEF\xBB\xBF[Main]\r\nCNT=2147483650\r\n");
     TForm1 next;
     EXPECT_TRUE(boxes.seen().empty());
-    EXPECT_EQ(next.console().state().counterBase, 2147483650);
+    EXPECT_EQ(next.console().productionCounter().base(), 2147483650);
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <cmath>
+#include <ctime>
 
 #include "ErrorText.h"
 #include "Numbers.h"
@@ -75,11 +77,21 @@ TEST(Replies, ReportsAreRecognisedAfterBlanksAndRepliesLoseTheirSeparators) {
 
 class ReplyHandlerTest : public ::testing::Test {
   protected:
-    ReplyHandlerTest() { state.counterBase = 100; }
+    ReplyHandlerTest() { startCountingFrom("100"); }
 
+    // Start-up read `saved` from Morvel.INI as the counter's base.
+    void startCountingFrom(const std::string& saved) {
+        ini.write("Main", "CNT", saved);
+        counter.readAtStartUp(ini, std::tm{});
+        counters.clear();
+    }
+
+    QTemporaryDir folder;
+    IniFile ini{folder.filePath(QStringLiteral("Morvel.INI")).toStdString()};
     ConsoleState state;
-    std::vector<std::string> counters;
-    ReplyHandler handler{state, [this](const std::string& c) { counters.push_back(c); }};
+    std::vector<std::string> counters;  // every text the counter showed
+    ProductionCounter counter{state.eventLog, [this] { counters.push_back(counter.text()); }};
+    ReplyHandler handler{state, counter};
 };
 
 TEST_F(ReplyHandlerTest, AReportSetsCounterAndOutputAndIsNotLogged) {
@@ -132,9 +144,10 @@ TEST_F(ReplyHandlerTest, OtherPacketsAreLoggedAndBecomeTheLastReply) {
 
 // The total outgrows 32 bits on a busy machine and goes on counting.
 TEST_F(ReplyHandlerTest, TheCounterGoesBeyondThirtyTwoBits) {
-    state.counterBase = 2147483646;
+    startCountingFrom("2147483646");
     handler.handle("GET_ALL;CNT=4;");
     EXPECT_EQ(counters, std::vector<std::string>{"2147483650"});
+    EXPECT_EQ(ini.read("Main", "CNT"), "2147483650");
 }
 
 // A report that answers the start-up probe after the saved counter was read carries the count
@@ -143,14 +156,14 @@ TEST_F(ReplyHandlerTest, TheCounterGoesBeyondThirtyTwoBits) {
 TEST_F(ReplyHandlerTest, OnlyTheControllersOwnNewsCountsAndStartsThePush) {
     const auto now = UnansweredProbe::Clock::now();
     state.probe.asked(now);
-    state.counterSaving = true;
     handler.handle("GET_ALL;CNT=7;");
     EXPECT_TRUE(counters.empty());
     handler.handle("GET_ALL;CNT=2;");
     EXPECT_EQ(counters, std::vector<std::string>{"102"});
 
     ConsoleState other;
-    ReplyHandler probing{other, [](const std::string&) {}};
+    ProductionCounter otherCounter{other.eventLog, {}};
+    ReplyHandler probing{other, otherCounter};
     other.lineIsTheControllers = false;
     probing.handle("GET_ALL;CNT=1;");
     EXPECT_EQ(other.autoPushState, 0);
@@ -158,6 +171,33 @@ TEST_F(ReplyHandlerTest, OnlyTheControllersOwnNewsCountsAndStartsThePush) {
     UnansweredProbe late;
     late.asked(now - UnansweredProbe::kLongestAnswer - std::chrono::milliseconds(1));
     EXPECT_FALSE(late.answeredBy(now));
+}
+
+// A saved count that is no number is kept aside before anything may replace it; a missing one
+// shows its text, which is never saved, until a report gives the counter a number.
+TEST_F(ReplyHandlerTest, StartUpNeverLosesASavedCountThatIsNoNumber) {
+    std::tm now{};
+    now.tm_year = 126;
+    now.tm_mon = 11;
+    now.tm_mday = 9;
+    ini.write("Main", "CNT", "12a");
+    ProductionCounter unreadable{state.eventLog, {}};
+    EXPECT_THROW(unreadable.readAtStartUp(ini, now), VelkorError);
+    EXPECT_EQ(unreadable.text(), "12a");
+    EXPECT_EQ(ini.read("Main", "CNT_UNREADABLE_20261209000000"), "12a");
+    unreadable.saveAtShutdown();
+    EXPECT_EQ(ini.read("Main", "CNT"), "12a");
+    unreadable.report(3);
+    EXPECT_EQ(ini.read("Main", "CNT"), "3");
+
+    const IniFile fresh{folder.filePath(QStringLiteral("fresh.INI")).toStdString()};
+    ProductionCounter missing{state.eventLog, {}};
+    EXPECT_THROW(missing.readAtStartUp(fresh, now), VelkorError);
+    EXPECT_EQ(missing.text(), cp1251("Ошибка в названии параметров : MAIN = CNT"));
+    missing.saveAtShutdown();
+    EXPECT_EQ(fresh.read("Main", "CNT"), std::nullopt);
+    missing.report(5);
+    EXPECT_EQ(fresh.read("Main", "CNT"), "5");
 }
 
 TEST_F(ReplyHandlerTest, TheAutomaticPushOnceStartedStaysStarted) {

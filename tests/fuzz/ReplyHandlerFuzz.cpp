@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -23,17 +24,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     velkor::ConsoleState state;
     state.startupDirectory = folder;
-    state.counterBase = 1000;
-    state.counterSaving = (size % 2) == 0;
-    velkor::ReplyHandler handler(state, [](const std::string& counter) {
+    velkor::ProductionCounter* shown = nullptr;
+    velkor::ProductionCounter counter(state.eventLog, [&shown] {
         bool number = true;
         try {
-            velkor::readInteger(counter);  // as the next start-up reads it back
+            velkor::readInteger64(shown->text());  // as the next start-up reads it back
         } catch (const velkor::VelkorError&) {
             number = false;
         }
         check(number, "a counter shown is a number");
     });
+    shown = &counter;
+    if (size % 2 == 0) {  // half the runs count on a saved base, and save what they count
+        state.iniFile().write("Main", "CNT", "1000");
+        counter.readAtStartUp(state.iniFile(), std::tm{});
+    }
+    velkor::ReplyHandler handler(state, counter);
     const std::string stream(reinterpret_cast<const char*>(data), size);
     std::size_t start = 0;
     while (start <= stream.size()) {

@@ -1,0 +1,60 @@
+#include "ProfileMode.h"
+
+#include <string>
+
+#include "ControllerProtocol.h"
+
+namespace velkor {
+
+void ProfileMode::toggle() {
+    if (toggling_) {
+        return;
+    }
+    const MachineVariables& v = state_.variables;
+    const int target = state_.laminationMode == 1 ? 0 : 1;
+    const bool toLaminated = target == 1;
+    const long double shift = toLaminated ? v.Step_pnevmo : 0;
+    const int wait = toLaminated ? 500 : 100;
+    // Made before the first is sent: a value the controller cannot hold sends nothing.
+    const std::string commands[] = {
+        toLaminated ? "Lamin1" : "Lamin0",
+        command("SH_S", impulseText(v.SH_S - 2 * shift, v.Qty_Imp_mm)),
+        command("head_DELTA", impulseText(v.head_DELTA - shift, v.Qty_Imp_mm)),
+        command("STP_OUT", impulseText(v.STP_OUT + shift, v.Qty_Imp_mm)),
+    };
+    toggling_ = true;
+    show(target);
+    bool confirmed = false;
+    // However the toggle ends (confirmed, ended by Esc or closing, a send error), the next
+    // one may start; unconfirmed, the mode goes back to the last confirmed one.
+    struct Ending {
+        ProfileMode& mode;
+        const bool& confirmed;
+        ~Ending() {
+            mode.toggling_ = false;
+            if (!confirmed) {
+                mode.show(mode.confirmed_);
+            }
+        }
+    } ending{*this, confirmed};
+    sender_.runSequence([&] {
+        for (const std::string& c : commands) {
+            sender_.send(c, wait);
+        }
+        confirmed = true;
+    });
+    if (!confirmed) {
+        return;
+    }
+    confirmed_ = target;
+    state_.eventLog.append(toLaminated ? "IMPORT lam!!!" : "IMPORT White!!!");
+}
+
+void ProfileMode::show(int mode) {
+    state_.laminationMode = mode;
+    if (shown_) {
+        shown_(mode);
+    }
+}
+
+}  // namespace velkor
