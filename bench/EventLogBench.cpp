@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ComMainForm.h"
+#include "ConsoleApplication.h"
 #include "ErrorBox.h"
 #include "FirebirdSession.h"
 #include "PseudoTerminal.h"

@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "ComMainForm.h"
+#include "ConsoleApplication.h"
 #include "ErrorBox.h"
 #include "FirebirdServer.h"
 #include "FirebirdSession.h"

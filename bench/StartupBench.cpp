@@ -20,6 +20,7 @@
 #include <iostream>
 
 #include "ComMainForm.h"
+#include "ConsoleApplication.h"
 #include "ErrorBox.h"
 #include "FirebirdSession.h"
 #include "MessageBoxWatcher.h"

@@ -1,5 +1,6 @@
 #include "ComMainForm.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -19,15 +20,11 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStatusBar>
-#include <QTextBlock>
-#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
-#include <ctime>
 #include <filesystem>
-#include <iostream>
 
 #include "ComPortText.h"
 #include "ControllerProtocol.h"
@@ -35,7 +32,6 @@
 #include "ElidedLabel.h"
 #include "ErrorBox.h"
 #include "JpegImage.h"
-#include "Numbers.h"
 #include "PositionDispatch.h"
 #include "Text.h"
 #include "Version.h"

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <iostream>
 
 #include "ApplySetting.h"
 #include "AtomicFile.h"
@@ -12,6 +11,7 @@
 #include "ControllerProtocol.h"
 #include "FirebirdSession.h"
 #include "JobImport.h"
+#include "Logging.h"
 #include "Numbers.h"
 #include "PositionDispatch.h"
 #include "PumpingDelay.h"
@@ -161,7 +161,7 @@ void Console::claimStartupDirectory() {
         const std::string message = cp1251("В папке ") + utf8ToCp1251(state_.startupDirectory) +
                                     cp1251(" уже работает консоль (запущена ") + held.startedAt() +
                                     cp1251("); вторая консоль в той же папке не запускается");
-        std::cerr << "velkor: " << cp1251ToUtf8(message) << "\n";
+        qCCritical(lcConsole, "%s", cp1251ToUtf8(message).c_str());
         throw VelkorError(message);
     } catch (const std::exception& error) {
         runMarkerTrouble_ = error.what();
@@ -525,8 +525,8 @@ void Console::shutDown() {
     try {
         port_.SendText("GET_ALL");
     } catch (const std::exception& error) {
-        std::cerr << "velkor: at shutdown the controller could not be asked for its count: "
-                  << cp1251ToUtf8(error.what()) << "\n";
+        qCWarning(lcConsole, "at shutdown the controller could not be asked for its count: %s",
+                  cp1251ToUtf8(error.what()).c_str());
     }
     pumpingDelay(200);
     // A counter that holds no known count (start-up stopped before reading the saved one, or
@@ -536,10 +536,10 @@ void Console::shutDown() {
     } catch (const std::exception& error) {
         // The program ends all the same (a full disk, a read-only folder): nobody may have
         // to click. The count is kept where a service person finds it.
-        const std::string message = "velkor: the counter " + trimmed(counter_.text()) +
-                                    " could not be saved: " + error.what();
-        std::cerr << cp1251ToUtf8(message) << "\n";
-        journalLine(message);
+        const std::string message =
+            "the counter " + trimmed(counter_.text()) + " could not be saved: " + error.what();
+        qCCritical(lcConsole, "%s", cp1251ToUtf8(message).c_str());
+        journalLine("velkor: " + message);
         return;
     }
     if (runMarker_) {

@@ -215,7 +215,9 @@ class Console : public QObject {
     // From start-up to its first tick on the controller's line: a state report of the
     // controller's during the port probe starts the settings push there.
     QTimer* Timer1 = nullptr;
-    QTimer* Timer3 = nullptr;  // a settings push a while after it is started
+    // Disabled, and nothing here enables it: a tick would push the settings once, half a
+    // second later. The settings push runs from Timer1's tick and from "Иморт настроек".
+    QTimer* Timer3 = nullptr;
 };
 
 }  // namespace velkor

@@ -8,7 +8,7 @@
 
 #include <utility>
 
-#include "FirebirdSession.h"
+#include "DatabaseConnectionLost.h"
 #include "VelkorError.h"
 
 namespace velkor::firebird {

@@ -8,13 +8,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <memory>
 #include <utility>
 
 #include "FirebirdInterfaces.h"
 #include "FirebirdMessages.h"
 #include "Logging.h"
+#include "Text.h"
 #include "VelkorError.h"
 
 namespace velkor {
@@ -133,7 +133,7 @@ FirebirdSession::~FirebirdSession() {
         detach();
     } catch (const VelkorError& error) {
         // Nothing to hand the error to here; the engine rolls back what is left.
-        std::cerr << "velkor: closing the job database: " << error.what() << "\n";
+        qCWarning(lcJobData, "closing the job database: %s", cp1251ToUtf8(error.what()).c_str());
     }
 }
 

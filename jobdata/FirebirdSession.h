@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "DatabaseConnectionLost.h"
 #include "VelkorError.h"
 
 namespace velkor {
@@ -34,13 +35,6 @@ using Row = std::vector<Field>;
 // A statement parameter: text handed to the engine, which converts it to the column's type;
 // nothing stands for SQL null. Values never become part of the SQL text.
 using Parameter = std::optional<std::string>;
-
-// A failure that says the connection itself is gone: the server stopped, or the network
-// between the workstation and the server failed.
-class DatabaseConnectionLost : public VelkorError {
-  public:
-    using VelkorError::VelkorError;
-};
 
 // The connection parameters that the console always uses.
 struct ConnectionParameters {

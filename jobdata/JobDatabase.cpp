@@ -1,7 +1,6 @@
 #include "JobDatabase.h"
 
-#include <iostream>
-
+#include "Logging.h"
 #include "Schema.h"
 #include "SqlScript.h"
 #include "Text.h"
@@ -212,7 +211,7 @@ JobRowWriter::~JobRowWriter() {
         database_.session_.rollback();
     } catch (const VelkorError& error) {
         // Nothing to hand the error to here; the engine drops an unended transaction anyway.
-        std::cerr << "velkor: rolling back job rows: " << error.what() << "\n";
+        qCWarning(lcJobData, "rolling back job rows: %s", cp1251ToUtf8(error.what()).c_str());
     }
 }
 

@@ -7,10 +7,10 @@ namespace velkor {
 
 class TCustomComPort;
 
-// The packet framer as a component on the main window: it attaches a link to a serial port and
-// cuts what the port receives into packets (see PacketFramer for the rules and the events).
-// The component refers to the port but does not own it; when the port is destroyed first, the
-// component lets go of it and keeps working without a port.
+// The packet framer bound to a serial port (the console binds one to the controller's): it attaches
+// a link to the port and cuts what the port receives into packets (see PacketFramer for the rules
+// and the events). The component refers to the port but does not own it; when the port is destroyed
+// first, the component lets go of it and keeps working without a port.
 class TComDataPacket {
   public:
     TComDataPacket();

@@ -214,7 +214,8 @@ class TCustomComPort {
     int nextListenerId_ = 1;
 };
 
-// The component a form places: the port with its published settings.
+// The port as its owner holds it (the console, for the controller's line): TCustomComPort
+// with every setting public.
 class TComPort : public TCustomComPort {
   public:
     using TCustomComPort::TCustomComPort;

@@ -82,8 +82,4 @@ using TStoredProps = EnumSet<TStoredProp>;
 inline const TComEvents kAllComEvents{evRxChar, evTxEmpty, evRxFlag, evRing, evBreak,
                                       evCTS,    evDSR,     evError,  evRLSD, evRx80Full};
 
-// Conversions between an event set and the driver's comm event mask.
-std::uint32_t EventsToMask(TComEvents events);
-TComEvents MaskToEvents(std::uint32_t mask);
-
 }  // namespace velkor

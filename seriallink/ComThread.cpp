@@ -21,15 +21,16 @@ struct WindowSyncEvent : QEvent {
 constexpr TComEvent kStepOrder[] = {evError, evRxChar, evTxEmpty, evBreak, evRing,
                                     evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
 
+// Each event and its bit in the driver's comm event mask.
+constexpr std::pair<TComEvent, std::uint32_t> kEventBits[] = {
+    {evRxChar, CommMask::RxChar},    {evTxEmpty, CommMask::TxEmpty}, {evRxFlag, CommMask::RxFlag},
+    {evRing, CommMask::Ring},        {evBreak, CommMask::Break},     {evCTS, CommMask::Cts},
+    {evDSR, CommMask::Dsr},          {evError, CommMask::Err},       {evRLSD, CommMask::Rlsd},
+    {evRx80Full, CommMask::Rx80Full}};
+
 TComEvents maskToEvents(std::uint32_t mask) {
-    const std::pair<std::uint32_t, TComEvent> table[] = {
-        {CommMask::RxChar, evRxChar}, {CommMask::TxEmpty, evTxEmpty},
-        {CommMask::RxFlag, evRxFlag}, {CommMask::Ring, evRing},
-        {CommMask::Break, evBreak},   {CommMask::Cts, evCTS},
-        {CommMask::Dsr, evDSR},       {CommMask::Err, evError},
-        {CommMask::Rlsd, evRLSD},     {CommMask::Rx80Full, evRx80Full}};
     TComEvents events;
-    for (const auto& [bit, event] : table) {
+    for (const auto& [event, bit] : kEventBits) {
         if (mask & bit) {
             events.insert(event);
         }
@@ -37,17 +38,9 @@ TComEvents maskToEvents(std::uint32_t mask) {
     return events;
 }
 
-}  // namespace
-
-std::uint32_t EventsToMask(TComEvents events) {
-    const std::pair<TComEvent, std::uint32_t> table[] = {
-        {evRxChar, CommMask::RxChar}, {evTxEmpty, CommMask::TxEmpty},
-        {evRxFlag, CommMask::RxFlag}, {evRing, CommMask::Ring},
-        {evBreak, CommMask::Break},   {evCTS, CommMask::Cts},
-        {evDSR, CommMask::Dsr},       {evError, CommMask::Err},
-        {evRLSD, CommMask::Rlsd},     {evRx80Full, CommMask::Rx80Full}};
+std::uint32_t eventsToMask(TComEvents events) {
     std::uint32_t mask = 0;
-    for (const auto& [event, bit] : table) {
+    for (const auto& [event, bit] : kEventBits) {
         if (events.contains(event)) {
             mask |= bit;
         }
@@ -55,9 +48,7 @@ std::uint32_t EventsToMask(TComEvents events) {
     return mask;
 }
 
-TComEvents MaskToEvents(std::uint32_t mask) {
-    return maskToEvents(mask);
-}
+}  // namespace
 
 // Receives the wake-up events in the user-interface thread.
 class TComThread::Runner : public QObject {
@@ -94,7 +85,7 @@ TComThread::TComThread(TCustomComPort& port, std::function<void()> onLost)
 
 void TComThread::Start() {
     port_.driver_->clearStop();
-    port_.driver_->setEventMask(EventsToMask(port_.Events()));
+    port_.driver_->setEventMask(eventsToMask(port_.Events()));
     thread_ = std::thread([this] { Run(); });
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QPoint>
 #include <QPushButton>
+#include <QSize>
 #include <QString>
+#include <optional>
 #include <string_view>
 
 namespace velkor {
@@ -24,5 +27,10 @@ inline QPushButton* speedButton(const char* name, const QString& caption) {
     button->setFocusPolicy(Qt::NoFocus);
     return button;
 }
+
+// Sizes a window to `wanted`, or smaller where its screen has less room, and places it at its
+// design position (or in the middle) moved as far as it takes to be wholly on the screen. The
+// window's contents must shrink or scroll for this to help.
+void fitOnScreen(QWidget& window, QSize wanted, std::optional<QPoint> designPosition = {});
 
 }  // namespace velkor

@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QApplication>
-#include <QTranslator>
 #include <exception>
 #include <functional>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -42,22 +39,5 @@ auto guarded(Handler handler) {
         }
     };
 }
-
-// The console's application object: the last net for an exception that escapes an event
-// handler without a guard. It is logged as the fault it is, shown in the standard error box,
-// and the event loop goes on.
-class ConsoleApplication : public QApplication {
-  public:
-    ConsoleApplication(int& argc, char** argv);
-    bool notify(QObject* receiver, QEvent* event) override;
-
-  private:
-    QTranslator qtTexts_;
-};
-
-// Sizes a window to `wanted`, or smaller where its screen has less room, and places it at its
-// design position (or in the middle) moved as far as it takes to be wholly on the screen. The
-// window's contents must shrink or scroll for this to help.
-void fitOnScreen(QWidget& window, QSize wanted, std::optional<QPoint> designPosition = {});
 
 }  // namespace velkor

@@ -308,7 +308,7 @@ TEST(Program, AFullDiskAtShutdownCostsTheSavedCounterButNeverAClick) {
     ASSERT_TRUE(console.waitForFinished(10000));  // no box waits for a click
     EXPECT_EQ(console.exitCode(), 0);
     EXPECT_NE(console.readAllStandardError().toStdString().find(
-                  "velkor: the counter 5 could not be saved: Cannot create file"),
+                  "velkor.console: the counter 5 could not be saved: Cannot create file"),
               std::string::npos);
     EXPECT_EQ(workspace.readFile("disk/Morvel.INI"), "[Main]\r\nCNT=5\r\n");
 }

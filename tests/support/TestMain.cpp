@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "ConsoleApplication.h"
 #include "ErrorBox.h"
 #include "FirebirdSession.h"
 

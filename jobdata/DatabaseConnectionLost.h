@@ -1,0 +1,14 @@
+#pragma once
+
+#include "VelkorError.h"
+
+namespace velkor {
+
+// A failure that says the connection itself is gone: the server stopped, or the network
+// between the workstation and the server failed.
+class DatabaseConnectionLost : public VelkorError {
+  public:
+    using VelkorError::VelkorError;
+};
+
+}  // namespace velkor
