@@ -8,6 +8,14 @@
 
 namespace velkor {
 
+// What was prepared or learnt on a connection goes with it.
+void JobDatabase::abandonConnection() {
+    prepared_.clear();
+    keyColumns_.clear();
+    loadedFilesTableSeen_ = false;
+    session_.abandon();
+}
+
 // A statement that failed because the connection is gone (the server stopped, the network
 // down) takes the connection with it: the next read connects again, and the operator is told
 // what happened rather than only the engine's words.
@@ -16,10 +24,7 @@ auto JobDatabase::guarded(Action&& action) -> decltype(action()) {
     try {
         return action();
     } catch (const DatabaseConnectionLost& error) {
-        prepared_.clear();
-        keyColumns_.clear();
-        loadedFilesTableSeen_ = false;
-        session_.abandon();
+        abandonConnection();
         throw lostConnection(error);
     }
 }
@@ -38,10 +43,7 @@ auto JobDatabase::retried(Action&& action) -> decltype(action()) {
     try {
         return action();
     } catch (const DatabaseConnectionLost& error) {
-        prepared_.clear();
-        keyColumns_.clear();
-        loadedFilesTableSeen_ = false;
-        session_.abandon();
+        abandonConnection();
         try {
             session_.attach(databaseString_);
         } catch (const VelkorError&) {

@@ -91,6 +91,7 @@ class JobDatabase {
     template <typename Action>
     auto retried(Action&& action) -> decltype(action());
     VelkorError lostConnection(const std::exception& error) const;
+    void abandonConnection();
     const KeyColumn& keyColumn(JobTable table);
 
     std::string databaseString_;
