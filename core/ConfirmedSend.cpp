@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "PumpingDelay.h"
-
 namespace velkor {
 
 ConfirmedSender::Sequence* ConfirmedSender::current(int id) {
@@ -56,7 +54,7 @@ void ConfirmedSender::send(const std::string& command, int waitMilliseconds) {
         // While the line is lost nothing is written: the sequence waits for the port to come
         // back by itself and then goes on repeating where it was.
         if (port_.LineStatus() == TLineStatus::Lost) {
-            pumpingDelay(waitMilliseconds);
+            clock_.pause(waitMilliseconds);
             continue;
         }
         try {
@@ -68,7 +66,7 @@ void ConfirmedSender::send(const std::string& command, int waitMilliseconds) {
         if (++sent > 1) {
             tellWaiting(Waiting{command, sent});
         }
-        pumpingDelay(waitMilliseconds);
+        clock_.pause(waitMilliseconds);
         if (state_.lastReply == command) {
             return;
         }

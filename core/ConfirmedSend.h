@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Clock.h"
 #include "ComPort.h"
 #include "ConsoleState.h"
 #include "VelkorError.h"
@@ -19,7 +20,11 @@ namespace velkor {
 // line that is lost meanwhile holds the sequence until the port is back.
 class ConfirmedSender {
   public:
-    ConfirmedSender(TCustomComPort& port, ConsoleState& state) : port_(port), state_(state) {}
+    // The waits between repeats run on `clock`.
+    ConfirmedSender(TCustomComPort& port, ConsoleState& state, Clock& clock = systemClock())
+        : port_(port), state_(state), clock_(clock) {}
+
+    Clock& clock() const { return clock_; }
 
     // Runs `body` as one sequence; when the sequence is ended from outside, its remaining
     // commands are dropped and the event log says which command was left unconfirmed.
@@ -60,6 +65,7 @@ class ConfirmedSender {
 
     TCustomComPort& port_;
     ConsoleState& state_;
+    Clock& clock_;
     std::function<void(std::optional<Waiting>)> waitingObserver_;
     std::vector<Sequence> sequences_;
     int nextId_ = 1;

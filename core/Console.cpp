@@ -14,7 +14,6 @@
 #include "Logging.h"
 #include "Numbers.h"
 #include "PositionDispatch.h"
-#include "PumpingDelay.h"
 #include "SettingsPush.h"
 #include "Text.h"
 
@@ -51,6 +50,7 @@ void Console::endProcess() {
 Console::Console(ConsoleOptions options, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
+      clock_(options_.clock != nullptr ? *options_.clock : systemClock()),
       port_(options_.serialDriver ? options_.serialDriver() : createSystemSerialDriver()) {
     state_.eventLog.setObserver({
         [this](const std::string& line) {
@@ -206,9 +206,9 @@ void Console::probePorts() {
             port_.OpenPort();
             port_.SendText("GET_ALL");
             if (controllers) {
-                state_.probe.asked(UnansweredProbe::Clock::now());
+                state_.probe.asked(clock_.now());
             }
-            pumpingDelay(150);
+            clock_.pause(150);
         } catch (const std::exception&) {
             state_.eventLog.append(cp1251("Ошибка подключения ") + state_.variables.Port);
         }
@@ -269,7 +269,7 @@ void Console::stop() {
 }
 
 void Console::delayedSettingsPush() {
-    pumpingDelay(500);
+    clock_.pause(500);
     Timer3->stop();
     pushSettings();
     Timer3->stop();
@@ -366,7 +366,7 @@ void Console::runDispatch(const std::optional<std::string>& scan) {
         scanView_.found(*scan, database_.readPiecePositions(barcodeOfScan(*scan)));
     }
     requireVariables(state_.variables, {"Qty_Imp_mm", "L_upor"});
-    dispatchPositions(scanView_.fieldText, state_.variables, port_);
+    dispatchPositions(scanView_.fieldText, state_.variables, port_, clock_);
 }
 
 void Console::showActivity() {
@@ -393,12 +393,12 @@ void Console::askForState() {
 
 void Console::askForStep() {
     port_.SendText("GET_STEP");
-    pumpingDelay(150);
+    clock_.pause(150);
 }
 
 void Console::askForCount() {
     port_.SendText("GET_CNT");
-    pumpingDelay(150);
+    clock_.pause(150);
 }
 
 void Console::clearLog() {
@@ -528,7 +528,7 @@ void Console::shutDown() {
         qCWarning(lcConsole, "at shutdown the controller could not be asked for its count: %s",
                   cp1251ToUtf8(error.what()).c_str());
     }
-    pumpingDelay(200);
+    clock_.pause(200);
     // A counter that holds no known count (start-up stopped before reading the saved one, or
     // the text of a missing entry) is never written over the saved one.
     try {

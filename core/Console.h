@@ -35,6 +35,9 @@ struct ConsoleOptions {
     // Makes the serial driver of the controller's line; unset, the system's driver. Tests give
     // a recording driver here where no real line is the point.
     std::function<std::unique_ptr<SerialDriver>()> serialDriver = {};
+    // The clock of the pauses in sequences, the probe's answers and the confirmed sends;
+    // unset, the system's. Tests turn one of their own.
+    Clock* clock = nullptr;
 };
 
 // The running console: its state, the job database, the controller's line and the replies on
@@ -179,10 +182,11 @@ class Console : public QObject {
     void loadFinished();
 
     ConsoleOptions options_;
+    Clock& clock_;
     ConsoleState state_;
     TLineStatus lineStatus_ = TLineStatus::Closed;
     ProductionCounter counter_{state_.eventLog, [this] { emit counterChanged(); }};
-    ReplyHandler replyHandler_{state_, counter_};
+    ReplyHandler replyHandler_{state_, counter_, clock_};
     EventLog::Observer logView_;
     std::optional<Journal> journal_;  // the event log on disk, from start-up on
     bool writingJournalNotice_ = false;
@@ -209,7 +213,7 @@ class Console : public QObject {
     JobDatabase database_;    // the connection, with its one transaction and query
     TComPort port_;           // the line to the machine's controller
     TComDataPacket packets_;  // cuts the controller's replies out of what the line brings
-    ConfirmedSender confirmedSender_{port_, state_};
+    ConfirmedSender confirmedSender_{port_, state_, clock_};
     ProfileMode profileMode_{confirmedSender_, state_,
                              [this](int mode) { emit laminationModeShown(mode); }};
     // From start-up to its first tick on the controller's line: a state report of the

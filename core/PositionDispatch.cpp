@@ -5,7 +5,6 @@
 
 #include "ControllerProtocol.h"
 #include "Numbers.h"
-#include "PumpingDelay.h"
 #include "Text.h"
 #include "VelkorError.h"
 
@@ -39,8 +38,8 @@ std::string barcodeOfScan(std::string_view scan) {
 }
 
 void dispatchPositions(const std::function<std::string(int field)>& fieldText,
-                       const MachineVariables& variables, TCustomComPort& port) {
-    pumpingDelay(150);
+                       const MachineVariables& variables, TCustomComPort& port, Clock& clock) {
+    clock.pause(150);
     // Every field is read and converted once, before the first command: a piece must never
     // start with some of its holes sent and the rest refused, nor end with another piece's.
     std::array<std::string, kPositionFields> impulses;
@@ -52,9 +51,9 @@ void dispatchPositions(const std::function<std::string(int field)>& fieldText,
             if (!impulses[field].empty()) {
                 port.SendText(command(kPositionCommands[field], impulses[field]));
             }
-            pumpingDelay(200);
+            clock.pause(200);
         } else {
-            pumpingDelay(150);
+            clock.pause(150);
         }
     }
 }

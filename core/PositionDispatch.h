@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "Clock.h"
 #include "ComPort.h"
 #include "MachineVariables.h"
 
@@ -23,10 +24,10 @@ std::string barcodeOfScan(std::string_view scan);
 // Sends the positions in the fields to the controller: each filled field's length, less the
 // distance from the stop to the head (L_upor), as an impulse text behind its command, with
 // 150 ms before the first field, 200 ms after each of the first seven and 150 ms after the
-// eighth. Every field is read and checked once, after the first pause and before anything is
-// sent: a field that is not a number, or whose impulses the controller cannot hold, stops the
-// dispatch there with its error. What is sent is what the fields held then.
+// eighth, on `clock`. Every field is read and checked once, after the first pause and before
+// anything is sent: a field that is not a number, or whose impulses the controller cannot hold,
+// stops the dispatch there with its error. What is sent is what the fields held then.
 void dispatchPositions(const std::function<std::string(int field)>& fieldText,
-                       const MachineVariables& variables, TCustomComPort& port);
+                       const MachineVariables& variables, TCustomComPort& port, Clock& clock);
 
 }  // namespace velkor

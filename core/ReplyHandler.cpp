@@ -77,7 +77,7 @@ void ReplyHandler::handleStateReport(const std::string& packet) {
         if (state_.autoPushState != 10) {
             state_.autoPushState = 1;
         }
-        countedBefore = state_.probe.answeredBy(UnansweredProbe::Clock::now()) && counter_.saving();
+        countedBefore = state_.probe.answeredBy(clock_.now()) && counter_.saving();
     }
     const auto lines = reportLines(packet);
     // From the last field to the first: with two count fields the first one stays on display.

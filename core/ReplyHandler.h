@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "Clock.h"
 #include "ConsoleState.h"
 #include "ProductionCounter.h"
 
@@ -14,9 +15,10 @@ namespace velkor {
 // silence the line for the rest of the run.
 class ReplyHandler {
   public:
-    // A state report's count goes to `counter`.
-    ReplyHandler(ConsoleState& state, ProductionCounter& counter)
-        : state_(state), counter_(counter) {}
+    // A state report's count goes to `counter`; `clock` tells whether it answers the probe.
+    ReplyHandler(ConsoleState& state, ProductionCounter& counter,
+                 const Clock& clock = systemClock())
+        : state_(state), counter_(counter), clock_(clock) {}
 
     void handle(const std::string& packet) noexcept;
 
@@ -25,6 +27,7 @@ class ReplyHandler {
 
     ConsoleState& state_;
     ProductionCounter& counter_;
+    const Clock& clock_;
 };
 
 }  // namespace velkor

@@ -1,7 +1,6 @@
 #include "SettingsPush.h"
 
 #include "ControllerProtocol.h"
-#include "PumpingDelay.h"
 
 namespace velkor {
 
@@ -35,7 +34,7 @@ std::vector<std::string> settingsPushCommands(const MachineVariables& v) {
 }
 
 void runSettingsPush(ConfirmedSender& sender, ConsoleState& state) {
-    pumpingDelay(300);
+    sender.clock().pause(300);
     const std::vector<std::string> commands = settingsPushCommands(state.variables);
     bool completed = false;
     sender.runSequence([&] {
@@ -49,7 +48,7 @@ void runSettingsPush(ConfirmedSender& sender, ConsoleState& state) {
     }
     state.eventLog.clear();
     state.eventLog.append("IMPORT GOOD!!!");
-    pumpingDelay(150);
+    sender.clock().pause(150);
 }
 
 }  // namespace velkor

@@ -12,9 +12,10 @@ namespace velkor {
 // impulse texts, the others in plain decimal.
 std::vector<std::string> settingsPushCommands(const MachineVariables& variables);
 
-// The settings push: 300 ms, the fourteen commands as confirmed sends of 100 ms each (built
-// once, before the first is written), then the event log cleared down to "IMPORT GOOD!!!" and
-// 150 ms. Ends early, without "IMPORT GOOD!!!", when a write fails or the operator ends it.
+// The settings push, on the sender's clock: 300 ms, the fourteen commands as confirmed sends of 100
+// ms each (built once, before the first is written), then the event log cleared down to "IMPORT
+// GOOD!!!" and 150 ms. Ends early, without "IMPORT GOOD!!!", when a write fails or the operator
+// ends it.
 void runSettingsPush(ConfirmedSender& sender, ConsoleState& state);
 
 }  // namespace velkor

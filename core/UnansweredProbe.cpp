@@ -2,12 +2,12 @@
 
 namespace velkor {
 
-void UnansweredProbe::asked(Clock::time_point now) {
+void UnansweredProbe::asked(Clock::TimePoint now) {
     ++unanswered_;
     lastAsked_ = now;
 }
 
-bool UnansweredProbe::answeredBy(Clock::time_point now) {
+bool UnansweredProbe::answeredBy(Clock::TimePoint now) {
     if (unanswered_ == 0 || now - lastAsked_ > kLongestAnswer) {
         unanswered_ = 0;
         return false;

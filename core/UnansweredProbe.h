@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "Clock.h"
+
 namespace velkor {
 
 // The start-up probe's requests ("GET_ALL") to the controller's own device that it has not
@@ -11,16 +13,15 @@ namespace velkor {
 // up to a second after the last request; a report after that is the controller's own news.
 class UnansweredProbe {
   public:
-    using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds kLongestAnswer{1000};
 
-    void asked(Clock::time_point now);
+    void asked(Clock::TimePoint now);
     // A state report from the controller came in at `now`: true when it answers the probe.
-    bool answeredBy(Clock::time_point now);
+    bool answeredBy(Clock::TimePoint now);
 
   private:
     int unanswered_ = 0;
-    Clock::time_point lastAsked_{};
+    Clock::TimePoint lastAsked_{};
 };
 
 }  // namespace velkor

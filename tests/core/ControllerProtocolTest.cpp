@@ -154,7 +154,7 @@ TEST_F(ReplyHandlerTest, TheCounterGoesBeyondThirtyTwoBits) {
 // from before this run: it is not counted. One from another device during the probe starts no
 // push; the controller's own news after the probe counts.
 TEST_F(ReplyHandlerTest, OnlyTheControllersOwnNewsCountsAndStartsThePush) {
-    const auto now = UnansweredProbe::Clock::now();
+    const auto now = std::chrono::steady_clock::now();
     state.probe.asked(now);
     handler.handle("GET_ALL;CNT=7;");
     EXPECT_TRUE(counters.empty());

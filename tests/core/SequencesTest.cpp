@@ -1,0 +1,277 @@
+// The console's timed sequences (dispatch, confirmed sends, the push, the toggle) on a clock the
+// test turns and a line that records what goes out: each pause shows what was written before
+// it, and a controller that answers inside the pauses confirms or withholds each command.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "Console.h"
+#include "PositionDispatch.h"
+#include "ProfileMode.h"
+#include "RecordingDriver.h"
+#include "ReplyHandler.h"
+#include "SettingsPush.h"
+#include "TestClock.h"
+#include "Text.h"
+
+namespace velkor {
+namespace {
+
+void loadTestVariables(MachineVariables& variables) {
+    loadMachineVariables(variables, {{"Qty_Imp_mm", "10"},
+                                     {"L_upor", "50"},
+                                     {"Step_pnevmo", "10"},
+                                     {"SH_S", "500"},
+                                     {"head_DELTA", "200"},
+                                     {"STP_OUT", "30"},
+                                     {"setSpeed", "900"},
+                                     {"setAccel", "40"},
+                                     {"S_SH_S", "20"},
+                                     {"stToR", "15"},
+                                     {"L1headPaz", "195.6"},
+                                     {"setS_OUT", "300"},
+                                     {"setA_OUT", "30"},
+                                     {"R_DELTA", "5"},
+                                     {"uporDelay", "100"},
+                                     {"SbrosDelay", "200"},
+                                     {"n_uporDelay", "300"}});
+}
+
+// What went out and the pauses, in the order they came, as "R_POS5000" and "150 ms".
+class Timeline {
+  public:
+    Timeline(test::RecordingDriver::Log& log, test::TestClock& clock) : log_(log) {
+        clock.duringPause = [this](int milliseconds) {
+            const std::string written = log_.writtenSoFar();
+            if (written.size() > seen_) {
+                const std::string sent = written.substr(seen_);
+                seen_ = written.size();
+                entries.push_back(sent);
+                if (answer) {
+                    answer(sent);
+                }
+            }
+            entries.push_back(std::to_string(milliseconds) + " ms");
+            if (meanwhile) {
+                meanwhile();
+            }
+        };
+    }
+
+    // Only what was written.
+    std::vector<std::string> sent() const {
+        std::vector<std::string> commands;
+        std::copy_if(entries.begin(), entries.end(), std::back_inserter(commands),
+                     [](const std::string& e) { return !e.ends_with(" ms"); });
+        return commands;
+    }
+
+    std::vector<std::string> entries;
+    std::function<void(const std::string& sent)> answer;  // the controller, inside the pause
+    std::function<void()> meanwhile;                      // the operator, inside the pause
+
+  private:
+    test::RecordingDriver::Log& log_;
+    std::size_t seen_ = 0;
+};
+
+// A controller that confirms each command by echoing it, once it has withheld the answer as
+// many times as the test says.
+class Sequences : public ::testing::Test {
+  protected:
+    Sequences() {
+        log.waitForBytes = true;
+        loadTestVariables(state.variables);
+        port.OpenPort();
+        timeline.answer = [this](const std::string& sent) {
+            if (int& left = withheld[sent]; left > 0) {
+                --left;
+                return;
+            }
+            replies.handle(sent);
+        };
+    }
+    ~Sequences() override { port.ClosePort(); }
+
+    std::size_t sentTimes(const std::string& command) const {
+        const auto all = timeline.sent();
+        return static_cast<std::size_t>(std::count(all.begin(), all.end(), command));
+    }
+
+    test::RecordingDriver::Log log;
+    test::TestClock clock;
+    Timeline timeline{log, clock};
+    std::map<std::string, int> withheld;
+    ConsoleState state;
+    ProductionCounter counter{state.eventLog, {}};
+    ReplyHandler replies{state, counter, clock};
+    TComPort port{std::make_unique<test::RecordingDriver>(log)};
+    ConfirmedSender sender{port, state, clock};
+};
+
+TEST_F(Sequences, ADispatchReadsEveryFieldFirstAndSendsTheFilledOnesBetweenItsPauses) {
+    std::vector<std::string> fields{"550", "", " 1050,5 ", "", "", "", "", "900"};
+    const auto fieldText = [&](int field) { return fields.at(static_cast<std::size_t>(field)); };
+    dispatchPositions(fieldText, state.variables, port, clock);
+    EXPECT_EQ(timeline.entries, (std::vector<std::string>{"150 ms", "R_POS5000", "200 ms", "200 ms",
+                                                          "R3_POS10005", "200 ms", "200 ms",
+                                                          "200 ms", "200 ms", "200 ms", "150 ms"}));
+
+    // A field that is no number (even the eighth, which has no command) stops the dispatch
+    // before anything of the piece goes out.
+    timeline.entries.clear();
+    fields[7] = "12x";
+    EXPECT_THROW(dispatchPositions(fieldText, state.variables, port, clock), std::exception);
+    EXPECT_EQ(timeline.entries, std::vector<std::string>{"150 ms"});
+}
+
+TEST_F(Sequences, AConfirmedSendRepeatsUntilConfirmedAndEscEndsOnlyItsSequence) {
+    withheld["L1headPaz1956"] = 2;
+    std::vector<int> waitingShown;
+    sender.setWaitingObserver([&](std::optional<ConfirmedSender::Waiting> waiting) {
+        waitingShown.push_back(waiting ? waiting->sent : 0);
+    });
+    sender.runSequence([&] {
+        sender.send("SH_S100", 100);
+        sender.send("L1headPaz1956", 100);
+    });
+    EXPECT_EQ(timeline.entries,
+              (std::vector<std::string>{"SH_S100", "100 ms", "L1headPaz1956", "100 ms",
+                                        "L1headPaz1956", "100 ms", "L1headPaz1956", "100 ms"}));
+    EXPECT_EQ(waitingShown, (std::vector<int>{2, 3, 0}));
+
+    // Never confirmed: Esc after the second repeat ends the sequence there; the one around it
+    // goes on.
+    withheld["STP_OUT300"] = 1000;
+    bool escPressed = false;
+    timeline.meanwhile = [&] {
+        if (!escPressed && sentTimes("STP_OUT300") == 3) {
+            escPressed = true;
+            EXPECT_TRUE(sender.cancelInnermost());
+        }
+    };
+    sender.runSequence([&] {
+        sender.runSequence([&] {
+            sender.send("STP_OUT300", 100);
+            sender.send("never sent", 100);
+        });
+        EXPECT_EQ(state.eventLog.lines().back(), "CANCEL STP_OUT300");
+        sender.send("Lamin0", 100);
+    });
+    EXPECT_EQ(sentTimes("STP_OUT300"), 3u);
+    EXPECT_EQ(sentTimes("never sent"), 0u);
+    EXPECT_EQ(timeline.sent().back(), "Lamin0");
+    EXPECT_FALSE(sender.running());
+}
+
+TEST_F(Sequences, ThePushSendsTheFourteenSettingsConfirmedAndEndsWithImportGood) {
+    state.eventLog.append("before the push");
+    runSettingsPush(sender, state);
+    EXPECT_EQ(timeline.sent(),
+              (std::vector<std::string>{"SH_S5000", "setSpeed900", "setAccel40", "S_SH_S200",
+                                        "stToR150", "L1headPaz1956", "STP_OUT300", "setS_OUT300",
+                                        "setA_OUT30", "head_DELTA2000", "R_DELTA50", "uporDelay100",
+                                        "SbrosDelay200", "n_uporDelay300"}));
+    std::vector<int> pauses(14, 100);
+    pauses.insert(pauses.begin(), 300);
+    pauses.push_back(150);
+    EXPECT_EQ(clock.pauses, pauses);
+    EXPECT_EQ(state.eventLog.lines(), std::vector<std::string>{"IMPORT GOOD!!!"});
+
+    // Ended by the operator: the log says where, and no "IMPORT GOOD!!!".
+    withheld["stToR150"] = 1000;
+    timeline.meanwhile = [&] {
+        if (sentTimes("stToR150") == 2) {
+            sender.cancelInnermost();
+        }
+    };
+    runSettingsPush(sender, state);
+    EXPECT_EQ(state.eventLog.lines().back(), "CANCEL stToR150");
+    EXPECT_EQ(timeline.sent().back(), "stToR150");
+}
+
+TEST_F(Sequences, TheToggleShiftsLengthsByTheStrokeAndShowsOnlyWhatTheControllerConfirmed) {
+    std::vector<int> shown;
+    ProfileMode mode{sender, state, [&](int m) { shown.push_back(m); }};
+    timeline.meanwhile = [&] { mode.toggle(); };  // clicks during a toggle start nothing
+    mode.toggle();
+    EXPECT_EQ(timeline.sent(),
+              (std::vector<std::string>{"Lamin1", "SH_S4800", "head_DELTA1900", "STP_OUT400"}));
+    EXPECT_EQ(clock.pauses, (std::vector<int>{500, 500, 500, 500}));
+    EXPECT_EQ(state.eventLog.lines().back(), "IMPORT lam!!!");
+
+    timeline.entries.clear();
+    clock.pauses.clear();
+    mode.toggle();
+    EXPECT_EQ(timeline.sent(),
+              (std::vector<std::string>{"Lamin0", "SH_S5000", "head_DELTA2000", "STP_OUT300"}));
+    EXPECT_EQ(clock.pauses, (std::vector<int>{100, 100, 100, 100}));
+    EXPECT_EQ(state.eventLog.lines().back(), "IMPORT White!!!");
+
+    // A toggle Esc ends shows the last confirmed mode again; the next one sends all four.
+    withheld["head_DELTA1900"] = 1000;
+    timeline.meanwhile = [&] {
+        if (sentTimes("head_DELTA1900") == 2) {
+            sender.cancelInnermost();
+        }
+    };
+    mode.toggle();
+    EXPECT_EQ(shown, (std::vector<int>{1, 0, 1, 0}));
+    EXPECT_EQ(state.laminationMode, 0);
+    withheld.clear();
+    timeline.meanwhile = {};
+    timeline.entries.clear();
+    mode.toggle();
+    EXPECT_EQ(timeline.sent().size(), 4u);
+    EXPECT_EQ(state.laminationMode, 1);
+}
+
+// The console's queue of dispatches, on the same clock and line.
+class ConsoleDispatches : public ::testing::Test {
+  protected:
+    ConsoleDispatches() {
+        log.waitForBytes = true;
+        loadTestVariables(console.state().variables);
+        console.setScanView(
+            {{}, {}, [this](int field) { return fields.at(static_cast<std::size_t>(field)); }});
+        console.port().OpenPort();
+    }
+    ~ConsoleDispatches() override { console.port().ClosePort(); }
+
+    test::RecordingDriver::Log log;
+    test::TestClock clock;
+    Timeline timeline{log, clock};
+    Console console{{.serialDriver = test::RecordingDriver::factory(log), .clock = &clock}};
+    std::vector<std::string> fields{"150", "", "", "", "", "", "", ""};
+};
+
+TEST_F(ConsoleDispatches, ClicksDuringADispatchWaitTheirTurnAndEachPieceGoesOutWhole) {
+    std::vector<std::string> activity;
+    timeline.meanwhile = [&] {
+        if (clock.pauses.size() == 1) {  // in the first dispatch's first pause
+            console.sendPositions();
+            console.sendPositions();
+            activity.push_back(console.activity());
+        } else if (clock.pauses.size() == 2) {  // the first has read its fields already
+            fields[0] = "250";
+        }
+    };
+    console.sendPositions();
+    EXPECT_EQ(timeline.sent(), (std::vector<std::string>{"R_POS1000", "R_POS2000", "R_POS2000"}));
+    EXPECT_EQ(clock.pauses.size(), 3u * 9u);
+    EXPECT_EQ(activity, std::vector<std::string>{cp1251("ждут отправки: 2")});
+    EXPECT_EQ(console.activity(), "");
+
+    // A dispatch that fails drops those waiting behind it, and the log says how many.
+    timeline.entries.clear();
+    clock.pauses.clear();
+    fields[3] = "abc";
+    EXPECT_THROW(console.sendPositions(), std::exception);
+    EXPECT_TRUE(timeline.sent().empty());
+    EXPECT_EQ(console.waitingDispatches(), 0u);
+    EXPECT_TRUE(console.state().eventLog.lines().back().ends_with(": 2"));
+}
+
+}  // namespace
+}  // namespace velkor
