@@ -8,12 +8,13 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
-#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ComMainForm.h"
+#include "CommandLine.h"
 #include "ConsoleApplication.h"
 #include "ErrorBox.h"
 #include "U_Set_Form.h"
@@ -22,50 +23,37 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: velkor [--database DATABASE]\n"
+    "usage: velkor [--workspace FOLDER] [--database DATABASE]\n"
     "\n"
     "The operator console of the Velkor QN704 screw-driving machine. It starts in the\n"
     "current directory, its workspace: KV.GDB (the job database), Morvel.INI (the\n"
     "production counter), journal, log/ and Job/ are found there; velkor-makedb\n"
     "--workspace makes one.\n"
     "\n"
-    "  --database DATABASE  the job database instead of KV.GDB in the current\n"
-    "                       directory, such as server:/srv/velkor/KV.GDB\n"
-    "  --help               print this text and exit\n"
-    "  --version            print the version and exit\n";
+    "  --workspace FOLDER   start in FOLDER instead of the current directory\n"
+    "  --database DATABASE  the job database instead of KV.GDB in the workspace,\n"
+    "                       such as server:/srv/velkor/KV.GDB\n"
+    "  -h, --help           print this text and exit\n"
+    "  --version            print the version and exit\n"
+    "\n"
+    "An option's value may also follow it after \"=\" (--database=DATABASE).\n";
 
 // What the command line asks for; read before anything opens a window.
-struct CommandLine {
+struct Invocation {
     velkor::ConsoleOptions options;
+    std::optional<std::string> workspace;
     std::optional<int> exitAtOnce;  // --help, --version or a bad command line
 };
 
-CommandLine readCommandLine(int argc, char** argv) {
-    CommandLine line;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--help") {
-            std::cout << kUsage;
-            line.exitAtOnce = 0;
-            return line;
-        }
-        if (argument == "--version") {
-            std::cout << "velkor " << velkor::kVersion << "\n";
-            line.exitAtOnce = 0;
-            return line;
-        }
-        if (argument == "--database" && i + 1 < argc) {
-            line.options.databaseString = argv[++i];
-        } else {
-            std::cerr << (argument == "--database"
-                              ? std::string("velkor: --database needs a database")
-                              : "velkor: unknown option '" + argument + "'")
-                      << "\n\n"
-                      << kUsage;
-            line.exitAtOnce = 2;
-            return line;
-        }
-    }
+Invocation readCommandLine(int argc, char** argv) {
+    Invocation line;
+    std::optional<std::string> database;
+    const auto outcome = velkor::CommandLine()
+                             .option("--database", database)
+                             .option("--workspace", line.workspace)
+                             .read(std::vector<std::string>(argv + 1, argv + argc));
+    line.exitAtOnce = velkor::answerCommandLine(outcome, "velkor", kUsage, velkor::kVersion);
+    line.options.databaseString = std::move(database);
     return line;
 }
 
@@ -132,7 +120,7 @@ class StopSignalHandler {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CommandLine commandLine = readCommandLine(argc, argv);
+    Invocation commandLine = readCommandLine(argc, argv);
     if (commandLine.exitAtOnce) {
         return *commandLine.exitAtOnce;
     }
@@ -140,6 +128,15 @@ int main(int argc, char** argv) {
     velkor::Console::prepareProcess();
     velkor::ConsoleApplication application(argc, argv);
     velkor::ConsoleOptions& options = commandLine.options;
+    if (commandLine.workspace) {
+        try {
+            velkor::Console::enterWorkspace(*commandLine.workspace);
+        } catch (...) {
+            velkor::reportException(std::current_exception());
+            velkor::Console::endProcess();
+            return 1;
+        }
+    }
 
     const int exitCode = [&] {
         StopSignalHandler stopSignalHandler(stopSignals);

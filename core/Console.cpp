@@ -1,7 +1,11 @@
 #include "Console.h"
 
+#include <unistd.h>
+
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
@@ -45,6 +49,16 @@ void Console::prepareProcess() {
 
 void Console::endProcess() {
     shutDownFirebirdEngine();
+}
+
+void Console::enterWorkspace(const std::string& folder) {
+    if (::chdir(folder.c_str()) != 0) {
+        throw VelkorError(cp1251("Нет рабочей папки консоли ") + folder + " (" +
+                          std::strerror(errno) +
+                          cp1251("). Сервисный инженер создаёт её командой velkor-makedb "
+                                 "--workspace ") +
+                          folder);
+    }
 }
 
 Console::Console(ConsoleOptions options, QObject* parent)

@@ -52,6 +52,9 @@ class Console : public QObject {
     // folder, before any connection) and after it has gone (the engine's threads at rest).
     static void prepareProcess();
     static void endProcess();
+    // Makes `folder` the start-up directory; throws, telling how a workspace is made, when
+    // there is none (the menu entry on a workstation where nobody has made one yet).
+    static void enterWorkspace(const std::string& folder);
 
     explicit Console(ConsoleOptions options, QObject* parent = nullptr);
     ~Console() override;

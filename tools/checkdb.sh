@@ -21,15 +21,22 @@ Checks the Velkor console's job database with Firebird's validation and releases
 the pages an unclean end left behind. DATABASE is a file (close the console first)
 or host:/path on a Firebird server.
 
-  --help     print this text and exit
-  --version  print the version and exit"
-case "${1:-}" in
-  --help) echo "$usage"; exit 0 ;;
-  --version) echo "velkor-checkdb @PROJECT_VERSION@"; exit 0 ;;
-  -*) echo "velkor-checkdb: unknown option '$1'" >&2; echo >&2; echo "$usage" >&2; exit 2 ;;
-esac
+  -h, --help  print this text and exit
+  --version   print the version and exit"
+# Read the way the console's other programs read theirs: help and version win over what follows.
+for argument in "$@"; do
+  case "$argument" in
+    -h | --help) echo "$usage"; exit 0 ;;
+    --version) echo "velkor-checkdb @PROJECT_VERSION@"; exit 0 ;;
+  esac
+done
+for argument in "$@"; do
+  case "$argument" in
+    -?*) printf 'velkor-checkdb: unknown option %s\n\n%s\n' "$argument" "$usage" >&2; exit 2 ;;
+  esac
+done
 if [ $# -ne 1 ]; then
-  echo "$usage" >&2
+  printf 'velkor-checkdb: one database, not %d arguments\n\n%s\n' $# "$usage" >&2
   exit 2
 fi
 database=$1

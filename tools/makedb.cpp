@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "FirebirdSession.h"
 #include "JobImport.h"
 #include "MachineVariables.h"
@@ -65,8 +66,10 @@ constexpr const char* kUsage =
     "  --existing        adds to a database that is there (also host:/path on a server)\n"
     "  --force           replaces an existing KV.GDB, keeping it as KV-<date>-<time>.GDB;\n"
     "                    refused while a console works in its folder\n"
-    "  --help            print this text and exit\n"
-    "  --version         print the version and exit\n";
+    "  -h, --help        print this text and exit\n"
+    "  --version         print the version and exit\n"
+    "\n"
+    "An option's value may also follow it after \"=\" (--variables=FILE).\n";
 
 // Runs on the engine in one transaction: a million pieces take seconds instead of the hours that
 // a commit per row would cost.
@@ -277,65 +280,52 @@ int fail(const std::string& message, int status) {
     return status;
 }
 
+// A count between 0 and `most`, for --pieces and --holes.
+velkor::CommandLine::Setter countUpTo(long most, long& target) {
+    return [most, &target](const std::string& text) {
+        char* end = nullptr;
+        const long value = std::strtol(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0' || value < 0 || value > most) {
+            return false;
+        }
+        target = value;
+        return true;
+    };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bool force = false;
     bool existing = false;
     bool workspace = false;
-    std::string variablesFile;
+    std::optional<std::string> variablesOption;
     long pieces = 0;
     long holes = 3;
-    std::string job;
-    std::string target;  // the database, or with --workspace the folder
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help") {
-            std::cout << kUsage;
-            return 0;
-        }
-        if (arg == "--version") {
-            std::cout << "velkor-makedb " << velkor::kVersion << "\n";
-            return 0;
-        }
-        if (arg == "--force") {
-            force = true;
-        } else if (arg == "--existing") {
-            existing = true;
-        } else if (arg == "--workspace") {
-            workspace = true;
-        } else if (arg == "--variables" && i + 1 < argc) {
-            variablesFile = argv[++i];
-        } else if (arg == "--pieces" && i + 1 < argc) {
-            char* end = nullptr;
-            pieces = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || pieces < 0 || pieces > 100'000'000) {
-                return fail("--pieces takes a count from 0 to 100000000", 2);
-            }
-        } else if (arg == "--holes" && i + 1 < argc) {
-            char* end = nullptr;
-            holes = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || holes < 0 || holes > 1000) {
-                return fail("--holes takes a count from 0 to 1000", 2);
-            }
-        } else if (arg == "--job" && i + 1 < argc) {
-            job = argv[++i];
-        } else if (!arg.empty() && arg[0] != '-' && target.empty()) {
-            target = arg;
-        } else {
-            std::cerr << "velkor-makedb: "
-                      << (!arg.empty() && arg[0] == '-' ? "unknown option or missing value: '"
-                                                        : "one database only: '")
-                      << arg << "'\n\n"
-                      << kUsage;
-            return 2;
-        }
+    std::optional<std::string> jobOption;
+    std::vector<std::string> operands;  // the database, or with --workspace the folder
+    const auto outcome = velkor::CommandLine()
+                             .flag("--force", force)
+                             .flag("--existing", existing)
+                             .flag("--workspace", workspace)
+                             .option("--variables", variablesOption)
+                             .option("--pieces", countUpTo(100'000'000, pieces))
+                             .option("--holes", countUpTo(1000, holes))
+                             .option("--job", jobOption)
+                             .operands(operands, 1)
+                             .read(std::vector<std::string>(argv + 1, argv + argc));
+    if (const auto status =
+            velkor::answerCommandLine(outcome, "velkor-makedb", kUsage, velkor::kVersion)) {
+        return *status;
     }
-    if (target.empty() || (existing && (force || pieces > 0 || workspace)) ||
-        (workspace && (pieces > 0 || !job.empty()))) {
+    if (operands.empty() || (existing && (force || pieces > 0 || workspace)) ||
+        (workspace && (pieces > 0 || jobOption))) {
         std::cerr << kUsage;
         return 2;
     }
+    const std::string& target = operands.front();
+    const std::string variablesFile = variablesOption.value_or("");
+    const std::string job = jobOption.value_or("");
     const std::string database =
         workspace ? (std::filesystem::path(target) / "KV.GDB").string() : target;
     struct stat there {};

@@ -1,8 +1,8 @@
 #include "Options.h"
 
 #include <charconv>
-#include <functional>
-#include <map>
+
+#include "CommandLine.h"
 
 namespace velkor::simulator {
 
@@ -47,8 +47,10 @@ Options:
   --state FILE     settings file: read at start when it exists, written by
                    SaveFlash (WORD=VALUE lines)
   --log FILE       append the log to FILE instead of standard error
-  --help           print this text and exit
+  -h, --help       print this text and exit
   --version        print the version and exit
+
+An option's value may also follow it after "=" (--gap=30).
 
 Log lines: "<ms> recv <command>" for each command, stamped with the arrival
 of its first byte; "<ms> send <packet>" for each packet and "<ms> send junk
@@ -79,8 +81,6 @@ bool readNumber(const std::string& text, Number low, Number high, Number& value)
 ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
     ParsedOptions result;
     Options& options = result.options;
-
-    using Setter = std::function<bool(const std::string&)>;
     const auto milliseconds = [](std::chrono::milliseconds& target, long long low, long long high) {
         return [&target, low, high](const std::string& text) {
             long long value = 0;
@@ -91,84 +91,36 @@ ParsedOptions parseOptions(const std::vector<std::string>& arguments) {
             return true;
         };
     };
-    const auto path = [](std::optional<std::string>& target) {
-        return [&target](const std::string& text) {
-            if (text.empty()) {
-                return false;
-            }
-            target = text;
-            return true;
-        };
-    };
-    const std::map<std::string, Setter> valued = {
-        {"--device", path(options.device)},
-        {"--link", path(options.link)},
-        {"--log", path(options.logFile)},
-        {"--state", path(options.stateFile)},
-        {"--gap", milliseconds(options.gap, 1, 10000)},
-        {"--delay", milliseconds(options.delay, 0, 60000)},
-        {"--withhold",
-         [&options](const std::string& text) {
-             if (text.empty()) {
-                 return false;
-             }
-             options.withheld.insert(text);
-             return true;
-         }},
-        {"--count",
-         [&options](const std::string& text) {
-             return readNumber(text, 0LL, 999999999999LL, options.count);
-         }},
-        {"--set-out",
-         [&options](const std::string& text) {
-             return readNumber(text, 0, 65535, options.setOut);
-         }},
-    };
-    const std::map<std::string, bool*> flags = {
-        {"--equals", &options.equalsForm},
-        {"--junk", &options.junk},
-        {"--split", &options.split},
-    };
-
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (argument == "--help" || argument == "-h") {
-            result.help = true;
-            return result;
-        }
-        if (argument == "--version") {
-            result.version = true;
-            return result;
-        }
-        const std::size_t equals = argument.find('=');
-        const std::string name = argument.substr(0, equals);
-        if (const auto flag = flags.find(name); flag != flags.end()) {
-            if (equals != std::string::npos) {
-                result.error = "option " + name + " takes no value";
-                return result;
-            }
-            *flag->second = true;
-            continue;
-        }
-        const auto setter = valued.find(name);
-        if (setter == valued.end()) {
-            result.error = "unknown option " + argument;
-            return result;
-        }
-        std::string value;
-        if (equals != std::string::npos) {
-            value = argument.substr(equals + 1);
-        } else if (i + 1 < arguments.size()) {
-            value = arguments[++i];
-        } else {
-            result.error = "option " + name + " needs a value";
-            return result;
-        }
-        if (!setter->second(value)) {
-            result.error = "bad value for " + name + ": \"" + value + "\"";
-            return result;
-        }
-    }
+    CommandLine line;
+    line.option("--device", options.device)
+        .option("--link", options.link)
+        .option("--log", options.logFile)
+        .option("--state", options.stateFile)
+        .option("--gap", milliseconds(options.gap, 1, 10000))
+        .option("--delay", milliseconds(options.delay, 0, 60000))
+        .option("--withhold",
+                [&options](const std::string& text) {
+                    if (text.empty()) {
+                        return false;
+                    }
+                    options.withheld.insert(text);
+                    return true;
+                })
+        .option("--count",
+                [&options](const std::string& text) {
+                    return readNumber(text, 0LL, 999999999999LL, options.count);
+                })
+        .option("--set-out",
+                [&options](const std::string& text) {
+                    return readNumber(text, 0, 65535, options.setOut);
+                })
+        .flag("--equals", options.equalsForm)
+        .flag("--junk", options.junk)
+        .flag("--split", options.split);
+    const CommandLine::Outcome outcome = line.read(arguments);
+    result.help = outcome.help;
+    result.version = outcome.version;
+    result.error = outcome.error;
     return result;
 }
 

@@ -1,6 +1,6 @@
 # velkor-simulator: the machine's controller at the other end of the console's serial line, for
-# the demo, the tests and service work without a machine. Plain C++ and POSIX: it links nothing
-# of the console. The logic that needs no line or clock is in velkor_simulator_core for the tests.
+# the demo, the tests and service work without a machine. Plain C++ and POSIX: of the console it
+# links only the programs' command-line reader. The logic that needs no line or clock is in velkor_simulator_core for the tests.
 add_library(velkor_simulator_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/CommandSplitter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ControllerModel.cpp
@@ -9,6 +9,7 @@ add_library(velkor_simulator_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ReplyScheduler.cpp
 )
 target_include_directories(velkor_simulator_core PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(velkor_simulator_core PUBLIC velkor_command_line)
 set_target_properties(velkor_simulator_core PROPERTIES AUTOMOC OFF AUTORCC OFF AUTOUIC OFF)
 
 add_executable(velkor-simulator
