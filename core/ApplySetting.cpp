@@ -20,10 +20,10 @@ struct Overloaded : Ts... {
 template <typename... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;  // clang 14 deduces aggregates only with a guide
 
-const VariableDefinition& definitionOf(const SettingRow& row) {
-    const VariableDefinition* definition = findMachineVariable(row.key);
+const VariableDefinition& definitionOf(const MachineSetting& setting) {
+    const VariableDefinition* definition = findMachineVariable(setting.key);
     if (definition == nullptr) {
-        throw std::logic_error("no machine variable " + std::string(row.key));
+        throw std::logic_error("no machine variable " + std::string(setting.key));
     }
     return *definition;
 }
@@ -36,7 +36,7 @@ std::string withFullStops(std::string text) {
 
 }  // namespace
 
-std::string settingText(const MachineVariables& variables, const SettingRow& row) {
+std::string settingText(const MachineVariables& variables, const MachineSetting& setting) {
     return std::visit(
         Overloaded{
             [&](long double MachineVariables::*member) { return generalText(variables.*member); },
@@ -45,11 +45,11 @@ std::string settingText(const MachineVariables& variables, const SettingRow& row
             },
             [&](std::string MachineVariables::*member) { return variables.*member; },
         },
-        definitionOf(row).member);
+        definitionOf(setting).member);
 }
 
-void applySetting(const SettingRow& row, std::string_view editText, MachineVariables& variables,
-                  TCustomComPort& port, JobDatabase& database) {
+void applySetting(const MachineSetting& setting, std::string_view editText,
+                  MachineVariables& variables, TCustomComPort& port, JobDatabase& database) {
     const std::string typed = trimmed(editText);
     std::string argument = typed;  // integers and texts go to the controller as typed
     std::string databaseText;
@@ -59,7 +59,7 @@ void applySetting(const SettingRow& row, std::string_view editText, MachineVaria
     std::visit(Overloaded{
                    [&](long double MachineVariables::*member) {
                        const long double millimetres = readReal(typed);
-                       if (row.shape == ApplyShape::ScaledLength) {
+                       if (setting.shape == ApplyShape::ScaledLength) {
                            argument = impulseText(millimetres, variables.Qty_Imp_mm);
                        }
                        keep = [&, member, millimetres] { variables.*member = millimetres; };
@@ -75,7 +75,7 @@ void applySetting(const SettingRow& row, std::string_view editText, MachineVaria
                        databaseText = withFullStops(typed);
                    },
                },
-               definitionOf(row).member);
+               definitionOf(setting).member);
     if (databaseText.size() > database.variableValueLimit()) {
         throw VelkorError(cp1251("Значение длиннее ") +
                           std::to_string(database.variableValueLimit()) +
@@ -83,15 +83,15 @@ void applySetting(const SettingRow& row, std::string_view editText, MachineVaria
                                  "сохранено"));
     }
     keep();
-    variables.given.emplace(row.key);
-    if (row.shape == ApplyShape::StoredOnly) {
-        database.updateVariable(row.databaseKey(), databaseText);
+    variables.given.emplace(setting.key);
+    if (setting.shape == ApplyShape::StoredOnly) {
+        database.updateVariable(setting.databaseKey(), databaseText);
         return;
     }
-    const std::string sent = command(row.commandWord, argument);
+    const std::string sent = command(setting.commandWord, argument);
     port.SendText(sent);
     try {
-        database.updateVariable(row.databaseKey(), databaseText);
+        database.updateVariable(setting.databaseKey(), databaseText);
     } catch (const std::exception& error) {
         // The operator must know that the two now differ: the next start pushes the old value.
         throw VelkorError(cp1251("Контроллер получил ") + sent +

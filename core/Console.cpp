@@ -494,8 +494,8 @@ void Console::checkSettingsMayOpen() const {
     }
 }
 
-void Console::applySetting(const SettingRow& row, std::string_view text) {
-    velkor::applySetting(row, text, state_.variables, port_, database_);
+void Console::applySetting(const MachineSetting& setting, std::string_view text) {
+    velkor::applySetting(setting, text, state_.variables, port_, database_);
 }
 
 void Console::saveControllerSettings() {

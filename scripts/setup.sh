@@ -12,7 +12,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-dejavu-core locales
   xvfb xauth xdotool imagemagick
-  dpkg-dev file lintian desktop-file-utils
+  dpkg-dev file lintian desktop-file-utils devscripts
 )
 
 # The workstation's Russian locale (decimal comma), so that tests can show that number reading

@@ -17,7 +17,7 @@
 #include "ComSetupDialog.h"
 #include "Controls.h"
 #include "ErrorBox.h"
-#include "SettingsTable.h"
+#include "SettingControls.h"
 #include "Text.h"
 
 namespace velkor {
@@ -81,9 +81,9 @@ void TSet_Form::buildControls() {
     GroupBox1->setGeometry(536, 8, 257, kAreaHeight);
 
     int rowsInArea[3] = {};
-    const auto& rows = settingRows();
+    const auto& rows = settingControls();
     for (std::size_t index = 0; index < rows.size(); ++index) {
-        const SettingRow& row = rows[index];
+        const SettingControl& row = rows[index];
         QWidget* area = row.area == SettingsArea::General        ? static_cast<QWidget*>(Panel1)
                         : row.area == SettingsArea::WhiteProfile ? GroupBox
                                                                  : GroupBox1;
@@ -190,12 +190,12 @@ void TSet_Form::showEvent(QShowEvent* event) {
 }
 
 void TSet_Form::FormShow() {
-    const auto& rows = settingRows();
+    const auto& rows = settingControls();
     for (QLineEdit* edit : edits_) {
         edit->setPalette(normalPalette_);
     }
     for (std::size_t index = 0; index < rows.size(); ++index) {
-        edits_[index]->setText(fromCp1251(settingText(console_.variables(), rows[index])));
+        edits_[index]->setText(fromCp1251(settingText(console_.variables(), *rows[index].setting)));
     }
     // Once the window is on the screen, so that a port that cannot be opened is reported over
     // the window with its values already filled in. A port that is waited for (lost, or not
@@ -210,7 +210,7 @@ void TSet_Form::FormShow() {
 // when an earlier apply had made it green.
 void TSet_Form::applyRow(std::size_t index) {
     edits_[index]->setPalette(normalPalette_);
-    console_.applySetting(settingRows()[index], toCp1251(edits_[index]->text()));
+    console_.applySetting(*settingControls()[index].setting, toCp1251(edits_[index]->text()));
     edits_[index]->setPalette(appliedPalette_);
 }
 

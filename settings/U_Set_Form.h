@@ -51,7 +51,7 @@ class TSet_Form : public QWidget {
     QPushButton* BitBtn1 = nullptr;
     QPushButton* SpeedButton1 = nullptr;   // "СОХРАНИТЬ" of the white group
     QPushButton* SpeedButton19 = nullptr;  // "СОХРАНИТЬ" of the laminated group
-    std::vector<QLineEdit*> edits_;        // one per row of settingRows(), in its order
+    std::vector<QLineEdit*> edits_;        // one per row of settingControls(), in its order
     QPalette normalPalette_;
     QPalette appliedPalette_;  // pure green: applied since the window was last shown
 };

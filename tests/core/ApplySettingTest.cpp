@@ -16,21 +16,21 @@
 namespace velkor {
 namespace {
 
-const SettingRow& row(std::string_view handler) {
-    const SettingRow* found = findSettingRow(handler);
+const MachineSetting& setting(std::string_view key) {
+    const MachineSetting* found = findMachineSetting(key);
     if (found == nullptr) {
-        throw std::invalid_argument("no handler " + std::string(handler));
+        throw std::invalid_argument("no setting " + std::string(key));
     }
     return *found;
 }
 
-// Every row of the table names a machine variable of its kind, and no name is used twice.
-TEST(SettingsTable, RowsNameTheirVariablesAndNoControlTwice) {
-    const auto& rows = settingRows();
-    ASSERT_EQ(rows.size(), 38u);
-    std::set<std::string_view> names;
+// Every parameter names a machine variable of its kind, and no variable is set twice.
+TEST(MachineSettings, EachNamesAVariableOfItsKindOnce) {
+    const auto& settings = machineSettings();
+    ASSERT_EQ(settings.size(), 38u);
+    std::set<std::string> keys;
     int sent = 0;
-    for (const SettingRow& row : rows) {
+    for (const MachineSetting& row : settings) {
         const VariableDefinition* variable = findMachineVariable(row.key);
         ASSERT_NE(variable, nullptr) << row.key;
         const bool real = std::holds_alternative<long double MachineVariables::*>(variable->member);
@@ -44,13 +44,11 @@ TEST(SettingsTable, RowsNameTheirVariablesAndNoControlTwice) {
         EXPECT_EQ(row.shape == ApplyShape::FreeText, text) << row.key;
         EXPECT_EQ(row.shape == ApplyShape::StoredOnly, row.commandWord.empty()) << row.key;
         // A laminated twin sends under its white parameter's word.
-        if (row.area == SettingsArea::LaminatedProfile && !row.commandWord.empty()) {
-            EXPECT_EQ(std::string(row.commandWord) + "_L", row.key);
+        if (row.laminated && !row.commandWord.empty()) {
+            EXPECT_EQ(row.commandWord + "_L", row.key);
         }
         sent += row.commandWord.empty() ? 0 : 1;
-        for (auto name : {row.key, row.edit, row.button, row.handler}) {
-            EXPECT_TRUE(names.insert(name).second) << name;
-        }
+        EXPECT_TRUE(keys.insert(row.key).second) << row.key;
     }
     EXPECT_EQ(sent, 32);
 }
@@ -72,9 +70,9 @@ class ApplySettingTest : public ::testing::Test {
 
     // Applies a value and returns what reached the controller. The controller tells commands
     // apart by a quiet gap, so each apply waits until its command has arrived.
-    std::vector<std::string> apply(std::string_view handler, std::string_view typed) {
+    std::vector<std::string> apply(std::string_view key, std::string_view typed) {
         const std::size_t before = simulator.commands().size();
-        const SettingRow& applied = row(handler);
+        const MachineSetting& applied = setting(key);
         applySetting(applied, cp1251(typed), variables, port, database);
         auto commands = simulator.commandsOnceThereAre(
             before + (applied.shape == ApplyShape::StoredOnly ? 0 : 1));
@@ -104,61 +102,61 @@ class ApplySettingTest : public ::testing::Test {
 };
 
 TEST_F(ApplySettingTest, LengthsGoOutAsImpulsesTruncatedInExtendedPrecision) {
-    EXPECT_EQ(apply("L_ProtyajkiClick", "300"), Commands{"SH_S4890"});
+    EXPECT_EQ(apply("SH_S", "300"), Commands{"SH_S4890"});
     EXPECT_EQ(storedRows()["SH_S"], "300");
     EXPECT_EQ(variables.SH_S, 300.0L);
     // 16,3 is a hair below 16.3 in extended precision: 100 mm make 1629.99... impulses.
-    EXPECT_EQ(apply("L_ProtyajkiClick", "100"), Commands{"SH_S1629"});
-    EXPECT_EQ(apply("L_ProtyajkiClick", "10"), Commands{"SH_S163"});
-    EXPECT_EQ(apply("L_ProtyajkiClick", "250"), Commands{"SH_S4074"});
-    EXPECT_EQ(apply("L_ProtyajkiClick", " -10\t"), Commands{"SH_S-163"});
-    EXPECT_EQ(apply("L_ProtyajkiClick", "0,05"), Commands{"SH_S0"});
+    EXPECT_EQ(apply("SH_S", "100"), Commands{"SH_S1629"});
+    EXPECT_EQ(apply("SH_S", "10"), Commands{"SH_S163"});
+    EXPECT_EQ(apply("SH_S", "250"), Commands{"SH_S4074"});
+    EXPECT_EQ(apply("SH_S", " -10\t"), Commands{"SH_S-163"});
+    EXPECT_EQ(apply("SH_S", "0,05"), Commands{"SH_S0"});
     EXPECT_EQ(storedRows()["SH_S"], "0.05");
     // The laminated twin sends the same word and writes its own row.
-    EXPECT_EQ(apply("SpeedButton2Click", "12,5"), Commands{"SH_S203"});
+    EXPECT_EQ(apply("SH_S_L", "12,5"), Commands{"SH_S203"});
     EXPECT_EQ(storedRows()["SH_S"], "0.05");
     EXPECT_EQ(storedRows()["SH_S_L"], "12.5");
 }
 
 TEST_F(ApplySettingTest, IntegersGoOutAsTypedAndAreStoredAsNumbers) {
-    EXPECT_EQ(apply("Button_setSpeedClick", "0050"), Commands{"setSpeed0050"});
+    EXPECT_EQ(apply("setSpeed", "0050"), Commands{"setSpeed0050"});
     EXPECT_EQ(variables.setSpeed, 50);
     EXPECT_EQ(storedRows()["setSpeed"], "50");
-    EXPECT_EQ(apply("SpeedButton5Click", "800"), Commands{"setSpeed800"});
+    EXPECT_EQ(apply("setSpeed_L", "800"), Commands{"setSpeed800"});
     EXPECT_EQ(variables.setSpeed_L, 800);
     EXPECT_EQ(storedRows()["SETSPEED_L"], "800");
-    EXPECT_EQ(apply("Button_setSpeedClick", "$1F"), Commands{"setSpeed$1F"});
+    EXPECT_EQ(apply("setSpeed", "$1F"), Commands{"setSpeed$1F"});
     EXPECT_EQ(storedRows()["setSpeed"], "31");
 }
 
 TEST_F(ApplySettingTest, StoredOnlyValuesStayOffTheLineAndChangeLaterImpulses) {
-    EXPECT_EQ(apply("Speed_Qty_Imp_mmClick", "10"), Commands{});
+    EXPECT_EQ(apply("Qty_Imp_mm", "10"), Commands{});
     EXPECT_EQ(storedRows()["Qty_Imp_mm"], "10");
-    EXPECT_EQ(apply("L_ProtyajkiClick", "300"), Commands{"SH_S3000"});
-    EXPECT_EQ(apply("Speed_L_uporClick", "12,5"), Commands{});
+    EXPECT_EQ(apply("SH_S", "300"), Commands{"SH_S3000"});
+    EXPECT_EQ(apply("L_upor", "12,5"), Commands{});
     EXPECT_EQ(variables.L_upor, 12.5L);
 }
 
 TEST_F(ApplySettingTest, ScrewReturnTextIsSentAsTypedAndStoredWithFullStops) {
-    EXPECT_EQ(apply("Speed_VOZVRATClick", " 2,5 "), Commands{"VOZVRAT2,5"});
+    EXPECT_EQ(apply("VOZVRAT", " 2,5 "), Commands{"VOZVRAT2,5"});
     EXPECT_EQ(variables.VOZVRAT, "2,5");
     EXPECT_EQ(storedRows()["VOZVRAT"], "2.5");
     // A quote cannot break the statement: the row receives exactly the text.
-    EXPECT_EQ(apply("Speed_VOZVRATClick", "x';--"), Commands{"VOZVRATx';--"});
+    EXPECT_EQ(apply("VOZVRAT", "x';--"), Commands{"VOZVRATx';--"});
     EXPECT_EQ(storedRows()["VOZVRAT"], "x';--");
-    EXPECT_EQ(apply("Speed_VOZVRATClick", ""), Commands{"VOZVRAT"});
+    EXPECT_EQ(apply("VOZVRAT", ""), Commands{"VOZVRAT"});
     EXPECT_EQ(storedRows()["VOZVRAT"], "");
 }
 
 TEST_F(ApplySettingTest, TextThatIsNoNumberChangesNothing) {
     const auto rowsBefore = storedRows();
-    for (auto [handler, typed, message] :
-         {std::tuple{"Button_setSpeedClick", "abc", "'abc' is not a valid integer value"},
-          {"Button_setSpeedClick", " 2147483648 ", "'2147483648' is not a valid integer value"},
-          {"Button_setSpeedClick", "", "'' is not a valid integer value"},
-          {"L_ProtyajkiClick", "16.3", "'16.3' is not a valid floating point value"},
-          {"Speed_Qty_Imp_mmClick", "1,2,3", "'1,2,3' is not a valid floating point value"}}) {
-        EXPECT_EQ(test::errorOf([&, h = handler, t = typed] { apply(h, t); }), message);
+    for (auto [key, typed, message] :
+         {std::tuple{"setSpeed", "abc", "'abc' is not a valid integer value"},
+          {"setSpeed", " 2147483648 ", "'2147483648' is not a valid integer value"},
+          {"setSpeed", "", "'' is not a valid integer value"},
+          {"SH_S", "16.3", "'16.3' is not a valid floating point value"},
+          {"Qty_Imp_mm", "1,2,3", "'1,2,3' is not a valid floating point value"}}) {
+        EXPECT_EQ(test::errorOf([&, k = key, t = typed] { apply(k, t); }), message);
     }
     EXPECT_EQ(simulator.commands(), Commands{});
     EXPECT_EQ(variables.setSpeed, 0);
@@ -171,7 +169,7 @@ TEST_F(ApplySettingTest, TextThatIsNoNumberChangesNothing) {
 TEST_F(ApplySettingTest, ALengthTheControllerCannotHoldIsNeitherSentNorKept) {
     const auto rowsBefore = storedRows();
     for (const char* typed : {"1e10", "-1e10", "1e4000"}) {
-        EXPECT_NE(test::errorOf([&] { apply("L_ProtyajkiClick", typed); }), "no error") << typed;
+        EXPECT_NE(test::errorOf([&] { apply("SH_S", typed); }), "no error") << typed;
     }
     EXPECT_EQ(simulator.commands(), Commands{});
     EXPECT_EQ(variables.SH_S, 0.0L);
@@ -180,15 +178,14 @@ TEST_F(ApplySettingTest, ALengthTheControllerCannotHoldIsNeitherSentNorKept) {
 
 TEST_F(ApplySettingTest, AFailedSendKeepsTheNewValueInMemoryOnly) {
     port.ClosePort();
-    EXPECT_EQ(test::errorOf([&] { apply("Button_setSpeedClick", "900"); }), "Port Not Open");
+    EXPECT_EQ(test::errorOf([&] { apply("setSpeed", "900"); }), "Port Not Open");
     EXPECT_EQ(variables.setSpeed, 900);
     EXPECT_EQ(storedRows()["setSpeed"], "700");
 }
 
 TEST_F(ApplySettingTest, ATextLongerThanTheDatabaseHoldsIsNeitherSentNorKept) {
     database.readVariables();  // as start-up does: it learns how long a value may be
-    EXPECT_NE(test::errorOf([&] { apply("Speed_VOZVRATClick", std::string(10'000, '7')); }),
-              "no error");
+    EXPECT_NE(test::errorOf([&] { apply("VOZVRAT", std::string(10'000, '7')); }), "no error");
     EXPECT_EQ(simulator.commands(), Commands{});
     EXPECT_EQ(variables.VOZVRAT, "");
     EXPECT_EQ(storedRows()["VOZVRAT"], "1");
@@ -197,19 +194,18 @@ TEST_F(ApplySettingTest, ATextLongerThanTheDatabaseHoldsIsNeitherSentNorKept) {
 // The operator is told that the controller and the database now differ.
 TEST_F(ApplySettingTest, AFailedWriteComesAfterTheSend) {
     JobDatabase closed;
-    EXPECT_EQ(test::errorOf([&] {
-                  applySetting(row("Button_setSpeedClick"), "900", variables, port, closed);
-              }),
-              cp1251("Контроллер получил setSpeed900, но в базе значение не сохранено (при "
-                     "следующем запуске вернётся прежнее): ") +
-                  "Cannot perform operation -- DB is not open");
+    EXPECT_EQ(
+        test::errorOf([&] { applySetting(setting("setSpeed"), "900", variables, port, closed); }),
+        cp1251("Контроллер получил setSpeed900, но в базе значение не сохранено (при "
+               "следующем запуске вернётся прежнее): ") +
+            "Cannot perform operation -- DB is not open");
     EXPECT_EQ(simulator.commandsOnceThereAre(1), Commands{"setSpeed900"});
     EXPECT_EQ(variables.setSpeed, 900);
     EXPECT_EQ(storedRows()["setSpeed"], "700");
 }
 
 TEST_F(ApplySettingTest, AParameterWithoutARowLivesInMemoryWithoutComplaint) {
-    EXPECT_EQ(apply("Speed_SAM_DELClick", "150"), Commands{"SAM_DEL150"});
+    EXPECT_EQ(apply("SAM_DEL", "150"), Commands{"SAM_DEL150"});
     EXPECT_EQ(variables.SAM_DEL, 150);
     EXPECT_EQ(storedRows().count("SAM_DEL"), 0u);
 }
@@ -218,7 +214,7 @@ TEST_F(ApplySettingTest, AParameterWithoutARowLivesInMemoryWithoutComplaint) {
 TEST(ApplySettingRoundTrip, EveryRowComesBackAtTheNextStartUp) {
     test::Workspace workspace;
     std::vector<std::pair<std::string, std::string>> rows;
-    for (const SettingRow& row : settingRows()) {
+    for (const MachineSetting& row : machineSettings()) {
         rows.emplace_back(row.key, "0");
     }
     workspace.createDatabase(rows);
@@ -230,7 +226,7 @@ TEST(ApplySettingRoundTrip, EveryRowComesBackAtTheNextStartUp) {
     database.connect(workspace.file("KV.GDB"));
 
     MachineVariables applied;
-    for (const SettingRow& row : settingRows()) {
+    for (const MachineSetting& row : machineSettings()) {
         const bool text = row.shape == ApplyShape::FreeText;
         const bool real = std::holds_alternative<long double MachineVariables::*>(
             findMachineVariable(row.key)->member);
@@ -240,7 +236,7 @@ TEST(ApplySettingRoundTrip, EveryRowComesBackAtTheNextStartUp) {
     fresh.connect(workspace.file("KV.GDB"));
     MachineVariables loaded;
     loadMachineVariables(loaded, fresh.readVariables());
-    for (const SettingRow& row : settingRows()) {
+    for (const MachineSetting& row : machineSettings()) {
         EXPECT_EQ(settingText(loaded, row),
                   row.shape == ApplyShape::FreeText ? "a.b" : settingText(applied, row))
             << row.key;

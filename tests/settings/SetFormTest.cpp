@@ -9,11 +9,13 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <set>
 
 #include "ComMainForm.h"
 #include "MessageBoxWatcher.h"
 #include "PumpingDelay.h"
 #include "RegistryFile.h"
+#include "SettingControls.h"
 #include "SimulatorProcess.h"
 #include "WaitUntil.h"
 #include "Workspace.h"
@@ -76,6 +78,23 @@ class SetFormTest : public ::testing::Test {
     std::unique_ptr<TForm1> window;
     std::unique_ptr<TSet_Form> settings;
 };
+
+// Each parameter has its row, in the parameters' order, and no widget or handler name is used
+// twice; a laminated parameter sits in the laminated group.
+TEST(SettingControls, EachParameterHasItsOwnRow) {
+    const auto& rows = settingControls();
+    ASSERT_EQ(rows.size(), machineSettings().size());
+    std::set<std::string_view> names;
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        const SettingControl& row = rows[index];
+        EXPECT_EQ(row.setting, &machineSettings()[index]) << row.handler;
+        EXPECT_EQ(row.area == SettingsArea::LaminatedProfile, row.setting->laminated)
+            << row.handler;
+        for (auto name : {row.edit, row.button, row.handler}) {
+            EXPECT_TRUE(names.insert(name).second) << name;
+        }
+    }
+}
 
 TEST_F(SetFormTest, EditsMirrorTheVariablesAndApplyingTurnsThemGreenUntilShownAgain) {
     showSettings();

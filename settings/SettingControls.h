@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "MachineSettings.h"
+
+namespace velkor {
+
+// Where a parameter sits in the settings window.
+enum class SettingsArea { General, WhiteProfile, LaminatedProfile };
+
+// One parameter's row in the settings window: its edit, the button beside it that applies the
+// edit's value, the button's caption and hint, and the parameter it sets. The names are the
+// widgets' and their click handlers' own.
+struct SettingControl {
+    SettingsArea area;
+    std::string_view caption;  // UTF-8
+    std::string_view hint;     // shown on hover; empty for none (UTF-8)
+    std::string_view edit;
+    std::string_view button;
+    std::string_view handler;
+    const MachineSetting* setting;
+};
+
+// The 38 rows in the order the window fills them, each area top to bottom: as the parameters
+// are ordered.
+const std::vector<SettingControl>& settingControls();
+
+}  // namespace velkor
