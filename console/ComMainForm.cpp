@@ -26,7 +26,6 @@
 #include <array>
 #include <filesystem>
 
-#include "ComPortText.h"
 #include "ControllerProtocol.h"
 #include "Controls.h"
 #include "ElidedLabel.h"
@@ -363,7 +362,7 @@ void TForm1::flushLogLines() {
 
 void TForm1::showLineStatus() {
     const TLineStatus status = console_.lineStatus();
-    std::string text = cp1251("Порт ") + console_.portName() + ": " + LineStatusText(status);
+    std::string text = cp1251("Порт ") + console_.portName() + ": " + console_.lineStatusText();
     if (status == TLineStatus::Lost && !console_.lineTrouble().empty()) {
         text += " (" + console_.lineTrouble() + ")";
     }

@@ -11,6 +11,7 @@
 
 #include "ApplySetting.h"
 #include "AtomicFile.h"
+#include "ComPortText.h"
 #include "ControllerLine.h"
 #include "ControllerProtocol.h"
 #include "FirebirdSession.h"
@@ -500,6 +501,10 @@ void Console::applySetting(const MachineSetting& setting, std::string_view text)
 
 void Console::saveControllerSettings() {
     velkor::saveControllerSettings(port_);
+}
+
+std::string Console::lineStatusText() const {
+    return LineStatusText(lineStatus_);
 }
 
 void Console::openLineUnlessWaitedFor() {

@@ -152,6 +152,9 @@ class Console : public QObject {
     // (lost, or not there at start-up) and so opens by itself once it can.
     void openLineUnlessWaitedFor();
     std::string portName() const { return port_.Port(); }
+    // The line's state as the windows show it: "открыт", "закрыт" or, while the device is
+    // waited for, "связь потеряна, переподключение" (8-bit).
+    std::string lineStatusText() const;
     // Why a lost line's device does not open again, as the port last found it.
     std::string lineTrouble() const { return port_.ReconnectError(); }
 

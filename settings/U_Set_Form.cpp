@@ -13,7 +13,6 @@
 #include <algorithm>
 
 #include "ApplySetting.h"
-#include "ComPortText.h"
 #include "ComSetupDialog.h"
 #include "Controls.h"
 #include "ErrorBox.h"
@@ -170,8 +169,7 @@ void TSet_Form::runPortAction(const std::function<void()>& action) {
 }
 
 void TSet_Form::showPortState() {
-    Label_Port->setText(
-        fromCp1251(console_.portName() + ": " + LineStatusText(console_.lineStatus())));
+    Label_Port->setText(fromCp1251(console_.portName() + ": " + console_.lineStatusText()));
 }
 
 // Only the close strip follows the window's width and bottom edge; the areas above it scroll.
