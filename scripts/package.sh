@@ -15,6 +15,7 @@ symbols=$(ls build/velkor-dbgsym_*_amd64.ddeb)
 echo "packages: $package $symbols"
 lintian --fail-on error,warning "$package" "$symbols"
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -qq --no-install-recommends "./$package" >/dev/null
+# --reinstall: a package of the same version already here (an earlier run) is replaced too.
+apt-get install -y -qq --no-install-recommends --reinstall "./$package" >/dev/null
 dpkg --install "$symbols" >/dev/null  # apt takes no .ddeb from the command line
 ./scripts/installed-check.sh
