@@ -7,22 +7,29 @@
 //                       [holes per piece] [rounds]                (defaults 2000 50 8 2)
 //
 // --server runs both through a Firebird server of the benchmark's own on the loopback address,
-// as a workstation sharing a job database does.
+// as a workstation sharing a job database does. --relay MS goes to that server through a relay
+// that holds every chunk MS milliseconds in each direction (a plant's network; 0 is the relay
+// alone) and counts round trips: it also runs a bare loop that sends 25 pieces with their holes
+// in one EXECUTE BLOCK, and reports, through the same relay, the console's start-up reads
+// (connect, machine variables) and its barcode lookup, each with its round trips.
 
 #include <firebird/Interface.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "DelayRelay.h"
 #include "FirebirdServer.h"
 #include "FirebirdSession.h"
 #include "JobImport.h"
@@ -251,6 +258,125 @@ double bareLoop(const std::string& database, const Shape& shape) {
     return seconds;
 }
 
+// The bare batched loop: per batch its two single-row inserts, then its pieces 25 at a time,
+// each block inserting the pieces and their holes with the piece keys taken inside the block.
+constexpr int kPiecesPerBlock = 25;
+
+std::string pieceBlockSql(int pieces, int holes) {
+    std::string parameters = "BAR INTEGER = ?";
+    std::string body;
+    for (int p = 0; p < pieces; ++p) {
+        const std::string n = std::to_string(p);
+        for (const char* column :
+             {"ITEMLONG", "UG1", "UG2", "NUM", "TELEGANO", "CELL", "OPTDETAILID_IN", "RCOMMENT"}) {
+            parameters +=
+                std::string(", ") + column + n + " TYPE OF COLUMN OPTDETAIL." + column + " = ?";
+        }
+        body +=
+            "  INSERT INTO OPTDETAIL (OPTIMIZEDID, ITEMLONG, UG1, UG2, NUM, TELEGANO, cell, "
+            "OPTDETAILID_IN, rcomment) VALUES (:BAR, :ITEMLONG" +
+            n + ", :UG1" + n + ", :UG2" + n + ", :NUM" + n + ", :TELEGANO" + n + ", :CELL" + n +
+            ", :OPTDETAILID_IN" + n + ", :RCOMMENT" + n + ") RETURNING OPTDETAILID INTO :P;\n";
+        for (int h = 0; h < holes; ++h) {
+            const std::string m = n + "_" + std::to_string(h);
+            parameters += ", T" + m + " TYPE OF COLUMN PERFORATION.HOLETYPEID = ?, X" + m +
+                          " TYPE OF COLUMN PERFORATION.POSX = ?";
+            body +=
+                "  INSERT INTO PERFORATION (OPTDETAILID, HOLETYPEID, POSX, SHIFTX, SIDE) "
+                "VALUES (:P, :T" +
+                m + ", :X" + m + ", 0, 0);\n";
+        }
+    }
+    return "EXECUTE BLOCK (" + parameters + ") AS DECLARE VARIABLE P INTEGER; BEGIN\n" + body +
+           "END";
+}
+
+double bareBatchedLoop(const std::string& database, const Shape& shape) {
+    IMaster* master = fb_get_master_interface();
+    ThrowStatusWrapper status(master->getStatus());
+    IXpbBuilder* dpb =
+        master->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0);
+    dpb->insertString(&status, isc_dpb_user_name, velkor::ConnectionParameters::kUser);
+    dpb->insertString(&status, isc_dpb_password, velkor::ConnectionParameters::kPassword);
+    dpb->insertString(&status, isc_dpb_lc_ctype, velkor::ConnectionParameters::kCharacterSet);
+    IProvider* provider = master->getDispatcher();
+    IAttachment* attachment = provider->attachDatabase(
+        &status, database.c_str(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
+    ITransaction* transaction = attachment->startTransaction(&status, 0, nullptr);
+    auto prepare = [&](const std::string& sql) {
+        IStatement* statement = attachment->prepare(&status, transaction, 0, sql.c_str(), 3,
+                                                    IStatement::PREPARE_PREFETCH_METADATA);
+        IMessageMetadata* out = statement->getOutputMetadata(&status);
+        std::optional<Message> output;
+        if (out->getCount(&status) > 0) {
+            output.emplace(&status, out);
+        }
+        return Statement{statement, Message(&status, statement->getInputMetadata(&status)),
+                         std::move(output)};
+    };
+    auto run = [&](Statement& s) {
+        s.statement->execute(&status, transaction, s.input.metadata(), s.input.data(),
+                             s.output ? s.output->metadata() : nullptr,
+                             s.output ? s.output->data() : nullptr);
+        return s.output ? s.output->number(0) : 0;
+    };
+    Statement batch = prepare(
+        "INSERT INTO GRORDERS (NAME, DATECREATED) VALUES (?, current_timestamp) "
+        "RETURNING GRORDERSID");
+    Statement bar = prepare(
+        "INSERT INTO OPTIMIZED (GRORDERSID, QTY, GOODSID, LONGPROF, OSTAT, COLORIN, COLORUOT) "
+        "VALUES (?, 1, (select g.goodsid from GOODS g where g.kod = 'VIRT'), 0000, 0, 1, 1) "
+        "RETURNING OPTIMIZEDID");
+    std::map<int, Statement> blocks;  // by the number of pieces they carry
+
+    const auto start = Clock::now();
+    long long pieceIndex = 0;
+    for (int b = 0; b < shape.batches; ++b) {
+        batch.input.setText(0, "BATCH " + std::to_string(b));
+        bar.input.setNumber(0, run(batch));
+        const long long barKey = run(bar);
+        for (int first = 0; first < shape.piecesPerBatch; first += kPiecesPerBlock) {
+            const int count = std::min(kPiecesPerBlock, shape.piecesPerBatch - first);
+            auto found = blocks.find(count);
+            if (found == blocks.end()) {
+                found =
+                    blocks.emplace(count, prepare(pieceBlockSql(count, shape.holesPerPiece))).first;
+            }
+            Message& input = found->second.input;
+            input.setNumber(0, barKey);
+            unsigned field = 1;
+            for (int p = 0; p < count; ++p, ++pieceIndex) {
+                const Piece values = pieceOf(pieceIndex);
+                for (const long long number :
+                     {static_cast<long long>(values.lengthTenths), 450LL, 900LL,
+                      static_cast<long long>(values.number), static_cast<long long>(values.trolley),
+                      static_cast<long long>(values.cell), values.barcode}) {
+                    input.setNumber(field++, number);
+                }
+                input.setText(field++, values.comment);
+                for (int h = 0; h < shape.holesPerPiece; ++h) {
+                    input.setNumber(field++, h == 0 ? 3 : 1);
+                    input.setNumber(field++, holeTenths(pieceIndex, h));
+                }
+            }
+            run(found->second);
+        }
+    }
+    transaction->commit(&status);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    for (Statement* s : {&batch, &bar}) {
+        s->statement->free(&status);
+    }
+    for (auto& [count, block] : blocks) {
+        block.statement->free(&status);
+    }
+    attachment->detach(&status);
+    provider->release();
+    dpb->dispose();
+    status.dispose();
+    return seconds;
+}
+
 double consoleImport(const std::string& database, const fs::path& jobFile) {
     velkor::JobDatabase console;
     console.connect(database);
@@ -268,16 +394,76 @@ long long countRows(const std::string& database, const char* table) {
     return rows.at(0).at(0).asInteger();
 }
 
+// What a phase cost: its time and the relay's round trips meanwhile.
+struct Measured {
+    double seconds;
+    long long roundTrips;
+};
+
+template <typename Phase>
+Measured measured(const velkor::bench::DelayRelay* relay, Phase&& phase) {
+    const long long before = relay != nullptr ? relay->roundTrips() : 0;
+    const double seconds = phase();
+    return {seconds, relay != nullptr ? relay->roundTrips() - before : 0};
+}
+
+// The console's start-up reads (connect, machine variables) and its barcode lookup over the
+// same link, each with its round trips.
+void reportStartUpAndLookup(const std::string& database, const velkor::bench::DelayRelay& relay,
+                            const Shape& shape) {
+    constexpr int kStarts = 5;
+    std::vector<double> starts;
+    long long startTrips = 0;
+    for (int i = 0; i < kStarts; ++i) {
+        velkor::JobDatabase console;
+        const Measured m = measured(&relay, [&] {
+            const auto begin = Clock::now();
+            console.connect(database);
+            console.readVariables();
+            return std::chrono::duration<double>(Clock::now() - begin).count();
+        });
+        starts.push_back(m.seconds);
+        startTrips += m.roundTrips;
+    }
+    std::sort(starts.begin(), starts.end());
+    velkor::JobDatabase console;
+    console.connect(database);
+    console.readPiecePositions(std::to_string(pieceOf(0).barcode));  // prepared once, as a run does
+    constexpr int kLookups = 100;
+    const long long pieces = static_cast<long long>(shape.batches) * shape.piecesPerBatch;
+    std::vector<double> lookups;
+    long long lookupTrips = 0;
+    for (int i = 0; i < kLookups; ++i) {
+        const Measured m = measured(&relay, [&] {
+            const auto begin = Clock::now();
+            console.readPiecePositions(std::to_string(pieceOf((i * 7919LL) % pieces).barcode));
+            return std::chrono::duration<double>(Clock::now() - begin).count();
+        });
+        lookups.push_back(m.seconds);
+        lookupTrips += m.roundTrips;
+    }
+    std::sort(lookups.begin(), lookups.end());
+    std::printf(
+        "start-up reads: median %.1f ms, %.1f round trips; barcode lookup: median %.2f ms, "
+        "%.1f round trips\n",
+        1000 * starts[kStarts / 2], static_cast<double>(startTrips) / kStarts,
+        1000 * lookups[kLookups / 2], static_cast<double>(lookupTrips) / kLookups);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     fs::path workspace = fs::absolute(fs::path(argv[0]).parent_path() / "import-workspace");
     std::vector<int> numbers;
     bool throughServer = false;
+    std::optional<double> relayMilliseconds;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--workspace") == 0 && i + 1 < argc) {
             workspace = fs::absolute(argv[++i]);
         } else if (std::strcmp(argv[i], "--server") == 0) {
+            throughServer = true;
+        } else if (std::strcmp(argv[i], "--relay") == 0 && i + 1 < argc) {
+            relayMilliseconds = std::stod(argv[++i]);
             throughServer = true;
         } else {
             numbers.push_back(std::stoi(argv[i]));
@@ -296,20 +482,40 @@ int main(int argc, char** argv) {
     fs::create_directories(workspace / "Job");
     const std::string consoleFile = (workspace / "console.gdb").string();
     const std::string bareFile = (workspace / "bare.gdb").string();
+    const std::string batchedFile = (workspace / "batched.gdb").string();
     std::optional<velkor::test::FirebirdServer> server;
+    std::optional<velkor::bench::DelayRelay> relay;
     if (throughServer) {
         server.emplace();
     }
+    if (relayMilliseconds) {
+        relay.emplace(server->port(),
+                      std::chrono::microseconds(static_cast<long long>(*relayMilliseconds * 1000)));
+    }
     auto reached = [&](const std::string& file) {
+        if (relay) {
+            return "127.0.0.1/" + std::to_string(relay->port()) + ":" + file;
+        }
         return server ? server->databaseString(file) : file;
     };
+    const velkor::bench::DelayRelay* counted = relay ? &*relay : nullptr;
     const std::string consoleDatabase = reached(consoleFile);
     const std::string bareDatabase = reached(bareFile);
-    std::printf("%d batches, %d pieces, %d holes: %lld lines\n", shape.batches,
+    const std::string batchedDatabase = reached(batchedFile);
+    std::printf("%d batches, %d pieces, %d holes: %lld lines%s\n", shape.batches,
                 shape.batches * shape.piecesPerBatch,
-                shape.batches * shape.piecesPerBatch * shape.holesPerPiece, shape.lines());
+                shape.batches * shape.piecesPerBatch * shape.holesPerPiece, shape.lines(),
+                relay ? (", through a relay holding each chunk " +
+                         std::to_string(*relayMilliseconds) + " ms each way")
+                            .c_str()
+                      : "");
 
-    std::vector<double> ratios;
+    const auto rate = [&](const Measured& m) {
+        return static_cast<double>(shape.lines()) / m.seconds;
+    };
+    const auto tripsPerLine = [&](const Measured& m) {
+        return static_cast<double>(m.roundTrips) / static_cast<double>(shape.lines());
+    };
     for (int round = 0; round < rounds; ++round) {
         for (const auto& entry : fs::directory_iterator(workspace / "Job")) {
             fs::remove(entry.path());
@@ -318,14 +524,20 @@ int main(int argc, char** argv) {
         writeJobFile(jobFile, shape);
         makeDatabase(consoleFile);
         makeDatabase(bareFile);
-        double consoleSeconds = 0;
-        double bareSeconds = 0;
+        const auto importing = [&] {
+            return measured(counted, [&] { return consoleImport(consoleDatabase, jobFile); });
+        };
+        const auto bare = [&] {
+            return measured(counted, [&] { return bareLoop(bareDatabase, shape); });
+        };
+        Measured console{};
+        Measured single{};
         if (round % 2 == 0) {
-            consoleSeconds = consoleImport(consoleDatabase, jobFile);
-            bareSeconds = bareLoop(bareDatabase, shape);
+            console = importing();
+            single = bare();
         } else {
-            bareSeconds = bareLoop(bareDatabase, shape);
-            consoleSeconds = consoleImport(consoleDatabase, jobFile);
+            single = bare();
+            console = importing();
         }
         for (const char* table : {"grorders", "optimized", "optdetail", "perforation"}) {
             if (countRows(consoleDatabase, table) != countRows(bareDatabase, table)) {
@@ -333,16 +545,28 @@ int main(int argc, char** argv) {
                 return 1;
             }
         }
-        const double consoleRate = static_cast<double>(shape.lines()) / consoleSeconds;
-        const double bareRate = static_cast<double>(shape.lines()) / bareSeconds;
-        ratios.push_back(consoleRate / bareRate);
         rusage usage{};
         ::getrusage(RUSAGE_SELF, &usage);
         std::printf(
             "round %d: console import %.1f s, %.0f lines/s; bare inserts %.1f s, %.0f lines/s; "
             "%.0f %% of the limit; largest resident size so far %ld MB\n",
-            round + 1, consoleSeconds, consoleRate, bareSeconds, bareRate, 100 * ratios.back(),
-            usage.ru_maxrss / 1024);
+            round + 1, console.seconds, rate(console), single.seconds, rate(single),
+            100 * rate(console) / rate(single), usage.ru_maxrss / 1024);
+        makeDatabase(batchedFile);
+        const Measured batched =
+            measured(counted, [&] { return bareBatchedLoop(batchedDatabase, shape); });
+        std::printf(
+            "         bare batched loop %.1f s, %.0f lines/s: the console does %.0f %% of it\n",
+            batched.seconds, rate(batched), 100 * rate(console) / rate(batched));
+        if (relay) {
+            std::printf(
+                "         round trips per line: console %.3f, bare inserts %.3f, bare "
+                "batched loop %.3f\n",
+                tripsPerLine(console), tripsPerLine(single), tripsPerLine(batched));
+        }
+    }
+    if (relay) {
+        reportStartUpAndLookup(consoleDatabase, *relay, shape);
     }
     return 0;
 }

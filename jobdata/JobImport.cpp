@@ -274,13 +274,15 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
         HoleTypes holeTypes(rows);
         // Records before the file's first batch or piece belong to the last one in the
         // database, from an earlier import.
-        std::optional<std::int64_t> bar;
-        std::optional<std::int64_t> piece;
-        std::optional<std::int64_t> firstPiece;
+        bool barKnown = false;
+        bool pieceKnown = false;
         long double pieceLength = 0;  // of the file's piece; 0 for an earlier one or none given
         JobFileLines lines(file);
         std::string line;
         long records = 0;
+        const auto refusedAt = [&](long lineNumber, const char* what) {
+            return refused(cp1251(", ошибка в строке ") + std::to_string(lineNumber) + ": " + what);
+        };
         for (long lineNumber = 1; lines.next(line); ++lineNumber) {
             report.lines = lineNumber;
             try {
@@ -288,16 +290,22 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
                     ++records;
                 }
                 if (line.starts_with('P')) {
-                    bar = rows.insertBatch(readBatchRecord(line));
+                    rows.queueBatch(readBatchRecord(line), lineNumber);
+                    barKnown = true;
                 } else if (line.starts_with('C')) {
                     const PieceRow record = readPieceRecord(line, barcodeLength);
-                    if (!bar && !(bar = rows.latestBarKey())) {
-                        throw VelkorError(
-                            cp1251("деталь стоит перед первой партией (P), а "
-                                   "в базе нет ни одной партии"));
+                    if (!barKnown) {
+                        const auto latest = rows.latestBarKey();
+                        if (!latest) {
+                            throw VelkorError(
+                                cp1251("деталь стоит перед первой партией (P), а "
+                                       "в базе нет ни одной партии"));
+                        }
+                        rows.setBarParent(*latest);
+                        barKnown = true;
                     }
-                    piece = rows.insertPiece(*bar, record);
-                    firstPiece = firstPiece.value_or(*piece);
+                    rows.queuePiece(record, lineNumber);
+                    pieceKnown = true;
                     ++report.pieces;
                     pieceLength = decimalValue(record.length);
                 } else if (line.starts_with('W')) {
@@ -311,12 +319,17 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
                                                  realText(pieceLength) + cp1251(" мм)"));
                     }
                     const std::string holeType = holeTypes.keyOf(hole.code);
-                    if (!piece && !(piece = rows.latestPieceKey())) {
-                        throw VelkorError(
-                            cp1251("отверстие стоит перед первой деталью (C), "
-                                   "а в базе нет ни одной детали"));
+                    if (!pieceKnown) {
+                        const auto latest = rows.latestPieceKey();
+                        if (!latest) {
+                            throw VelkorError(
+                                cp1251("отверстие стоит перед первой деталью (C), "
+                                       "а в базе нет ни одной детали"));
+                        }
+                        rows.setPieceParent(*latest);
+                        pieceKnown = true;
                     }
-                    rows.insertHole(*piece, holeType, hole.position);
+                    rows.queueHole(holeType, hole.position, lineNumber);
                     ++report.holes;
                 }
                 if (lines.endedOpen()) {
@@ -324,15 +337,27 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
                         cp1251("последняя запись обрывается без конца строки "
                                "(файл ещё копируется?)"));
                 }
+            } catch (const JobRowWriter::RecordRefused& refusal) {
+                throw refusedAt(refusal.line(), refusal.what());
             } catch (const std::exception& error) {
-                throw refused(cp1251(", ошибка в строке ") + std::to_string(lineNumber) + ": " +
-                              error.what());
+                // A record queued before this line that the engine refuses is the first error.
+                try {
+                    rows.flush();
+                } catch (const JobRowWriter::RecordRefused& refusal) {
+                    throw refusedAt(refusal.line(), refusal.what());
+                }
+                throw refusedAt(lineNumber, error.what());
             }
             report.bytesRead = lines.bytesRead();
             if (options.progress && lineNumber % 4096 == 0 && !options.progress(report)) {
                 throw refused(cp1251(": загрузка прервана после строки ") +
                               std::to_string(lineNumber));
             }
+        }
+        try {
+            rows.flush();
+        } catch (const JobRowWriter::RecordRefused& refusal) {
+            throw refusedAt(refusal.line(), refusal.what());
         }
         if (records == 0) {
             // Not a job file (a table export, a file cut short): loading it would only rename it.
@@ -344,8 +369,8 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
                           cp1251(" строк (его ещё копируют?); загрузите его, когда копия будет "
                                  "готова"));
         }
-        if (firstPiece) {
-            report.superseded = rows.supersededBy(*firstPiece, *piece);
+        if (const auto keys = rows.pieceKeys(); keys.firstPiece) {
+            report.superseded = rows.supersededBy(*keys.firstPiece, *keys.piece);
         }
         rows.recordLoaded(hash, fileName, report.pieces);
         rows.commit();

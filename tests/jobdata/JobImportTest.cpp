@@ -236,6 +236,35 @@ TEST_F(JobImportTest, AFailingLineRollsBackTheWholeFileWhichCanThenBeLoadedOnce)
     EXPECT_EQ(database.readPiecePositions("100000002"), std::vector<std::optional<double>>{200});
 }
 
+// The engine takes a file's records many at a time; the record it refuses is named with its
+// own line wherever it stands in its block, and nothing of the file stays.
+TEST_F(JobImportTest, ARefusedRecordIsNamedWhereverItStandsInItsBlock) {
+    const long perBlock = static_cast<long>(JobRowWriter::kPiecesPerBlock);
+    const long lastLine = 3 * perBlock + 3;  // the last block is not full
+    // Early in the first block, in its middle, its last and the next one's first, the file's last.
+    for (const long refused : {2L, perBlock / 2, perBlock + 1, perBlock + 2, lastLine}) {
+        std::string file = "PBATCH\n";  // line 1; pieces from line 2 on
+        for (long line = 2; line <= lastLine; ++line) {
+            const std::string number = std::to_string(100000000 + line);
+            file += pieceRecord("001", line == refused ? "10000000A" : number) + "\n";
+        }
+        workspace.writeFile("Job/many.kv", file);
+        const std::string message = errorOf([&] { import("many.kv"); });
+        EXPECT_EQ(message.find(cp1251("Файл many.kv не загружен, ошибка в строке ") +
+                               std::to_string(refused) + ": "),
+                  0u)
+            << cp1251ToUtf8(message);
+        EXPECT_NE(message.find("conversion error"), std::string::npos) << cp1251ToUtf8(message);
+        EXPECT_EQ(count("optdetail"), 0);
+        EXPECT_EQ(jobFolder(), std::vector<std::string>{"many.kv"});
+    }
+    // A record the engine refuses comes before a later line that the console refuses itself.
+    workspace.writeFile("Job/two.kv",
+                        "PBATCH\n" + pieceRecord("001", "10000000A") + "\nWSCREW/10x0\n");
+    EXPECT_NE(errorOf([&] { import("two.kv"); }).find(cp1251("ошибка в строке 2: ")),
+              std::string::npos);
+}
+
 // A position whose impulses the controller could not hold is refused with its line; a hole
 // beyond the end of its piece loads, and the import says so.
 TEST_F(JobImportTest, HolesNoDispatchCouldSendAreRefusedAndOnesBeyondTheirPieceNoted) {
@@ -389,15 +418,21 @@ TEST(JobImportOnOtherSchemas, ParentsAreFoundWhateverTheirKeyColumnsAreCalled) {
             }
         }
         std::filesystem::create_directory(workspace.file("Job"));
-        workspace.writeFile("Job/job.kv",
-                            "PBATCH\n" + pieceRecord("001", "100000001") + "\nWSCREW/1000\n");
+        // Blocks of records follow one another, each taking the parents the last one left.
+        std::string job = "PBATCH\n" + pieceRecord("001", "100000001") + "\nWSCREW/1000\n";
+        for (int piece = 2; piece <= 100; ++piece) {
+            job += pieceRecord("001", std::to_string(100000000 + piece)) + "\nWSCREW/3000\n";
+        }
+        workspace.writeFile("Job/job.kv", job);
         workspace.writeFile("Job/more.kv", "WSCREW/2500\n");
         JobDatabase database;
         database.connect(workspace.file("KV.GDB"));
         importJobFile(database, workspace.file("Job/job.kv"), 9, 0);
         importJobFile(database, workspace.file("Job/more.kv"), 9, 0);
         EXPECT_EQ(database.readPiecePositions("100000001"),
-                  (std::vector<std::optional<double>>{100, 250}));
+                  (std::vector<std::optional<double>>{100}));
+        EXPECT_EQ(database.readPiecePositions("100000100"),
+                  (std::vector<std::optional<double>>{250, 300}));
     }
 }
 
