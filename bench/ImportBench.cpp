@@ -177,49 +177,83 @@ struct Statement {
     std::optional<Message> output;
 };
 
-// The bare loop: the import's inserts, nothing else.
-double bareLoop(const std::string& database, const Shape& shape) {
-    IMaster* master = fb_get_master_interface();
-    ThrowStatusWrapper status(master->getStatus());
-    IXpbBuilder* dpb =
-        master->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0);
-    dpb->insertString(&status, isc_dpb_user_name, velkor::ConnectionParameters::kUser);
-    dpb->insertString(&status, isc_dpb_password, velkor::ConnectionParameters::kPassword);
-    dpb->insertString(&status, isc_dpb_lc_ctype, velkor::ConnectionParameters::kCharacterSet);
-    IProvider* provider = master->getDispatcher();
-    IAttachment* attachment = provider->attachDatabase(
-        &status, database.c_str(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
-    ITransaction* transaction = attachment->startTransaction(&status, 0, nullptr);
-    auto prepare = [&](const char* sql) {
-        IStatement* statement = attachment->prepare(&status, transaction, 0, sql, 3,
-                                                    IStatement::PREPARE_PREFETCH_METADATA);
-        IMessageMetadata* out = statement->getOutputMetadata(&status);
-        std::optional<Message> output;
-        if (out->getCount(&status) > 0) {
-            output.emplace(&status, out);
+// A connection of the bare loops, straight through the client library: one transaction, and
+// statements with typed messages built once.
+class BareSession {
+  public:
+    explicit BareSession(const std::string& database)
+        : master_(fb_get_master_interface()), status_(master_->getStatus()) {
+        dpb_ = master_->getUtilInterface()->getXpbBuilder(&status_, IXpbBuilder::DPB, nullptr, 0);
+        dpb_->insertString(&status_, isc_dpb_user_name, velkor::ConnectionParameters::kUser);
+        dpb_->insertString(&status_, isc_dpb_password, velkor::ConnectionParameters::kPassword);
+        dpb_->insertString(&status_, isc_dpb_lc_ctype, velkor::ConnectionParameters::kCharacterSet);
+        provider_ = master_->getDispatcher();
+        attachment_ = provider_->attachDatabase(
+            &status_, database.c_str(), dpb_->getBufferLength(&status_), dpb_->getBuffer(&status_));
+        transaction_ = attachment_->startTransaction(&status_, 0, nullptr);
+    }
+    ~BareSession() {
+        for (IStatement* statement : statements_) {
+            statement->free(&status_);
         }
-        return Statement{statement, Message(&status, statement->getInputMetadata(&status)),
+        attachment_->detach(&status_);
+        provider_->release();
+        dpb_->dispose();
+        status_.dispose();
+    }
+    BareSession(const BareSession&) = delete;
+    BareSession& operator=(const BareSession&) = delete;
+
+    Statement prepare(const std::string& sql) {
+        IStatement* statement = attachment_->prepare(&status_, transaction_, 0, sql.c_str(), 3,
+                                                     IStatement::PREPARE_PREFETCH_METADATA);
+        statements_.push_back(statement);
+        IMessageMetadata* out = statement->getOutputMetadata(&status_);
+        std::optional<Message> output;
+        if (out->getCount(&status_) > 0) {
+            output.emplace(&status_, out);
+        }
+        return Statement{statement, Message(&status_, statement->getInputMetadata(&status_)),
                          std::move(output)};
-    };
-    Statement batch = prepare(
-        "INSERT INTO GRORDERS (NAME, DATECREATED) VALUES (?, current_timestamp) "
-        "RETURNING GRORDERSID");
-    Statement bar = prepare(
-        "INSERT INTO OPTIMIZED (GRORDERSID, QTY, GOODSID, LONGPROF, OSTAT, COLORIN, COLORUOT) "
-        "VALUES (?, 1, (select g.goodsid from GOODS g where g.kod = 'VIRT'), 0000, 0, 1, 1) "
-        "RETURNING OPTIMIZEDID");
-    Statement piece = prepare(
-        "INSERT INTO OPTDETAIL (OPTIMIZEDID, ITEMLONG, UG1, UG2, NUM, TELEGANO, cell, "
-        "OPTDETAILID_IN, rcomment) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING OPTDETAILID");
-    Statement hole = prepare(
-        "INSERT INTO PERFORATION (OPTDETAILID, HOLETYPEID, POSX, SHIFTX, SIDE) "
-        "VALUES (?, ?, ?, 0, 0)");
-    auto run = [&](Statement& s) {
-        s.statement->execute(&status, transaction, s.input.metadata(), s.input.data(),
+    }
+    // Runs the statement; returns the first column of its RETURNING row, if it has one.
+    long long run(Statement& s) {
+        s.statement->execute(&status_, transaction_, s.input.metadata(), s.input.data(),
                              s.output ? s.output->metadata() : nullptr,
                              s.output ? s.output->data() : nullptr);
         return s.output ? s.output->number(0) : 0;
-    };
+    }
+    void commit() { transaction_->commit(&status_); }
+
+  private:
+    IMaster* master_;
+    ThrowStatusWrapper status_;
+    IXpbBuilder* dpb_ = nullptr;
+    IProvider* provider_ = nullptr;
+    IAttachment* attachment_ = nullptr;
+    ITransaction* transaction_ = nullptr;
+    std::vector<IStatement*> statements_;
+};
+
+constexpr const char* kBareBatchInsert =
+    "INSERT INTO GRORDERS (NAME, DATECREATED) VALUES (?, current_timestamp) RETURNING GRORDERSID";
+constexpr const char* kBareBarInsert =
+    "INSERT INTO OPTIMIZED (GRORDERSID, QTY, GOODSID, LONGPROF, OSTAT, COLORIN, COLORUOT) "
+    "VALUES (?, 1, (select g.goodsid from GOODS g where g.kod = 'VIRT'), 0000, 0, 1, 1) "
+    "RETURNING OPTIMIZEDID";
+
+// The bare loop: the import's inserts, nothing else.
+double bareLoop(const std::string& database, const Shape& shape) {
+    BareSession session(database);
+    Statement batch = session.prepare(kBareBatchInsert);
+    Statement bar = session.prepare(kBareBarInsert);
+    Statement piece = session.prepare(
+        "INSERT INTO OPTDETAIL (OPTIMIZEDID, ITEMLONG, UG1, UG2, NUM, TELEGANO, cell, "
+        "OPTDETAILID_IN, rcomment) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING OPTDETAILID");
+    Statement hole = session.prepare(
+        "INSERT INTO PERFORATION (OPTDETAILID, HOLETYPEID, POSX, SHIFTX, SIDE) "
+        "VALUES (?, ?, ?, 0, 0)");
+    const auto run = [&](Statement& s) { return session.run(s); };
 
     const auto start = Clock::now();
     long long pieceIndex = 0;
@@ -246,16 +280,8 @@ double bareLoop(const std::string& database, const Shape& shape) {
             }
         }
     }
-    transaction->commit(&status);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    for (Statement* s : {&batch, &bar, &piece, &hole}) {
-        s->statement->free(&status);
-    }
-    attachment->detach(&status);
-    provider->release();
-    dpb->dispose();
-    status.dispose();
-    return seconds;
+    session.commit();
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // The bare batched loop: per batch its two single-row inserts, then its pieces 25 at a time,
@@ -292,41 +318,10 @@ std::string pieceBlockSql(int pieces, int holes) {
 }
 
 double bareBatchedLoop(const std::string& database, const Shape& shape) {
-    IMaster* master = fb_get_master_interface();
-    ThrowStatusWrapper status(master->getStatus());
-    IXpbBuilder* dpb =
-        master->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0);
-    dpb->insertString(&status, isc_dpb_user_name, velkor::ConnectionParameters::kUser);
-    dpb->insertString(&status, isc_dpb_password, velkor::ConnectionParameters::kPassword);
-    dpb->insertString(&status, isc_dpb_lc_ctype, velkor::ConnectionParameters::kCharacterSet);
-    IProvider* provider = master->getDispatcher();
-    IAttachment* attachment = provider->attachDatabase(
-        &status, database.c_str(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
-    ITransaction* transaction = attachment->startTransaction(&status, 0, nullptr);
-    auto prepare = [&](const std::string& sql) {
-        IStatement* statement = attachment->prepare(&status, transaction, 0, sql.c_str(), 3,
-                                                    IStatement::PREPARE_PREFETCH_METADATA);
-        IMessageMetadata* out = statement->getOutputMetadata(&status);
-        std::optional<Message> output;
-        if (out->getCount(&status) > 0) {
-            output.emplace(&status, out);
-        }
-        return Statement{statement, Message(&status, statement->getInputMetadata(&status)),
-                         std::move(output)};
-    };
-    auto run = [&](Statement& s) {
-        s.statement->execute(&status, transaction, s.input.metadata(), s.input.data(),
-                             s.output ? s.output->metadata() : nullptr,
-                             s.output ? s.output->data() : nullptr);
-        return s.output ? s.output->number(0) : 0;
-    };
-    Statement batch = prepare(
-        "INSERT INTO GRORDERS (NAME, DATECREATED) VALUES (?, current_timestamp) "
-        "RETURNING GRORDERSID");
-    Statement bar = prepare(
-        "INSERT INTO OPTIMIZED (GRORDERSID, QTY, GOODSID, LONGPROF, OSTAT, COLORIN, COLORUOT) "
-        "VALUES (?, 1, (select g.goodsid from GOODS g where g.kod = 'VIRT'), 0000, 0, 1, 1) "
-        "RETURNING OPTIMIZEDID");
+    BareSession session(database);
+    Statement batch = session.prepare(kBareBatchInsert);
+    Statement bar = session.prepare(kBareBarInsert);
+    const auto run = [&](Statement& s) { return session.run(s); };
     std::map<int, Statement> blocks;  // by the number of pieces they carry
 
     const auto start = Clock::now();
@@ -340,7 +335,9 @@ double bareBatchedLoop(const std::string& database, const Shape& shape) {
             auto found = blocks.find(count);
             if (found == blocks.end()) {
                 found =
-                    blocks.emplace(count, prepare(pieceBlockSql(count, shape.holesPerPiece))).first;
+                    blocks
+                        .emplace(count, session.prepare(pieceBlockSql(count, shape.holesPerPiece)))
+                        .first;
             }
             Message& input = found->second.input;
             input.setNumber(0, barKey);
@@ -362,19 +359,8 @@ double bareBatchedLoop(const std::string& database, const Shape& shape) {
             run(found->second);
         }
     }
-    transaction->commit(&status);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    for (Statement* s : {&batch, &bar}) {
-        s->statement->free(&status);
-    }
-    for (auto& [count, block] : blocks) {
-        block.statement->free(&status);
-    }
-    attachment->detach(&status);
-    provider->release();
-    dpb->dispose();
-    status.dispose();
-    return seconds;
+    session.commit();
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 double consoleImport(const std::string& database, const fs::path& jobFile) {

@@ -283,6 +283,14 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
         const auto refusedAt = [&](long lineNumber, const char* what) {
             return refused(cp1251(", ошибка в строке ") + std::to_string(lineNumber) + ": " + what);
         };
+        // Sends what is queued; a record the engine refuses is the file's error, at its line.
+        const auto sendQueued = [&] {
+            try {
+                rows.flush();
+            } catch (const JobRowWriter::RecordRefused& refusal) {
+                throw refusedAt(refusal.line(), refusal.what());
+            }
+        };
         for (long lineNumber = 1; lines.next(line); ++lineNumber) {
             report.lines = lineNumber;
             try {
@@ -340,12 +348,7 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
             } catch (const JobRowWriter::RecordRefused& refusal) {
                 throw refusedAt(refusal.line(), refusal.what());
             } catch (const std::exception& error) {
-                // A record queued before this line that the engine refuses is the first error.
-                try {
-                    rows.flush();
-                } catch (const JobRowWriter::RecordRefused& refusal) {
-                    throw refusedAt(refusal.line(), refusal.what());
-                }
+                sendQueued();  // a record before this line that the engine refuses comes first
                 throw refusedAt(lineNumber, error.what());
             }
             report.bytesRead = lines.bytesRead();
@@ -354,11 +357,7 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
                               std::to_string(lineNumber));
             }
         }
-        try {
-            rows.flush();
-        } catch (const JobRowWriter::RecordRefused& refusal) {
-            throw refusedAt(refusal.line(), refusal.what());
-        }
+        sendQueued();
         if (records == 0) {
             // Not a job file (a table export, a file cut short): loading it would only rename it.
             throw refused(cp1251(": в нём нет ни одной записи P, C или W"));
