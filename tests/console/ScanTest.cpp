@@ -98,9 +98,12 @@ TEST_F(ScanTest, APiecesPositionsGoToTheControllerWithTheirPauses) {
     const auto received = simulator.received();
     ASSERT_EQ(simulator.commands(),
               (std::vector<std::string>{"CLR_CNT", "R_POS500", "R2_POS2005", "R3_POS3500"}));
+    // The simulator stamps a command when it reads the first byte; on a busy machine one read
+    // comes late and brings two stamps a few milliseconds closer than the 200 ms the console
+    // waited. A lost pause leaves them next to each other.
     EXPECT_GE(received[1].at - enter, 150);
-    EXPECT_GE(received[2].at - received[1].at, 199);
-    EXPECT_GE(received[3].at - received[2].at, 199);
+    EXPECT_GE(received[2].at - received[1].at, 150);
+    EXPECT_GE(received[3].at - received[2].at, 150);
     EXPECT_GE(test::monotonicMilliseconds() - enter, 1700);  // the whole dispatch waits its pauses
     // Two holes at one place are one position.
     EXPECT_EQ(fields(window), (QStringList{"100", "250,5", "400", "", "", "", "", ""}));
