@@ -82,7 +82,7 @@ class ScanTest : public ::testing::Test {
 
     // Waits for the simulator to have logged `count` commands.
     void settle(std::size_t count) {
-        test::waitUntil([&] { return simulator.commands().size() >= count; }, 1000);
+        test::waitUntil([&] { return simulator.commands().size() >= count; });
     }
 
     test::Workspace workspace;

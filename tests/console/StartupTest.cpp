@@ -100,7 +100,7 @@ TEST_F(StartupTest, TheControllersPacketsReachTheEventLogInOrderHoweverTheyAreCu
     controller.write(std::string("setOut=0;>noise<build_time: ", 28));
     pumpingDelay(50);
     controller.write(cp1251("ошибка>"));
-    test::waitUntil([&] { return window.console().state().eventLog.lines().size() >= 3; }, 1000);
+    test::waitUntil([&] { return window.console().state().eventLog.lines().size() >= 3; });
     // The state report is not logged; its count goes to the counter.
     EXPECT_EQ(window.console().state().eventLog.lines(),
               (std::vector<std::string>{workspace.file("KV.GDB"), "CLR_CNT",
@@ -199,7 +199,7 @@ TEST_F(StartupTest, StateReportsShowAndSaveTheCounterAtOnceAndItCarriesOverToThe
         TForm1 window;
         EXPECT_EQ(controller.read(7), "CLR_CNT");
         controller.write("<GET_ALL;CNT=17;setOut=2;>");
-        test::waitUntil([&] { return counter(window) == QStringLiteral("117"); }, 1000);
+        test::waitUntil([&] { return counter(window) == QStringLiteral("117"); });
         EXPECT_EQ(counter(window), QStringLiteral("117"));
         EXPECT_EQ(window.console().state().outputState, 2);
         // Saved before any shutdown: a power failure now keeps the 17 pieces.
