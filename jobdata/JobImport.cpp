@@ -274,6 +274,12 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
         HoleTypes holeTypes(rows);
         // Records before the file's first batch or piece belong to the last one in the
         // database, from an earlier import.
+        const auto newestStored = [](std::optional<std::int64_t> key, std::string_view missing) {
+            if (!key) {
+                throw VelkorError(cp1251(missing));
+            }
+            return *key;
+        };
         bool barKnown = false;
         bool pieceKnown = false;
         long double pieceLength = 0;  // of the file's piece; 0 for an earlier one or none given
@@ -303,13 +309,9 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
                 } else if (line.starts_with('C')) {
                     const PieceRow record = readPieceRecord(line, barcodeLength);
                     if (!barKnown) {
-                        const auto latest = rows.latestBarKey();
-                        if (!latest) {
-                            throw VelkorError(
-                                cp1251("деталь стоит перед первой партией (P), а "
-                                       "в базе нет ни одной партии"));
-                        }
-                        rows.setBarParent(*latest);
+                        rows.setBarParent(newestStored(rows.latestBarKey(),
+                                                       "деталь стоит перед первой партией (P), а "
+                                                       "в базе нет ни одной партии"));
                         barKnown = true;
                     }
                     rows.queuePiece(record, lineNumber);
@@ -328,13 +330,9 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
                     }
                     const std::string holeType = holeTypes.keyOf(hole.code);
                     if (!pieceKnown) {
-                        const auto latest = rows.latestPieceKey();
-                        if (!latest) {
-                            throw VelkorError(
-                                cp1251("отверстие стоит перед первой деталью (C), "
-                                       "а в базе нет ни одной детали"));
-                        }
-                        rows.setPieceParent(*latest);
+                        rows.setPieceParent(newestStored(rows.latestPieceKey(),
+                                                         "отверстие стоит перед первой деталью "
+                                                         "(C), а в базе нет ни одной детали"));
                         pieceKnown = true;
                     }
                     rows.queueHole(holeType, hole.position, lineNumber);
