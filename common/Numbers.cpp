@@ -1,5 +1,6 @@
 #include "Numbers.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -155,6 +156,16 @@ long double readReal(std::string_view text) {
         notAReal(text);
     }
     return value;
+}
+
+std::string withDecimalSeparator(std::string text, char separator) {
+    const char other = separator == ',' ? '.' : ',';
+    std::replace(text.begin(), text.end(), other, separator);
+    return text;
+}
+
+long double readRealEitherSeparator(std::string_view text) {
+    return readReal(withDecimalSeparator(std::string(text), ','));
 }
 
 std::string realText(long double value) {

@@ -25,6 +25,14 @@ bool fitsControllerInteger(long double value);
 // "'<text>' is not a valid floating point value".
 long double readReal(std::string_view text);
 
+// A number's text with its decimal separator made `separator` (',' or '.'): the windows show
+// and take a comma, VARIABLES and the job files hold a full stop.
+std::string withDecimalSeparator(std::string text, char separator);
+
+// A real written with either separator, as VARIABLES and the job files may hold it; the error
+// names the text as read with a comma.
+long double readRealEitherSeparator(std::string_view text);
+
 // A real in general decimal form with at most 15 significant digits, no trailing zeros and a
 // full stop as the decimal separator whatever the process locale (123.4; 300; 1e+20).
 std::string realText(long double value);

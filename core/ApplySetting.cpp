@@ -28,12 +28,6 @@ const VariableDefinition& definitionOf(const MachineSetting& setting) {
     return *definition;
 }
 
-// VARIABLES always holds a full stop as the decimal separator, whatever the windows show.
-std::string withFullStops(std::string text) {
-    std::replace(text.begin(), text.end(), ',', '.');
-    return text;
-}
-
 }  // namespace
 
 std::string settingText(const MachineVariables& variables, const MachineSetting& setting) {
@@ -72,7 +66,8 @@ void applySetting(const MachineSetting& setting, std::string_view editText,
                    },
                    [&](std::string MachineVariables::*member) {
                        keep = [&, member] { variables.*member = typed; };
-                       databaseText = withFullStops(typed);
+                       // VARIABLES holds a full stop, whatever the windows show.
+                       databaseText = withDecimalSeparator(typed, '.');
                    },
                },
                definitionOf(setting).member);

@@ -27,9 +27,7 @@ std::string impulseTextOf(std::string_view lengthText, long double impulsesPerMi
 }
 
 std::string generalText(long double value) {
-    std::string text = realText(value);
-    std::replace(text.begin(), text.end(), '.', ',');
-    return text;
+    return withDecimalSeparator(realText(value), ',');
 }
 
 bool isStateReport(std::string_view packet) {

@@ -85,12 +85,6 @@ class HoleTypes {
     std::map<std::string, std::string> keys_;
 };
 
-// A decimal as the import writes it ("1200.5") as a number.
-long double decimalValue(std::string text) {
-    std::replace(text.begin(), text.end(), '.', ',');
-    return readReal(text);
-}
-
 // A hole the machine could not drill where the file says, or a position a dispatch could not
 // send, is refused with its line rather than found at the machine.
 void checkHolePosition(long double millimetres, const HolePositionLimits& limits) {
@@ -317,7 +311,7 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
                     rows.queuePiece(record, lineNumber);
                     pieceKnown = true;
                     ++report.pieces;
-                    pieceLength = decimalValue(record.length);
+                    pieceLength = readRealEitherSeparator(record.length);
                 } else if (line.starts_with('W')) {
                     const HoleRecord hole = readHoleRecord(line);
                     checkHolePosition(hole.millimetres, options.limits);
