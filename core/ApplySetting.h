@@ -1,18 +1,12 @@
 #pragma once
 
-#include <string>
 #include <string_view>
 
 #include "ComPort.h"
 #include "JobDatabase.h"
-#include "MachineSettings.h"
-#include "MachineVariables.h"
+#include "MachineParameters.h"
 
 namespace velkor {
-
-// The text an edit shows for its parameter (8-bit): a real in general form with a decimal
-// comma (16,3; 300), an integer in decimal, a text as stored.
-std::string settingText(const MachineVariables& variables, const MachineSetting& setting);
 
 // Applies a value typed into a parameter's edit: strips it, converts it, makes it the machine
 // variable, sends it to the controller (when the parameter is sent at all) and writes it to its
@@ -21,7 +15,7 @@ std::string settingText(const MachineVariables& variables, const MachineSetting&
 // After that a failure throws at its step and what the earlier steps did stays done: a failed
 // send leaves the variable changed and the database alone; a failed write leaves the variable
 // changed and the command sent, and says so.
-void applySetting(const MachineSetting& setting, std::string_view editText,
+void applySetting(const MachineParameter& parameter, std::string_view editText,
                   MachineVariables& variables, TCustomComPort& port, JobDatabase& database);
 
 // Tells the controller to keep its parameters over a power cut.

@@ -495,8 +495,8 @@ void Console::checkSettingsMayOpen() const {
     }
 }
 
-void Console::applySetting(const MachineSetting& setting, std::string_view text) {
-    velkor::applySetting(setting, text, state_.variables, port_, database_);
+void Console::applySetting(const MachineParameter& parameter, std::string_view text) {
+    velkor::applySetting(parameter, text, state_.variables, port_, database_);
 }
 
 void Console::saveControllerSettings() {

@@ -17,7 +17,7 @@
 #include "JobDatabase.h"
 #include "JobLoad.h"
 #include "Journal.h"
-#include "MachineSettings.h"
+#include "MachineParameters.h"
 #include "ProductionCounter.h"
 #include "ProfileMode.h"
 #include "ReplyHandler.h"
@@ -146,7 +146,7 @@ class Console : public QObject {
     // sends the value to the controller and keeps it in VARIABLES, and throws at the step that
     // failed (see applySetting()); "СОХРАНИТЬ" tells the controller to keep its parameters.
     const MachineVariables& variables() const { return state_.variables; }
-    void applySetting(const MachineSetting& setting, std::string_view text);
+    void applySetting(const MachineParameter& parameter, std::string_view text);
     void saveControllerSettings();
     // The settings window was shown: the controller's port opens, unless it is waited for
     // (lost, or not there at start-up) and so opens by itself once it can.

@@ -7,12 +7,11 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
-#include "JobDatabase.h"
-
 namespace velkor {
+
+struct VariableRow;  // a row of VARIABLES as stored
 
 // The machine's parameters as the console holds them for the whole run, one member per key of
 // VARIABLES (member names are the keys). Lengths are millimetres in 80-bit extended precision;
@@ -61,29 +60,6 @@ inline void requireVariables(const MachineVariables& variables,
                              std::initializer_list<std::string_view> keys) {
     requireVariables(variables, std::span<const std::string_view>(keys.begin(), keys.size()));
 }
-
-// One machine variable: its key and where it lives. Texts are kept as read, except those
-// marked trimmed.
-struct VariableDefinition {
-    using Member = std::variant<long double MachineVariables::*, std::int32_t MachineVariables::*,
-                                std::string MachineVariables::*>;
-    std::string_view key;
-    Member member;
-    bool trimmedText = false;
-};
-
-// All 41 machine variables.
-const std::vector<VariableDefinition>& machineVariableDefinitions();
-
-// The definition whose key equals `key` exactly (case-sensitive), or null.
-const VariableDefinition* findMachineVariable(std::string_view key);
-
-// Stores a value text read from VARIABLES into its variable: integers as readInteger reads
-// them, reals with either "." or "," as the decimal separator, texts as they are (trimmed where
-// the definition says so). A text that does not convert throws the conversion error and leaves
-// the variable unchanged.
-void storeVariableText(MachineVariables& variables, const VariableDefinition& definition,
-                       std::string_view text);
 
 // Loads the rows of VARIABLES in the order given. Keys are trimmed and compared exactly; rows
 // with unknown keys are ignored; a key that occurs twice ends with its last value. The first

@@ -1,8 +1,10 @@
 #include "ProfileMode.h"
 
 #include <string>
+#include <vector>
 
 #include "ControllerProtocol.h"
+#include "MachineParameters.h"
 
 namespace velkor {
 
@@ -13,15 +15,16 @@ void ProfileMode::toggle() {
     const MachineVariables& v = state_.variables;
     const int target = state_.laminationMode == 1 ? 0 : 1;
     const bool toLaminated = target == 1;
-    const long double shift = toLaminated ? v.Step_pnevmo : 0;
+    const long double stroke = toLaminated ? v.Step_pnevmo : 0;
     const int wait = toLaminated ? 500 : 100;
     // Made before the first is sent: a value the controller cannot hold sends nothing.
-    const std::string commands[] = {
-        toLaminated ? "Lamin1" : "Lamin0",
-        command("SH_S", impulseText(v.SH_S - 2 * shift, v.Qty_Imp_mm)),
-        command("head_DELTA", impulseText(v.head_DELTA - shift, v.Qty_Imp_mm)),
-        command("STP_OUT", impulseText(v.STP_OUT + shift, v.Qty_Imp_mm)),
-    };
+    std::vector<std::string> commands{toLaminated ? "Lamin1" : "Lamin0"};
+    for (const MachineParameter* parameter : strokeShiftedParameters()) {
+        commands.push_back(command(
+            parameter->commandWord,
+            impulseText(lengthValue(v, *parameter) + parameter->strokeShift * stroke,
+                        v.Qty_Imp_mm)));
+    }
     toggling_ = true;
     show(target);
     bool confirmed = false;

@@ -1,34 +1,24 @@
 #include "SettingsPush.h"
 
 #include "ControllerProtocol.h"
+#include "MachineParameters.h"
 
 namespace velkor {
 
-namespace {
-
-// The fourteen settings in the order the controller takes them; each goes under its own key as
-// the command word.
-constexpr std::string_view kPushedSettings[] = {
-    "SH_S",     "setSpeed", "setAccel",   "S_SH_S",  "stToR",     "L1headPaz",  "STP_OUT",
-    "setS_OUT", "setA_OUT", "head_DELTA", "R_DELTA", "uporDelay", "SbrosDelay", "n_uporDelay",
-};
-
-}  // namespace
-
 std::vector<std::string> settingsPushCommands(const MachineVariables& v) {
+    std::vector<std::string_view> keys;
+    for (const MachineParameter* parameter : pushedParameters()) {
+        keys.push_back(parameter->key);
+    }
     requireVariables(v, {"Qty_Imp_mm"});
-    requireVariables(v, kPushedSettings);
+    requireVariables(v, keys);
     std::vector<std::string> commands;
-    for (const std::string_view key : kPushedSettings) {
-        const auto member = findMachineVariable(key)->member;
-        if (const auto* length = std::get_if<long double MachineVariables::*>(&member)) {
-            // A length goes through the text the settings window would show, as it always has.
-            commands.push_back(
-                command(key, impulseTextOf(generalText(v.*(*length)), v.Qty_Imp_mm)));
-        } else {
-            commands.push_back(command(
-                key, std::to_string(v.*std::get<std::int32_t MachineVariables::*>(member))));
-        }
+    for (const MachineParameter* parameter : pushedParameters()) {
+        // A length goes as the settings window shows it, as it always has.
+        commands.push_back(command(parameter->commandWord,
+                                   parameter->isLength()
+                                       ? impulseTextOf(shownText(v, *parameter), v.Qty_Imp_mm)
+                                       : shownText(v, *parameter)));
     }
     return commands;
 }

@@ -1,8 +1,5 @@
 #include "SettingControls.h"
 
-#include <stdexcept>
-#include <string>
-
 namespace velkor {
 namespace {
 
@@ -111,11 +108,9 @@ const Row kProfile[] = {
 };
 
 SettingControl controlOf(SettingsArea area, const Row& row, const Control& control) {
-    const MachineSetting* setting = findMachineSetting(control.key);
-    if (setting == nullptr) {
-        throw std::logic_error("no machine setting " + std::string(control.key));
-    }
-    return {area, row.caption, row.hint, control.edit, control.button, control.handler, setting};
+    return {area,           row.caption,     row.hint,
+            control.edit,   control.button,  control.handler,
+            &machineParameter(control.key)};
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "MachineSettings.h"
+#include "MachineParameters.h"
 
 namespace velkor {
 
@@ -20,11 +20,10 @@ struct SettingControl {
     std::string_view edit;
     std::string_view button;
     std::string_view handler;
-    const MachineSetting* setting;
+    const MachineParameter* parameter;
 };
 
-// The 38 rows in the order the window fills them, each area top to bottom: as the parameters
-// are ordered.
+// The 38 rows in the order the window fills them, each area top to bottom.
 const std::vector<SettingControl>& settingControls();
 
 }  // namespace velkor

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 
-#include "ApplySetting.h"
 #include "ComSetupDialog.h"
 #include "Controls.h"
 #include "ErrorBox.h"
@@ -193,7 +192,7 @@ void TSet_Form::FormShow() {
         edit->setPalette(normalPalette_);
     }
     for (std::size_t index = 0; index < rows.size(); ++index) {
-        edits_[index]->setText(fromCp1251(settingText(console_.variables(), *rows[index].setting)));
+        edits_[index]->setText(fromCp1251(shownText(console_.variables(), *rows[index].parameter)));
     }
     // Once the window is on the screen, so that a port that cannot be opened is reported over
     // the window with its values already filled in. A port that is waited for (lost, or not
@@ -208,7 +207,7 @@ void TSet_Form::FormShow() {
 // when an earlier apply had made it green.
 void TSet_Form::applyRow(std::size_t index) {
     edits_[index]->setPalette(normalPalette_);
-    console_.applySetting(*settingControls()[index].setting, toCp1251(edits_[index]->text()));
+    console_.applySetting(*settingControls()[index].parameter, toCp1251(edits_[index]->text()));
     edits_[index]->setPalette(appliedPalette_);
 }
 

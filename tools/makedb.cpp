@@ -20,7 +20,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -36,8 +35,7 @@
 #include "CommandLine.h"
 #include "FirebirdSession.h"
 #include "JobImport.h"
-#include "MachineVariables.h"
-#include "Numbers.h"
+#include "MachineParameters.h"
 #include "RunMarker.h"
 #include "Schema.h"
 #include "SqlScript.h"
@@ -163,13 +161,13 @@ std::vector<VariableLine> variableLines(const std::string& text) {
 void checkVariables(const std::string& text, const std::string& file) {
     velkor::MachineVariables scratch;
     for (const VariableLine& entry : variableLines(text)) {
-        if (const auto* definition = velkor::findMachineVariable(velkor::trimmed(entry.key))) {
+        if (const auto* parameter = velkor::findMachineParameter(velkor::trimmed(entry.key))) {
             try {
-                velkor::storeVariableText(scratch, *definition, entry.value);
+                velkor::storeVariableText(scratch, *parameter, entry.value);
             } catch (const velkor::VelkorError& error) {
                 throw velkor::VelkorError(velkor::utf8ToCp1251(file) + ", line " +
-                                          std::to_string(entry.number) + ", " +
-                                          std::string(definition->key) + ": " + error.what());
+                                          std::to_string(entry.number) + ", " + parameter->key +
+                                          ": " + error.what());
             }
         }
     }
@@ -205,24 +203,11 @@ void refreshIndexStatistics(velkor::FirebirdSession& session) {
 void importJob(const std::string& database, const std::string& job) {
     velkor::JobDatabase jobs;
     jobs.connect(database);
-    std::int32_t barcodeLength = 0;
-    velkor::HolePositionLimits limits;
-    const auto real = [](std::string text) {  // stored with a full stop
-        std::replace(text.begin(), text.end(), '.', ',');
-        return velkor::readReal(velkor::trimmed(text));
-    };
-    for (const auto& [key, value] : jobs.readVariables()) {
-        const std::string name = velkor::trimmed(key);
-        if (name == "L_BarCode") {
-            barcodeLength = velkor::readInteger(velkor::trimmed(value));
-        } else if (name == "Qty_Imp_mm") {
-            limits.impulsesPerMillimetre = real(value);
-        } else if (name == "L_upor") {
-            limits.stopToHead = real(value);
-        }
-    }
+    velkor::MachineVariables variables;
+    velkor::loadMachineVariables(variables, jobs.readVariables());
     for (const std::string& notice :
-         velkor::importJobFile(jobs, job, barcodeLength, std::time(nullptr), {limits, {}})
+         velkor::importJobFile(jobs, job, variables.L_BarCode, std::time(nullptr),
+                               {{variables.Qty_Imp_mm, variables.L_upor}, {}})
              .notices) {
         std::cerr << "velkor-makedb: " << velkor::cp1251ToUtf8(notice) << "\n";
     }

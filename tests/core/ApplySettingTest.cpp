@@ -16,41 +16,33 @@
 namespace velkor {
 namespace {
 
-const MachineSetting& setting(std::string_view key) {
-    const MachineSetting* found = findMachineSetting(key);
-    if (found == nullptr) {
-        throw std::invalid_argument("no setting " + std::string(key));
-    }
-    return *found;
-}
-
-// Every parameter names a machine variable of its kind, and no variable is set twice.
-TEST(MachineSettings, EachNamesAVariableOfItsKindOnce) {
-    const auto& settings = machineSettings();
-    ASSERT_EQ(settings.size(), 38u);
+// The 38 parameters of the settings window: 32 of them go to the controller, a laminated twin
+// under its white parameter's word; the push takes fourteen white ones, one place each.
+TEST(MachineParameters, TheSettingsWindowsParametersAndTheirWords) {
     std::set<std::string> keys;
+    std::set<int> pushPlaces;
+    int settable = 0;
     int sent = 0;
-    for (const MachineSetting& row : settings) {
-        const VariableDefinition* variable = findMachineVariable(row.key);
-        ASSERT_NE(variable, nullptr) << row.key;
-        const bool real = std::holds_alternative<long double MachineVariables::*>(variable->member);
-        const bool text = std::holds_alternative<std::string MachineVariables::*>(variable->member);
-        if (row.shape == ApplyShape::ScaledLength) {
-            EXPECT_TRUE(real) << row.key;
-        }
-        if (row.shape == ApplyShape::PlainInteger) {
-            EXPECT_FALSE(real || text) << row.key;
-        }
-        EXPECT_EQ(row.shape == ApplyShape::FreeText, text) << row.key;
-        EXPECT_EQ(row.shape == ApplyShape::StoredOnly, row.commandWord.empty()) << row.key;
-        // A laminated twin sends under its white parameter's word.
+    for (const MachineParameter& row : machineParameters()) {
+        EXPECT_TRUE(keys.insert(row.key).second) << row.key;
+        settable += row.applied == Applied::Never ? 0 : 1;
+        sent += row.applied == Applied::Sent ? 1 : 0;
+        EXPECT_EQ(row.applied == Applied::Sent, !row.commandWord.empty()) << row.key;
         if (row.laminated && !row.commandWord.empty()) {
             EXPECT_EQ(row.commandWord + "_L", row.key);
         }
-        sent += row.commandWord.empty() ? 0 : 1;
-        EXPECT_TRUE(keys.insert(row.key).second) << row.key;
+        if (!row.laminatedTwin.empty()) {
+            EXPECT_EQ(machineParameter(row.laminatedTwin).laminated, true) << row.key;
+        }
+        if (row.pushPlace != 0) {
+            EXPECT_FALSE(row.laminated) << row.key;
+            EXPECT_TRUE(pushPlaces.insert(row.pushPlace).second) << row.key;
+        }
     }
+    EXPECT_EQ(keys.size(), 41u);
+    EXPECT_EQ(settable, 38);
     EXPECT_EQ(sent, 32);
+    EXPECT_EQ(pushPlaces, (std::set<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
 }
 
 class ApplySettingTest : public ::testing::Test {
@@ -72,10 +64,10 @@ class ApplySettingTest : public ::testing::Test {
     // apart by a quiet gap, so each apply waits until its command has arrived.
     std::vector<std::string> apply(std::string_view key, std::string_view typed) {
         const std::size_t before = simulator.commands().size();
-        const MachineSetting& applied = setting(key);
+        const MachineParameter& applied = machineParameter(key);
         applySetting(applied, cp1251(typed), variables, port, database);
-        auto commands = simulator.commandsOnceThereAre(
-            before + (applied.shape == ApplyShape::StoredOnly ? 0 : 1));
+        auto commands =
+            simulator.commandsOnceThereAre(before + (applied.applied == Applied::Sent ? 1 : 0));
         pumpingDelay(30);  // nothing more arrives
         commands = simulator.commands();
         return {commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()};
@@ -195,7 +187,7 @@ TEST_F(ApplySettingTest, ATextLongerThanTheDatabaseHoldsIsNeitherSentNorKept) {
 TEST_F(ApplySettingTest, AFailedWriteComesAfterTheSend) {
     JobDatabase closed;
     EXPECT_EQ(
-        test::errorOf([&] { applySetting(setting("setSpeed"), "900", variables, port, closed); }),
+        test::errorOf([&] { applySetting(machineParameter("setSpeed"), "900", variables, port, closed); }),
         cp1251("Контроллер получил setSpeed900, но в базе значение не сохранено (при "
                "следующем запуске вернётся прежнее): ") +
             "Cannot perform operation -- DB is not open");
@@ -214,8 +206,10 @@ TEST_F(ApplySettingTest, AParameterWithoutARowLivesInMemoryWithoutComplaint) {
 TEST(ApplySettingRoundTrip, EveryRowComesBackAtTheNextStartUp) {
     test::Workspace workspace;
     std::vector<std::pair<std::string, std::string>> rows;
-    for (const MachineSetting& row : machineSettings()) {
-        rows.emplace_back(row.key, "0");
+    for (const MachineParameter& row : machineParameters()) {
+        if (row.applied != Applied::Never) {
+            rows.emplace_back(row.key, "0");
+        }
     }
     workspace.createDatabase(rows);
     test::Simulator simulator{workspace.file("controller.log")};
@@ -226,20 +220,21 @@ TEST(ApplySettingRoundTrip, EveryRowComesBackAtTheNextStartUp) {
     database.connect(workspace.file("KV.GDB"));
 
     MachineVariables applied;
-    for (const MachineSetting& row : machineSettings()) {
-        const bool text = row.shape == ApplyShape::FreeText;
-        const bool real = std::holds_alternative<long double MachineVariables::*>(
-            findMachineVariable(row.key)->member);
-        applySetting(row, text ? "a,b" : real ? "-12,5" : "-42", applied, port, database);
+    for (const MachineParameter& row : machineParameters()) {
+        if (row.applied != Applied::Never) {
+            applySetting(row, row.isText() ? "a,b" : row.isLength() ? "-12,5" : "-42", applied,
+                         port, database);
+        }
     }
     JobDatabase fresh;
     fresh.connect(workspace.file("KV.GDB"));
     MachineVariables loaded;
     loadMachineVariables(loaded, fresh.readVariables());
-    for (const MachineSetting& row : machineSettings()) {
-        EXPECT_EQ(settingText(loaded, row),
-                  row.shape == ApplyShape::FreeText ? "a.b" : settingText(applied, row))
-            << row.key;
+    for (const MachineParameter& row : machineParameters()) {
+        if (row.applied != Applied::Never) {
+            EXPECT_EQ(shownText(loaded, row), row.isText() ? "a.b" : shownText(applied, row))
+                << row.key;
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include "ErrorText.h"
 #include "Numbers.h"
 #include "ReplyHandler.h"
+#include "MachineParameters.h"
 #include "SettingsPush.h"
 #include "Text.h"
 
@@ -51,7 +52,7 @@ TEST(SettingsPush, MissingSettingsOrAZeroFactorSendNothing) {
     loaded.Qty_Imp_mm = 10;
     const std::string missing = test::errorOf([&] { settingsPushCommands(loaded); });
     EXPECT_NE(missing.find(" setSpeed, setAccel, S_SH_S"), std::string::npos) << missing;
-    for (const auto& definition : machineVariableDefinitions()) {
+    for (const auto& definition : machineParameters()) {
         loaded.given.emplace(definition.key);
     }
     EXPECT_EQ(settingsPushCommands(loaded).size(), 14u);

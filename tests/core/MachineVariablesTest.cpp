@@ -1,4 +1,5 @@
-#include "MachineVariables.h"
+#include "JobDatabase.h"
+#include "MachineParameters.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,7 @@ MachineVariables loaded(const std::vector<std::pair<std::string, std::string>>& 
 }
 
 TEST(MachineVariables, FortyOneKeysEachWithItsOwnVariable) {
-    const auto& definitions = machineVariableDefinitions();
+    const auto& definitions = machineParameters();
     EXPECT_EQ(definitions.size(), 41u);
     std::set<std::string_view> keys;
     for (const auto& d : definitions) {

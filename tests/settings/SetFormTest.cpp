@@ -79,21 +79,21 @@ class SetFormTest : public ::testing::Test {
     std::unique_ptr<TSet_Form> settings;
 };
 
-// Each parameter has its row, in the parameters' order, and no widget or handler name is used
-// twice; a laminated parameter sits in the laminated group.
+// Each of the 38 parameters has its row, and no widget or handler name is used twice; a
+// laminated parameter sits in the laminated group.
 TEST(SettingControls, EachParameterHasItsOwnRow) {
-    const auto& rows = settingControls();
-    ASSERT_EQ(rows.size(), machineSettings().size());
+    std::set<const MachineParameter*> parameters;
     std::set<std::string_view> names;
-    for (std::size_t index = 0; index < rows.size(); ++index) {
-        const SettingControl& row = rows[index];
-        EXPECT_EQ(row.setting, &machineSettings()[index]) << row.handler;
-        EXPECT_EQ(row.area == SettingsArea::LaminatedProfile, row.setting->laminated)
+    for (const SettingControl& row : settingControls()) {
+        EXPECT_NE(row.parameter->applied, Applied::Never) << row.handler;
+        EXPECT_TRUE(parameters.insert(row.parameter).second) << row.handler;
+        EXPECT_EQ(row.area == SettingsArea::LaminatedProfile, row.parameter->laminated)
             << row.handler;
         for (auto name : {row.edit, row.button, row.handler}) {
             EXPECT_TRUE(names.insert(name).second) << name;
         }
     }
+    EXPECT_EQ(parameters.size(), 38u);
 }
 
 TEST_F(SetFormTest, EditsMirrorTheVariablesAndApplyingTurnsThemGreenUntilShownAgain) {
