@@ -1,6 +1,7 @@
-// The event log under a flood: lines appended through the console's own log, as packets add
-// them, with the real main window showing them (offscreen) and the journal writing them to
-// disk. Reports lines per second and the process's resident memory along the way.
+// The event log under a flood: packets from the controller (behind the serial driver seam, in
+// this process) a thousand at a time, each a line in the console's own log, with the real main
+// window showing them (offscreen) and the journal writing them to disk. Reports lines per
+// second and the process's resident memory along the way.
 //
 //   velkor_eventlog_bench [lines]      (default 1000000)
 
@@ -9,15 +10,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
-#include "ComMainForm.h"
 #include "ConsoleApplication.h"
-#include "ErrorBox.h"
+#include "ConsoleRig.h"
 #include "FirebirdSession.h"
-#include "PseudoTerminal.h"
 
 namespace {
 
@@ -39,34 +37,24 @@ int main(int argc, char** argv) {
     velkor::prepareFirebirdEnvironment();
     velkor::ConsoleApplication application(argc, argv);
 
-    const auto workspace =
-        std::filesystem::absolute(std::filesystem::path(argv[0]).parent_path() / "log-workspace");
-    std::filesystem::remove_all(workspace);
-    std::filesystem::create_directories(workspace);
-    velkor::test::PseudoTerminal controller;
-    std::ofstream(workspace / "variables.txt") << "Port=" << controller.path() << "\n";
-    const std::string command = std::string(VELKOR_MAKEDB) + " --variables '" +
-                                (workspace / "variables.txt").string() + "' '" +
-                                (workspace / "KV.GDB").string() + "'";
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "velkor-makedb failed\n");
-        return 1;
-    }
-    std::ofstream(workspace / "Morvel.INI") << "[Main]\r\nCNT=0\r\n";
-    std::filesystem::current_path(workspace);
-
-    velkor::TForm1 window;
+    velkor::test::ConsoleRig rig;
+    velkor::TForm1& window = rig.window();
     window.show();
     std::printf("resident at start: %.0f MB\n", residentMegabytes());
+    constexpr long kBatch = 1000;
     const auto start = Clock::now();
     auto last = start;
-    for (long i = 1; i <= lines; ++i) {
-        window.console().state().eventLog.append("GET_STEP;STEP=" + std::to_string(i % 7) +
-                                                 ";piece " + std::to_string(i));
-        if (i % 100'000 == 0) {
+    for (long i = 1; i <= lines; i += kBatch) {
+        std::string packets;
+        for (long j = i; j < i + kBatch && j <= lines; ++j) {
+            packets +=
+                "<GET_STEP;STEP=" + std::to_string(j % 7) + ";piece " + std::to_string(j) + ">";
+        }
+        rig.controller.send(packets);
+        if ((i + kBatch - 1) % 100'000 == 0) {
             const auto now = Clock::now();
-            std::printf("%8ld lines: %.0f lines/s over the last 100,000, resident %.0f MB\n", i,
-                        1e5 / std::chrono::duration<double>(now - last).count(),
+            std::printf("%8ld lines: %.0f lines/s over the last 100,000, resident %.0f MB\n",
+                        i + kBatch - 1, 1e5 / std::chrono::duration<double>(now - last).count(),
                         residentMegabytes());
             last = now;
         }

@@ -170,7 +170,8 @@ int main(int argc, char** argv) {
     std::filesystem::current_path(workspace);
     std::vector<double> enterToCommand;
     {
-        velkor::TForm1 window(velkor::ConsoleOptions{database});
+        velkor::Console running(velkor::ConsoleOptions{database});
+        velkor::TForm1 window(running);
         window.show();
         controller.read(7);  // CLR_CNT
         auto* edit = window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"));

@@ -64,7 +64,8 @@ void StartupToWindowShown(benchmark::State& state) {
     }
     velkor::test::MessageBoxWatcher boxes;
     for (auto _ : state) {
-        auto window = std::make_unique<velkor::TForm1>();
+        auto console = std::make_unique<velkor::Console>();
+        auto window = std::make_unique<velkor::TForm1>(*console);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get())) {
             state.SkipWithError("window not shown");
@@ -76,7 +77,8 @@ void StartupToWindowShown(benchmark::State& state) {
             break;
         }
         state.PauseTiming();
-        window.reset();  // detaches from the database
+        window.reset();
+        console.reset();  // detaches from the database
         state.ResumeTiming();
     }
 }

@@ -22,7 +22,6 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <algorithm>
 #include <array>
 #include <filesystem>
 
@@ -55,8 +54,7 @@ QFont sized(QFont font, int pointSize, bool bold) {
 
 }  // namespace
 
-TForm1::TForm1(ConsoleOptions options, QWidget* parent)
-    : QMainWindow(parent), console_(std::move(options), this) {
+TForm1::TForm1(Console& console, QWidget* parent) : QMainWindow(parent), console_(console) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velkor v.4  11.08.2021 "));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/velkor.svg")));  // every window's
@@ -82,7 +80,8 @@ void TForm1::keepTheScanner() {
     Memo->setFocusPolicy(Qt::NoFocus);
     scannerInput_ = std::make_unique<ScannerInput>(
         *this, *Edit_BarCode, std::vector<QWidget*>{Edit8},
-        [this](const QString& scan) { guarded([&] { console_.scan(toCp1251(scan)); })(); });
+        [this](const QString& scan) { guarded([&] { console_.scan(toCp1251(scan)); })(); },
+        console_.clock());
 }
 
 TForm1::~TForm1() {
@@ -92,9 +91,9 @@ TForm1::~TForm1() {
 // Every handler is entered through `guarded`: what it raises is shown there, in the standard
 // error box, and the window goes on.
 void TForm1::connectHandlers() {
-    Timer2 = named(new QTimer(this), "Timer2");
-    Timer2->setInterval(500);
-    connect(Timer2, &QTimer::timeout, this, guarded([this] { Timer2Timer(); }));
+    // The laminated mode's caption blinks on the console's clock.
+    Timer2 = console_.clock().timer("Timer2", std::chrono::milliseconds(500),
+                                    guarded([this] { Timer2Timer(); }));
     Timer2->start();
 
     const std::pair<QPushButton*, std::function<void()>> clicks[] = {
@@ -170,7 +169,7 @@ void TForm1::buildControls() {
     Memo->setUndoRedoEnabled(false);  // lines the log drops must not live on as undo steps
     // The oldest lines go as new ones come, as the event log lets them go; Qt's own limit
     // keeps the view's memory flat (removing lines through a cursor would not).
-    Memo->setMaximumBlockCount(static_cast<int>(console_.state().eventLog.limit()));
+    Memo->setMaximumBlockCount(static_cast<int>(console_.eventLog().limit()));
     Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -396,7 +395,7 @@ void TForm1::FormCreate() {
 
 void TForm1::keyPressEvent(QKeyEvent* event) {
     // Esc ends a sequence of confirmed sends that waits for an acknowledgement.
-    if (event->key() == Qt::Key_Escape && console_.confirmedSender().cancelInnermost()) {
+    if (event->key() == Qt::Key_Escape && console_.endWaitingSequence()) {
         return;
     }
     QMainWindow::keyPressEvent(event);
@@ -423,33 +422,30 @@ void TForm1::SpeedButton1Click() {
     console_.sendPositions();
 }
 
-// A scan's turn: it shows, the fields take its positions (up to eight).
+// The position fields hand every change down to the console, which reads them when a dispatch
+// sends them; the status line follows what the console is busy with.
 void TForm1::bindScans() {
-    console_.setScanView({
-        [this](const std::string& scan) {
-            Label_Bar_Code->setText(fromCp1251(scan));
-            for (int i = 0; i < kPositionFields; ++i) {
-                positionField(i)->clear();
-            }
-            statusBar()->clearMessage();
-        },
-        [this](const std::string& scan, const std::vector<std::optional<double>>& positions) {
-            for (std::size_t i = 0; i < positions.size() && i < kPositionFields; ++i) {
-                if (positions[i]) {
-                    positionField(static_cast<int>(i))
-                        ->setText(fromCp1251(generalText(*positions[i])));
-                }
-            }
-            if (std::none_of(positions.begin(), positions.end(), [](const auto& p) { return p; })) {
-                // Said where the operator looks, without a box that would stop the next scan.
-                statusBar()->showMessage(
-                    ru("Деталь ") + fromCp1251(scan) + ru(" не найдена: позиций нет"), 30000);
-            }
-        },
-        [this](int field) { return toCp1251(positionField(field)->text()); },
-    });
+    for (int i = 0; i < kPositionFields; ++i) {
+        connect(positionField(i), &QLineEdit::textChanged, this,
+                [this, i](const QString& text) { console_.editPositionField(i, toCp1251(text)); });
+    }
+    connect(&console_, &Console::scanShown, this, &TForm1::showScan);
     connect(&console_, &Console::activityChanged, this,
             [this] { Label_Status->setText(fromCp1251(console_.activity())); });
+}
+
+// A scan's turn: it shows, the fields take its positions (up to eight).
+void TForm1::showScan(const ShownScan& shown) {
+    Label_Bar_Code->setText(fromCp1251(shown.scan));
+    for (int i = 0; i < kPositionFields; ++i) {
+        positionField(i)->setText(fromCp1251(shown.fields[static_cast<std::size_t>(i)]));
+    }
+    statusBar()->clearMessage();
+    if (shown.noPositions) {
+        // Said where the operator looks, without a box that would stop the next scan.
+        statusBar()->showMessage(
+            ru("Деталь ") + fromCp1251(shown.scan) + ru(" не найдена: позиций нет"), 30000);
+    }
 }
 
 void TForm1::setLaminCaptionColour(const QColor& colour) {
@@ -463,7 +459,7 @@ void TForm1::showLaminationMode(int mode) {
 }
 
 void TForm1::Timer2Timer() {
-    if (console_.state().laminationMode == 1) {
+    if (console_.laminationMode() == 1) {
         setLaminCaptionColour(laminCaptionColour_ == kLime ? kNavy : kLime);
     }
 }
@@ -540,8 +536,7 @@ void TForm1::N4Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    console_.confirmedSender()
-        .cancelAll();  // an unacknowledged command must not keep the program alive
+    console_.endAllSequences();  // an unacknowledged command must not keep the program alive
     console_.shutDown();
     event->accept();
 }

@@ -25,17 +25,16 @@ class QTimer;
 
 namespace velkor {
 
-// The main window over the running console. Creating it runs the console's start-up;
-// closing it runs the shutdown. Control names are those of the operator's manual and are
-// also the widgets' object names.
+// The main window over the running console it is given. Creating it runs the console's
+// start-up; closing it runs the shutdown. Control names are those of the operator's manual and
+// are also the widgets' object names.
 class TForm1 : public QMainWindow {
     Q_OBJECT
 
   public:
-    explicit TForm1(ConsoleOptions options = {}, QWidget* parent = nullptr);
+    explicit TForm1(Console& console, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    Console& console() { return console_; }
     // The window the settings gate opens.
     void setSettingsWindow(QWidget* window) { settingsWindow_ = window; }
 
@@ -57,6 +56,7 @@ class TForm1 : public QMainWindow {
     void showLogNotice(const std::string& notice);
     void showLineStatus();
     void showLaminationMode(int mode);
+    void showScan(const ShownScan& shown);
     void setLaminCaptionColour(const QColor& colour);
     void FormCreate();
     void Edit_BarCodeKeyPress();
@@ -68,7 +68,7 @@ class TForm1 : public QMainWindow {
     void N4Click();
     void AboutItemClick();
 
-    Console console_;
+    Console& console_;
     std::unique_ptr<ScannerInput> scannerInput_;
     QWidget* settingsWindow_ = nullptr;
     QColor laminCaptionColour_;
@@ -117,7 +117,7 @@ class TForm1 : public QMainWindow {
     QAction* ExportLogItem = nullptr;
     QAction* SettingsItem = nullptr;
     QAction* AboutItem = nullptr;  // "О программе": the version
-    QTimer* Timer2 = nullptr;
+    std::unique_ptr<Clock::Timer> Timer2;
 };
 
 }  // namespace velkor

@@ -11,12 +11,12 @@
 namespace velkor {
 
 ScannerInput::ScannerInput(QWidget& window, QLineEdit& barcodeField, std::vector<QWidget*> ownRules,
-                           std::function<void(const QString& scan)> scanned)
+                           std::function<void(const QString& scan)> scanned, const Clock& clock)
     : window_(window),
       barcodeField_(barcodeField),
       ownRules_(std::move(ownRules)),
-      scanned_(std::move(scanned)) {
-    clock_.start();
+      scanned_(std::move(scanned)),
+      clock_(clock) {
     qApp->installEventFilter(this);
     // Whatever the dialog was (a message box, the password, the file dialog), the scanner's
     // next code belongs in the barcode field.
@@ -53,7 +53,7 @@ bool ScannerInput::eventFilter(QObject* watched, QEvent* event) {
 
 // True when the key is the end of a scan that this filter takes.
 bool ScannerInput::takeKey(QWidget* receiver, QKeyEvent* key) {
-    const qint64 now = clock_.elapsed();
+    const Clock::TimePoint now = clock_.now();
     const bool quick = now - lastKey_ <= kLongestPause;
     if (key->key() == Qt::Key_Shift || key->key() == Qt::Key_Control || key->key() == Qt::Key_Alt) {
         return false;  // a scanner presses Shift for capitals

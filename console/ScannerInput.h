@@ -1,11 +1,12 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <functional>
 #include <vector>
+
+#include "Clock.h"
 
 class QDialog;
 class QKeyEvent;
@@ -25,11 +26,12 @@ namespace velkor {
 class ScannerInput : public QObject {
   public:
     // A person needs far longer between two keys; a scanner sends its characters faster.
-    static constexpr qint64 kLongestPause = 35;
+    static constexpr std::chrono::milliseconds kLongestPause{35};
     static constexpr int kShortestScan = 4;
 
+    // Keys are timed on `clock`.
     ScannerInput(QWidget& window, QLineEdit& barcodeField, std::vector<QWidget*> ownRules,
-                 std::function<void(const QString& scan)> scanned);
+                 std::function<void(const QString& scan)> scanned, const Clock& clock);
     ~ScannerInput() override;
     ScannerInput(const ScannerInput&) = delete;
     ScannerInput& operator=(const ScannerInput&) = delete;
@@ -51,8 +53,8 @@ class ScannerInput : public QObject {
     QPointer<QWidget> burstInto_;  // where they went
     QString textBefore_;           // the edit's text before they came
     int cursorBefore_ = 0;
-    qint64 lastKey_ = 0;  // when the last of them came, milliseconds
-    QElapsedTimer clock_;
+    Clock::TimePoint lastKey_{};  // when the last of them came
+    const Clock& clock_;
 };
 
 }  // namespace velkor

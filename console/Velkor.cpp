@@ -1,6 +1,6 @@
-// The console's program entry: the command line, the application, the main window (whose
-// creation runs the start-up sequence), the hidden settings window, and the event loop until
-// the main window closes. See kUsage for the command line.
+// The console's program entry: the command line, the application, the running console, the
+// main window over it (whose creation runs the start-up sequence), the hidden settings window,
+// and the event loop until the main window closes. See kUsage for the command line.
 
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -77,26 +77,23 @@ int blockStopSignals() {
 // and then the window as soon as it exists.
 class StopSignalHandler {
   public:
-    explicit StopSignalHandler(int signalDescriptor) {
+    StopSignalHandler(int signalDescriptor, velkor::Console& console) {
         if (signalDescriptor < 0) {
             return;
         }
         notifier_ = std::make_unique<QSocketNotifier>(signalDescriptor, QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, signalDescriptor] {
-            signalfd_siginfo info;
-            while (::read(signalDescriptor, &info, sizeof info) == sizeof info) {
-            }
-            requested_ = true;
-            for (QWidget* window : QApplication::topLevelWidgets()) {
-                if (auto* console = qobject_cast<velkor::TForm1*>(window)) {
-                    console->console().stop();
-                }
-            }
-            closeModalBoxes();
-            if (mainWindow_ != nullptr) {
-                mainWindow_->close();
-            }
-        });
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated,
+                         [this, signalDescriptor, &console] {
+                             signalfd_siginfo info;
+                             while (::read(signalDescriptor, &info, sizeof info) == sizeof info) {
+                             }
+                             requested_ = true;
+                             console.stop();
+                             closeModalBoxes();
+                             if (mainWindow_ != nullptr) {
+                                 mainWindow_->close();
+                             }
+                         });
     }
 
     // From now on a stop closes this window; true when a stop came already.
@@ -139,12 +136,13 @@ int main(int argc, char** argv) {
     }
 
     const int exitCode = [&] {
-        StopSignalHandler stopSignalHandler(stopSignals);
-        velkor::TForm1 mainWindow(options);
-        if (mainWindow.console().heldByAnotherConsole()) {
+        velkor::Console console(options);
+        StopSignalHandler stopSignalHandler(stopSignals, console);
+        velkor::TForm1 mainWindow(console);
+        if (console.heldByAnotherConsole()) {
             return 1;  // it said so: one console per start-up directory
         }
-        velkor::TSet_Form settingsWindow(mainWindow.console());
+        velkor::TSet_Form settingsWindow(console);
         mainWindow.setSettingsWindow(&settingsWindow);
         if (stopSignalHandler.watch(mainWindow)) {
             mainWindow.close();  // stopped during start-up: shut down at once

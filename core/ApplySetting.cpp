@@ -47,7 +47,7 @@ TypedValue typedValue(const MachineParameter& parameter, const std::string& type
 }  // namespace
 
 void applySetting(const MachineParameter& parameter, std::string_view editText,
-                  MachineVariables& variables, TCustomComPort& port, JobDatabase& database) {
+                  MachineVariables& variables, TCustomComPort& port, ConsoleDatabase& database) {
     // Everything is checked before the variable is kept: a length the controller cannot hold,
     // or a text the database cannot, is neither kept nor sent, nor pushed at the next start.
     const TypedValue value = typedValue(parameter, trimmed(editText), variables.Qty_Imp_mm);

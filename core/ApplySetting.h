@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "ComPort.h"
-#include "JobDatabase.h"
+#include "ConsoleDatabase.h"
 #include "MachineParameters.h"
 
 namespace velkor {
@@ -16,7 +16,7 @@ namespace velkor {
 // send leaves the variable changed and the database alone; a failed write leaves the variable
 // changed and the command sent, and says so.
 void applySetting(const MachineParameter& parameter, std::string_view editText,
-                  MachineVariables& variables, TCustomComPort& port, JobDatabase& database);
+                  MachineVariables& variables, TCustomComPort& port, ConsoleDatabase& database);
 
 // Tells the controller to keep its parameters over a power cut.
 void saveControllerSettings(TCustomComPort& port);

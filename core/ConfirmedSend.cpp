@@ -26,7 +26,7 @@ void ConfirmedSender::runSequence(const std::function<void()>& body) {
         if (cancelled.sequence != id) {
             throw;
         }
-        state_.eventLog.append("CANCEL " + cancelled.command);
+        log_.append("CANCEL " + cancelled.command);
     }
 }
 
@@ -62,12 +62,12 @@ void ConfirmedSender::send(const std::string& command, int waitMilliseconds) {
         } catch (const ELineLost&) {
             continue;
         }
-        state_.eventLog.append("->" + command);
+        log_.append("->" + command);
         if (++sent > 1) {
             tellWaiting(Waiting{command, sent});
         }
         clock_.pause(waitMilliseconds);
-        if (state_.lastReply == command) {
+        if (replies_.lastReply() == command) {
             return;
         }
     }

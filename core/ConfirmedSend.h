@@ -7,7 +7,8 @@
 
 #include "Clock.h"
 #include "ComPort.h"
-#include "ConsoleState.h"
+#include "EventLog.h"
+#include "ReplyHandler.h"
 #include "VelkorError.h"
 
 namespace velkor {
@@ -20,9 +21,10 @@ namespace velkor {
 // line that is lost meanwhile holds the sequence until the port is back.
 class ConfirmedSender {
   public:
-    // The waits between repeats run on `clock`.
-    ConfirmedSender(TCustomComPort& port, ConsoleState& state, Clock& clock = systemClock())
-        : port_(port), state_(state), clock_(clock) {}
+    // Each send goes to `log`; an acknowledgement is the last reply `replies` took. The waits
+    // between repeats run on `clock`.
+    ConfirmedSender(TCustomComPort& port, const ReplyHandler& replies, EventLog& log, Clock& clock)
+        : port_(port), replies_(replies), log_(log), clock_(clock) {}
 
     Clock& clock() const { return clock_; }
 
@@ -64,7 +66,8 @@ class ConfirmedSender {
     void tellWaiting(std::optional<Waiting> waiting) const;
 
     TCustomComPort& port_;
-    ConsoleState& state_;
+    const ReplyHandler& replies_;
+    EventLog& log_;
     Clock& clock_;
     std::function<void(std::optional<Waiting>)> waitingObserver_;
     std::vector<Sequence> sequences_;

@@ -30,6 +30,10 @@ std::string generalText(long double value) {
     return withDecimalSeparator(realText(value), ',');
 }
 
+long double shownValue(long double value) {
+    return readReal(generalText(value));
+}
+
 bool isStateReport(std::string_view packet) {
     return trimmed(packet).rfind("GET_ALL", 0) == 0;
 }

@@ -22,6 +22,9 @@ std::string impulseTextOf(std::string_view lengthText, long double impulsesPerMi
 // comma, no trailing zeros (16,3; 300; -0,04).
 std::string generalText(long double value);
 
+// A real as the windows show it: rounded to the fifteen significant digits of its general form.
+long double shownValue(long double value);
+
 // The command "word" + argument.
 inline std::string command(std::string_view word, std::string_view argument = {}) {
     return std::string(word) + std::string(argument);

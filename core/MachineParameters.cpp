@@ -80,9 +80,9 @@ std::vector<MachineParameter> parametersOf(const Entry& row) {
                                     .laminated = true}};
 }
 
-std::vector<const MachineParameter*> parametersWhere(
-    bool (*chosen)(const MachineParameter&), bool (*before)(const MachineParameter*,
-                                                            const MachineParameter*)) {
+std::vector<const MachineParameter*> parametersWhere(bool (*chosen)(const MachineParameter&),
+                                                     bool (*before)(const MachineParameter*,
+                                                                    const MachineParameter*)) {
     std::vector<const MachineParameter*> chosenOnes;
     for (const MachineParameter& parameter : machineParameters()) {
         if (chosen(parameter)) {
@@ -131,11 +131,11 @@ const MachineParameter& machineParameter(std::string_view key) {
 }
 
 const std::vector<const MachineParameter*>& pushedParameters() {
-    static const auto pushed = parametersWhere(
-        [](const MachineParameter& p) { return p.pushPlace > 0; },
-        [](const MachineParameter* a, const MachineParameter* b) {
-            return a->pushPlace < b->pushPlace;
-        });
+    static const auto pushed =
+        parametersWhere([](const MachineParameter& p) { return p.pushPlace > 0; },
+                        [](const MachineParameter* a, const MachineParameter* b) {
+                            return a->pushPlace < b->pushPlace;
+                        });
     return pushed;
 }
 
@@ -172,7 +172,8 @@ void storeVariableText(MachineVariables& variables, const MachineParameter& para
             auto& value = variables.*member;
             using Value = std::decay_t<decltype(value)>;
             if constexpr (std::is_same_v<Value, long double>) {
-                value = readRealEitherSeparator(text);  // stored with a full stop, typed with a comma
+                value =
+                    readRealEitherSeparator(text);  // stored with a full stop, typed with a comma
             } else if constexpr (std::is_same_v<Value, std::int32_t>) {
                 value = readInteger(text);
             } else {

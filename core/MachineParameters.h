@@ -32,14 +32,16 @@ struct MachineParameter {
     // The word the controller knows it by. A laminated twin goes out under its white
     // parameter's word, so nothing on the line tells a laminated value from a white one.
     std::string commandWord{};
-    bool laminated = false;             // the laminated-profile twin of a white parameter
-    std::string laminatedTwin{};        // a white parameter's twin, empty for none
-    int pushPlace = 0;                  // 1 to 14: its place in the settings push; 0: not pushed
+    bool laminated = false;       // the laminated-profile twin of a white parameter
+    std::string laminatedTwin{};  // a white parameter's twin, empty for none
+    int pushPlace = 0;            // 1 to 14: its place in the settings push; 0: not pushed
     // A laminated profile moves the length by this many cylinder strokes when the mode
     // toggles to it (0: the toggle does not send it).
     int strokeShift = 0;
 
-    bool isLength() const { return std::holds_alternative<long double MachineVariables::*>(member); }
+    bool isLength() const {
+        return std::holds_alternative<long double MachineVariables::*>(member);
+    }
     bool isText() const { return std::holds_alternative<std::string MachineVariables::*>(member); }
     // The key VARIABLES rows are written under, compared with upper(KODS).
     std::string databaseKey() const;

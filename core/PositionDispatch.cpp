@@ -1,7 +1,7 @@
 #include "PositionDispatch.h"
 
-#include <algorithm>
 #include <charconv>
+#include <optional>
 
 #include "ControllerProtocol.h"
 #include "Numbers.h"
@@ -11,15 +11,16 @@
 namespace velkor {
 namespace {
 
-// The field's position as an impulse text, or nothing for an empty field.
-std::string positionImpulses(std::string_view fieldText, const MachineVariables& variables) {
+// A field's position in millimetres, or nothing for an empty field.
+std::optional<long double> positionOf(std::string_view fieldText) {
     const std::string text = trimmed(fieldText);
-    if (text.empty()) {
-        return {};
-    }
-    // Through the text the window would show, as the operator sees the difference.
-    const std::string fromStop = generalText(readReal(text) - variables.L_upor);
-    return impulseTextOf(fromStop, variables.Qty_Imp_mm);
+    return text.empty() ? std::nullopt : std::optional(readReal(text));
+}
+
+// A position as the impulses of its distance from the stop. The distance is taken as the window
+// would show it, as the operator sees the difference.
+std::string positionImpulses(long double position, const MachineVariables& variables) {
+    return impulseText(shownValue(position - variables.L_upor), variables.Qty_Imp_mm);
 }
 
 }  // namespace
@@ -37,19 +38,21 @@ std::string barcodeOfScan(std::string_view scan) {
     return barcode;
 }
 
-void dispatchPositions(const std::function<std::string(int field)>& fieldText,
-                       const MachineVariables& variables, TCustomComPort& port, Clock& clock) {
+void dispatchPositions(const PositionFields& fields, const MachineVariables& variables,
+                       TCustomComPort& port, Clock& clock) {
     clock.pause(150);
     // Every field is read and converted once, before the first command: a piece must never
     // start with some of its holes sent and the rest refused, nor end with another piece's.
-    std::array<std::string, kPositionFields> impulses;
-    for (int field = 0; field < kPositionFields; ++field) {
-        impulses[static_cast<std::size_t>(field)] = positionImpulses(fieldText(field), variables);
+    std::array<std::optional<std::string>, kPositionFields> impulses;
+    for (std::size_t field = 0; field < fields.size(); ++field) {
+        if (const std::optional<long double> position = positionOf(fields[field])) {
+            impulses[field] = positionImpulses(*position, variables);
+        }
     }
     for (std::size_t field = 0; field < impulses.size(); ++field) {
         if (field < kPositionCommands.size()) {
-            if (!impulses[field].empty()) {
-                port.SendText(command(kPositionCommands[field], impulses[field]));
+            if (impulses[field]) {
+                port.SendText(command(kPositionCommands[field], *impulses[field]));
             }
             clock.pause(200);
         } else {

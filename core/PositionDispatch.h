@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,13 +20,16 @@ inline constexpr std::array<const char*, 7> kPositionCommands = {
 // barcode is a number; anything else throws "'<scan>' is not a valid integer value".
 std::string barcodeOfScan(std::string_view scan);
 
+// The position fields' texts, as the window shows them.
+using PositionFields = std::array<std::string, kPositionFields>;
+
 // Sends the positions in the fields to the controller: each filled field's length, less the
 // distance from the stop to the head (L_upor), as an impulse text behind its command, with
 // 150 ms before the first field, 200 ms after each of the first seven and 150 ms after the
-// eighth, on `clock`. Every field is read and checked once, after the first pause and before
-// anything is sent: a field that is not a number, or whose impulses the controller cannot hold,
-// stops the dispatch there with its error. What is sent is what the fields held then.
-void dispatchPositions(const std::function<std::string(int field)>& fieldText,
-                       const MachineVariables& variables, TCustomComPort& port, Clock& clock);
+// eighth, on `clock`. The fields are read once, after the first pause (the operator may still
+// correct one then), and every one is checked before anything is sent: a field that is not a
+// number, or whose impulses the controller cannot hold, stops the dispatch there with its error.
+void dispatchPositions(const PositionFields& fields, const MachineVariables& variables,
+                       TCustomComPort& port, Clock& clock);
 
 }  // namespace velkor

@@ -12,18 +12,18 @@ void ProfileMode::toggle() {
     if (toggling_) {
         return;
     }
-    const MachineVariables& v = state_.variables;
-    const int target = state_.laminationMode == 1 ? 0 : 1;
+    const MachineVariables& v = variables_;
+    const int target = shownMode_ == 1 ? 0 : 1;
     const bool toLaminated = target == 1;
     const long double stroke = toLaminated ? v.Step_pnevmo : 0;
     const int wait = toLaminated ? 500 : 100;
     // Made before the first is sent: a value the controller cannot hold sends nothing.
     std::vector<std::string> commands{toLaminated ? "Lamin1" : "Lamin0"};
     for (const MachineParameter* parameter : strokeShiftedParameters()) {
-        commands.push_back(command(
-            parameter->commandWord,
-            impulseText(lengthValue(v, *parameter) + parameter->strokeShift * stroke,
-                        v.Qty_Imp_mm)));
+        commands.push_back(
+            command(parameter->commandWord,
+                    impulseText(lengthValue(v, *parameter) + parameter->strokeShift * stroke,
+                                v.Qty_Imp_mm)));
     }
     toggling_ = true;
     show(target);
@@ -50,11 +50,11 @@ void ProfileMode::toggle() {
         return;
     }
     confirmed_ = target;
-    state_.eventLog.append(toLaminated ? "IMPORT lam!!!" : "IMPORT White!!!");
+    log_.append(toLaminated ? "IMPORT lam!!!" : "IMPORT White!!!");
 }
 
 void ProfileMode::show(int mode) {
-    state_.laminationMode = mode;
+    shownMode_ = mode;
     if (shown_) {
         shown_(mode);
     }

@@ -3,7 +3,8 @@
 #include <functional>
 
 #include "ConfirmedSend.h"
-#include "ConsoleState.h"
+#include "EventLog.h"
+#include "MachineVariables.h"
 
 namespace velkor {
 
@@ -14,22 +15,27 @@ namespace velkor {
 // next toggle sends all four commands again.
 class ProfileMode {
   public:
-    // `shown` is told the mode (0 white, 1 laminated) whenever the one shown changes; the mode
-    // shown is also the state's laminationMode.
-    ProfileMode(ConfirmedSender& sender, ConsoleState& state, std::function<void(int)> shown)
-        : sender_(sender), state_(state), shown_(std::move(shown)) {}
+    // The toggle's lengths come from `variables`, its outcome goes to `log`; `shown` is told the
+    // mode (0 white, 1 laminated) whenever the one shown changes.
+    ProfileMode(ConfirmedSender& sender, const MachineVariables& variables, EventLog& log,
+                std::function<void(int)> shown)
+        : sender_(sender), variables_(variables), log_(log), shown_(std::move(shown)) {}
 
     // Toggles between white and laminated profiles; a call while a toggle runs starts nothing.
     // Throws, sending nothing, when a shifted length is beyond what the controller can hold.
     void toggle();
+    // The mode shown: the target while a toggle runs, else what the controller confirmed.
+    int shown() const { return shownMode_; }
 
   private:
     void show(int mode);
 
     ConfirmedSender& sender_;
-    ConsoleState& state_;
+    const MachineVariables& variables_;
+    EventLog& log_;
     std::function<void(int)> shown_;
     bool toggling_ = false;
+    int shownMode_ = 0;
     int confirmed_ = 0;  // the mode the controller last confirmed
 };
 

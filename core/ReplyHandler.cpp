@@ -49,13 +49,13 @@ std::string fieldValue(const std::string& field, std::size_t from) {
 void ReplyHandler::handle(const std::string& packet) noexcept {
     try {
         const bool report = isStateReport(packet);
-        if (report && state_.showRequest == 1) {
-            state_.eventLog.append(packet);
-            state_.showRequest = 0;
+        if (report && showRequest_ == 1) {
+            log_.append(packet);
+            showRequest_ = 0;
         }
         if (!report) {
-            state_.eventLog.append(packet);
-            state_.lastReply = replyText(packet);
+            log_.append(packet);
+            lastReply_ = replyText(packet);
             return;
         }
         handleStateReport(packet);
@@ -63,7 +63,7 @@ void ReplyHandler::handle(const std::string& packet) noexcept {
         // Nothing should get here; if it does, the operator sees it and the line stays alive.
         const std::string what = describeException(std::current_exception());
         try {
-            state_.eventLog.append("ERROR " + what);
+            log_.append("ERROR " + what);
         } catch (...) {
             qCCritical(lcConsole, "a packet's failure (%s) could not be logged: %s", what.c_str(),
                        describeException(std::current_exception()).c_str());
@@ -72,13 +72,8 @@ void ReplyHandler::handle(const std::string& packet) noexcept {
 }
 
 void ReplyHandler::handleStateReport(const std::string& packet) {
-    bool countedBefore = false;  // the report carries the count from before this run
-    if (state_.lineIsTheControllers) {
-        if (state_.autoPushState != 10) {
-            state_.autoPushState = 1;
-        }
-        countedBefore = state_.probe.answeredBy(clock_.now()) && counter_.saving();
-    }
+    // The report may carry the count from before this run.
+    const bool countedBefore = reportSeen_ && reportSeen_(clock_.now());
     const auto lines = reportLines(packet);
     // From the last field to the first: with two count fields the first one stays on display.
     for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
@@ -87,16 +82,16 @@ void ReplyHandler::handleStateReport(const std::string& packet) {
             const std::string value = fieldValue(field, 5);
             const std::optional<std::int64_t> total = counter_.totalOf(value);
             if (!total) {
-                state_.eventLog.append("ERROR_CNT " + value);  // the counter stays as it is
+                log_.append("ERROR_CNT " + value);  // the counter stays as it is
             } else if (!countedBefore) {
                 counter_.report(*total);
             }
         } else if (field.rfind("setOut", 0) == 0) {
             const std::string value = fieldValue(field, 8);
             try {
-                state_.outputState = readInteger(value);
+                outputState_ = readInteger(value);
             } catch (const VelkorError&) {
-                state_.eventLog.append("ERROR_Out " + value);
+                log_.append("ERROR_Out " + value);
             }
         }
     }

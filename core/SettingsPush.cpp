@@ -23,9 +23,9 @@ std::vector<std::string> settingsPushCommands(const MachineVariables& v) {
     return commands;
 }
 
-void runSettingsPush(ConfirmedSender& sender, ConsoleState& state) {
+void runSettingsPush(ConfirmedSender& sender, const MachineVariables& variables, EventLog& log) {
     sender.clock().pause(300);
-    const std::vector<std::string> commands = settingsPushCommands(state.variables);
+    const std::vector<std::string> commands = settingsPushCommands(variables);
     bool completed = false;
     sender.runSequence([&] {
         for (const auto& c : commands) {
@@ -36,8 +36,8 @@ void runSettingsPush(ConfirmedSender& sender, ConsoleState& state) {
     if (!completed) {
         return;  // ended by the operator; the event log says where
     }
-    state.eventLog.clear();
-    state.eventLog.append("IMPORT GOOD!!!");
+    log.clear();
+    log.append("IMPORT GOOD!!!");
     sender.clock().pause(150);
 }
 

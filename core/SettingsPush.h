@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ConfirmedSend.h"
+#include "EventLog.h"
 #include "MachineVariables.h"
 
 namespace velkor {
@@ -16,6 +17,6 @@ std::vector<std::string> settingsPushCommands(const MachineVariables& variables)
 // ms each (built once, before the first is written), then the event log cleared down to "IMPORT
 // GOOD!!!" and 150 ms. Ends early, without "IMPORT GOOD!!!", when a write fails or the operator
 // ends it.
-void runSettingsPush(ConfirmedSender& sender, ConsoleState& state);
+void runSettingsPush(ConfirmedSender& sender, const MachineVariables& variables, EventLog& log);
 
 }  // namespace velkor

@@ -7,15 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "ConsoleDatabase.h"
 #include "FirebirdSession.h"
 
 namespace velkor {
-
-// A row of VARIABLES as stored: the key and the value text, untouched.
-struct VariableRow {
-    std::string key;
-    std::string value;
-};
 
 // The values of one OPTDETAIL row, as texts the engine converts to the column types.
 struct PieceRow {
@@ -45,7 +40,7 @@ enum class JobTable { Batches, Bars, Pieces };
 // again. An import's rows, one transaction, are not run again: a lost connection ends the
 // import, and a writer fails with "Cannot perform operation -- DB is not open" until a read
 // or an update has connected.
-class JobDatabase {
+class JobDatabase final : public ConsoleDatabase {
   public:
     const std::string& databaseString() const { return databaseString_; }
     bool connected() const { return session_.attached(); }
@@ -53,19 +48,19 @@ class JobDatabase {
 
     // Connects to the database (a local file path for the embedded engine, or "host:/path" for
     // a server) and makes the transaction active, so that the start-up read runs in it.
-    void connect(std::string databaseString);
+    void connect(std::string databaseString) override;
 
     // Every machine variable row, in the order the engine returns them.
-    std::vector<VariableRow> readVariables();
+    std::vector<VariableRow> readVariables() override;
     // The distinct hole positions of the piece with this barcode, ascending; a hole stored
     // without a position gives an empty one (first, as the engine sorts it). When several
     // imports brought the barcode (a corrected re-export), the piece imported last is the one.
-    std::vector<std::optional<double>> readPiecePositions(std::string_view barcode);
+    std::vector<std::optional<double>> readPiecePositions(std::string_view barcode) override;
     // Sets VAR_STR of the rows whose upper-cased key equals `upperKey`; no row, no change.
-    void updateVariable(std::string_view upperKey, std::string_view value);
+    void updateVariable(std::string_view upperKey, std::string_view value) override;
     // The longest value text VARIABLES holds (characters of VAR_STR), as readVariables found
     // it; unlimited before.
-    std::size_t variableValueLimit() const { return variableValueLimit_; }
+    std::size_t variableValueLimit() const override { return variableValueLimit_; }
 
     // Makes the table of loaded job files (JOBFILES) in an older database that lacks it.
     void ensureLoadedFilesTable();

@@ -14,10 +14,10 @@ constexpr std::uint32_t kBaudRates[] = {0,     110,   300,   600,   1200,  2400,
 
 }  // namespace
 
-TCustomComPort::TCustomComPort(std::unique_ptr<SerialDriver> driver)
+TCustomComPort::TCustomComPort(std::unique_ptr<SerialDriver> driver, Clock& clock)
     : driver_(std::move(driver)),
       recovery_(std::make_unique<LineRecovery>([this](unsigned g) { LineLost(g); },
-                                               [this] { TryReopen(); })) {
+                                               [this] { TryReopen(); }, clock)) {
     parity_.port_ = this;
     flowControl_.port_ = this;
     timeouts_.port_ = this;

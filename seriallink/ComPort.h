@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Clock.h"
 #include "ComLink.h"
 #include "ComPortErrors.h"
 #include "ComPortList.h"
@@ -43,7 +44,9 @@ class TCustomComPort {
         std::function<void(TCustomComPort& sender, int comException, const std::string& message,
                            std::int64_t osError, const std::string& osMessage)>;
 
-    explicit TCustomComPort(std::unique_ptr<SerialDriver> driver = createSystemSerialDriver());
+    // A lost line is tried again on `clock`'s timer.
+    explicit TCustomComPort(std::unique_ptr<SerialDriver> driver = createSystemSerialDriver(),
+                            Clock& clock = systemClock());
     virtual ~TCustomComPort();
     TCustomComPort(const TCustomComPort&) = delete;
     TCustomComPort& operator=(const TCustomComPort&) = delete;
@@ -103,6 +106,8 @@ class TCustomComPort {
     // raised all the same.
     void OpenPortOrWait();
     void ClosePort();
+    // True when this port's name and `other` lead to the same device.
+    bool SameDevice(const std::string& other) const { return driver_->sameDevice(port_, other); }
     int SendText(const std::string& text);
     int ReceiveBytes(char* buffer, int count);
     void AbortTransfers();

@@ -15,22 +15,22 @@ struct LostEvent : QEvent {
 
 }  // namespace
 
-LineRecovery::LineRecovery(std::function<void(unsigned)> onLost, std::function<void()> retry)
-    : onLost_(std::move(onLost)) {
-    timer_.setInterval(kRetryMilliseconds);
-    QObject::connect(&timer_, &QTimer::timeout, this, std::move(retry));
-}
+LineRecovery::LineRecovery(std::function<void(unsigned)> onLost, std::function<void()> retry,
+                           Clock& clock)
+    : onLost_(std::move(onLost)),
+      timer_(clock.timer("LineRecovery", std::chrono::milliseconds(kRetryMilliseconds),
+                         std::move(retry))) {}
 
 void LineRecovery::reportLost(unsigned generation) {
     QCoreApplication::postEvent(this, new LostEvent(generation));
 }
 
 void LineRecovery::startRetrying() {
-    timer_.start();
+    timer_->start();
 }
 
 void LineRecovery::stopRetrying() {
-    timer_.stop();
+    timer_->stop();
 }
 
 bool LineRecovery::event(QEvent* event) {

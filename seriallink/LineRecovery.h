@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QObject>
-#include <QTimer>
 #include <functional>
+#include <memory>
+
+#include "Clock.h"
 
 namespace velkor {
 
@@ -14,21 +16,22 @@ class LineRecovery : public QObject {
     static constexpr int kRetryMilliseconds = 250;
 
     // `onLost(generation)` runs in the owner's thread for each reported loss; `retry` at every
-    // tick while retrying.
-    LineRecovery(std::function<void(unsigned generation)> onLost, std::function<void()> retry);
+    // tick of `clock` while retrying.
+    LineRecovery(std::function<void(unsigned generation)> onLost, std::function<void()> retry,
+                 Clock& clock);
 
     // Any thread: the line of the given opening has gone away.
     void reportLost(unsigned generation);
     void startRetrying();
     void stopRetrying();
-    bool retrying() const { return timer_.isActive(); }
+    bool retrying() const { return timer_->active(); }
 
   protected:
     bool event(QEvent* event) override;
 
   private:
     std::function<void(unsigned)> onLost_;
-    QTimer timer_;
+    std::unique_ptr<Clock::Timer> timer_;
 };
 
 }  // namespace velkor

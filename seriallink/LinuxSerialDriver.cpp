@@ -392,6 +392,10 @@ class LinuxSerialDriver final : public SerialDriver {
         return 0;
     }
 
+    bool sameDevice(const std::string& a, const std::string& b) const override {
+        return sameSerialDevice(a, b);
+    }
+
     bool hungUp() override {
         if (fd_ < 0) {
             return false;

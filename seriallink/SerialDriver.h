@@ -108,6 +108,9 @@ class SerialDriver {
     virtual int purge(bool abort) = 0;
     // True when the open device has gone away: the other end hung up or it was unplugged.
     virtual bool hungUp() = 0;
+    // True when the two port names lead to the same device (a port and a link to it, as
+    // /dev/serial/by-id gives one).
+    virtual bool sameDevice(const std::string& a, const std::string& b) const = 0;
 };
 
 }  // namespace velkor

@@ -108,8 +108,12 @@ const Row kProfile[] = {
 };
 
 SettingControl controlOf(SettingsArea area, const Row& row, const Control& control) {
-    return {area,           row.caption,     row.hint,
-            control.edit,   control.button,  control.handler,
+    return {area,
+            row.caption,
+            row.hint,
+            control.edit,
+            control.button,
+            control.handler,
             &machineParameter(control.key)};
 }
 

@@ -141,7 +141,7 @@ void TSet_Form::buildPortTools() {
     };
     const PortTool tools[] = {
         {"Button_PortOpen", "Открыть / закрыть порт", [this] { console_.openOrCloseLine(); }},
-        {"Button_PortSetup", "Настройка порта...", [this] { RunSetupDialog(console_.port()); }},
+        {"Button_PortSetup", "Настройка порта...", [this] { runPortSetup(); }},
         {"Button_PortLoad", "Загрузить настройки порта", [this] { console_.loadPortSettings(); }},
         {"Button_PortStore", "Сохранить настройки порта", [this] { console_.storePortSettings(); }},
     };
@@ -153,6 +153,14 @@ void TSet_Form::buildPortTools() {
         top += kRowPitch + 4;
         connect(button, &QPushButton::clicked, this,
                 guarded([this, action = tool.action] { runPortAction(action); }));
+    }
+}
+
+// The setup dialog shows the line's settings and hands back the service person's choices.
+void TSet_Form::runPortSetup() {
+    TComSetupFrm form(console_.lineChoices(), this);
+    if (form.exec() == QDialog::Accepted) {
+        console_.applyLineChoices(form.Choices());
     }
 }
 

@@ -34,6 +34,7 @@ class TSet_Form : public QWidget {
     void buildControls();
     void buildPortTools();
     void runPortAction(const std::function<void()>& action);
+    void runPortSetup();
     void showPortState();
     void FormShow();
     void applyRow(std::size_t index);

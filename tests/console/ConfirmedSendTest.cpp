@@ -1,19 +1,16 @@
+// Confirmed sends against the controller behind the serial driver seam, which never
+// acknowledges L1headPaz (or, in the window, Lamin1).
 #include "ConfirmedSend.h"
 
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QTimer>
+#include <QPushButton>
 #include <QtTest/QTest>
 
 #include "ComDataPacket.h"
-#include "ComMainForm.h"
-#include "MessageBoxWatcher.h"
-#include "PumpingDelay.h"
+#include "ConsoleRig.h"
 #include "ReplyHandler.h"
-#include "SimulatorProcess.h"
-#include "WaitUntil.h"
-#include "Workspace.h"
 
 namespace velkor {
 namespace {
@@ -22,12 +19,22 @@ std::size_t countOf(const std::vector<std::string>& lines, const std::string& li
     return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-// The console's line to a simulator that never acknowledges L1headPaz.
+// Runs `action` once, in the first pause after `holds()` does.
+void oncePausedWhen(test::TestClock& clock, std::function<bool()> holds,
+                    std::function<void()> action) {
+    clock.duringPause = [&clock, holds = std::move(holds), action = std::move(action)](int) {
+        if (holds()) {
+            clock.duringPause = {};
+            action();
+        }
+    };
+}
+
 class ConfirmedSendTest : public ::testing::Test {
   protected:
     ConfirmedSendTest() {
         port.SetTriggersOnRxChar(false);
-        port.SetPort(simulator.path());
+        port.SetPort(controller.port());
         framer.Framer().SetStartString("<");
         framer.Framer().SetStopString(">");
         framer.Framer().OnPacket = [this](PacketFramer&, const std::string& packet) {
@@ -37,15 +44,17 @@ class ConfirmedSendTest : public ::testing::Test {
         port.OpenPort();
     }
 
-    test::Workspace workspace;
-    test::Simulator simulator{workspace.file("controller.log"),
-                              {QStringLiteral("--withhold"), QStringLiteral("L1headPaz")}};
-    ConsoleState state;
-    ProductionCounter counter{state.eventLog, {}};
-    ReplyHandler replies{state, counter};
-    TComPort port;
+    std::size_t logged(const std::string& line) const { return countOf(log.lines(), line); }
+
+    test::TestClock clock;
+    test::InProcessController controller{
+        clock, "/dev/ttyVELKOR-controller", {.controller = {.withheld = {"L1headPaz"}}}};
+    EventLog log;
+    ProductionCounter counter{log, {}};
+    ReplyHandler replies{log, counter, clock};
+    TComPort port{controller.driverFactory()()};
     TComDataPacket framer;
-    ConfirmedSender sender{port, state};
+    ConfirmedSender sender{port, replies, log, clock};
 };
 
 TEST_F(ConfirmedSendTest, AcknowledgedCommandsAreSentOnceEach) {
@@ -54,76 +63,73 @@ TEST_F(ConfirmedSendTest, AcknowledgedCommandsAreSentOnceEach) {
         sender.send("SH_S4800", 100);
         sender.send("SH_S4800", 100);  // confirmed by the reply already there
     });
-    EXPECT_EQ(countOf(state.eventLog.lines(), "->Lamin1"), 1u);
-    EXPECT_EQ(countOf(state.eventLog.lines(), "->SH_S4800"), 2u);
-    EXPECT_EQ(simulator.commands(), (std::vector<std::string>{"Lamin1", "SH_S4800", "SH_S4800"}));
+    EXPECT_EQ(logged("->Lamin1"), 1u);
+    EXPECT_EQ(logged("->SH_S4800"), 2u);
+    EXPECT_EQ(controller.commands(), (std::vector<std::string>{"Lamin1", "SH_S4800", "SH_S4800"}));
 }
 
 TEST_F(ConfirmedSendTest, AnUnacknowledgedCommandRepeatsUntilEscEndsItsSequence) {
-    test::whenTrue([&] { return countOf(state.eventLog.lines(), "->L1headPaz1956") >= 3; },
-                   [&] { EXPECT_TRUE(sender.cancelInnermost()); });
+    oncePausedWhen(
+        clock, [&] { return logged("->L1headPaz1956") == 3; },
+        [&] { EXPECT_TRUE(sender.cancelInnermost()); });
     sender.runSequence([&] {
         sender.send("SH_S100", 100);
         sender.send("L1headPaz1956", 100);
         sender.send("STP_OUT300", 100);  // never reached
     });
-    const auto& log = state.eventLog.lines();
-    EXPECT_GE(countOf(log, "->L1headPaz1956"), 3u);
-    EXPECT_EQ(log.back(), "CANCEL L1headPaz1956");
-    EXPECT_EQ(countOf(log, "->STP_OUT300"), 0u);
+    EXPECT_EQ(logged("->L1headPaz1956"), 3u);
+    EXPECT_EQ(log.lines().back(), "CANCEL L1headPaz1956");
+    EXPECT_EQ(logged("->STP_OUT300"), 0u);
     EXPECT_FALSE(sender.running());
     EXPECT_FALSE(sender.cancelInnermost());
 }
 
 TEST_F(ConfirmedSendTest, EscEndsOnlyTheInnermostOfNestedSequences) {
     bool innerRan = false;
-    test::whenTrue([&] { return countOf(state.eventLog.lines(), "->SH_S1") == 1; },
-                   [&] {
-                       sender.runSequence([&] {
-                           innerRan = true;
-                           sender.send("L1headPaz5", 100);
-                       });
-                   });
-    test::whenTrue([&] { return countOf(state.eventLog.lines(), "->L1headPaz5") >= 2; },
-                   [&] { sender.cancelInnermost(); });
+    oncePausedWhen(
+        clock, [&] { return logged("->SH_S1") == 1; },
+        [&] {
+            oncePausedWhen(
+                clock, [&] { return logged("->L1headPaz5") == 2; },
+                [&] { sender.cancelInnermost(); });
+            sender.runSequence([&] {
+                innerRan = true;
+                sender.send("L1headPaz5", 100);
+            });
+        });
     sender.runSequence([&] {
         sender.send("SH_S1", 300);  // the inner sequence runs inside this wait
         sender.send("SH_S2", 100);
     });
     EXPECT_TRUE(innerRan);
-    EXPECT_EQ(countOf(state.eventLog.lines(), "CANCEL L1headPaz5"), 1u);
-    EXPECT_EQ(countOf(state.eventLog.lines(), "->SH_S2"), 1u);  // the outer one went on
+    EXPECT_EQ(logged("CANCEL L1headPaz5"), 1u);
+    EXPECT_EQ(logged("->SH_S2"), 1u);  // the outer one went on
 }
 
 TEST(ConfirmedSendInTheWindow, EscInTheWindowAndClosingItEndWaitingSequences) {
-    test::Workspace workspace;
-    test::CurrentDirectory current{workspace.path()};
-    test::Simulator simulator{workspace.file("controller.log"),
-                              {QStringLiteral("--withhold"), QStringLiteral("Lamin1")}};
-    workspace.createDatabase({{"Port", simulator.path()}});
-    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=7\r\n");
-    test::MessageBoxWatcher boxes;
-    TForm1 window;
+    test::ConsoleRig::Setup setup{.ini = test::counterIni(7)};
+    setup.controller.controller.withheld = {"Lamin1"};
+    test::ConsoleRig rig(setup);
+    TForm1& window = rig.window();
     window.show();
-    auto sentLamin = [&] { return countOf(window.console().state().eventLog.lines(), "->Lamin1"); };
-    test::whenTrue([&] { return sentLamin() >= 2; },
-                   [&] {
-                       QTest::keyClick(window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode")),
-                                       Qt::Key_Escape);
-                   });
-    window.console().confirmedSender().runSequence(
-        [&] { window.console().confirmedSender().send("Lamin1", 100); });
-    EXPECT_EQ(window.console().state().eventLog.lines().back(), "CANCEL Lamin1");
+    const auto sentLamin = [&] { return countOf(rig.logLines(), "->Lamin1"); };
+    auto* toggle = test::control<QPushButton>(window, "Button_Lamin");
+    oncePausedWhen(
+        rig.clock, [&] { return sentLamin() == 2; },
+        [&] { QTest::keyClick(test::control<QLineEdit>(window, "Edit_BarCode"), Qt::Key_Escape); });
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_EQ(rig.logLines().back(), "CANCEL Lamin1");
+    EXPECT_EQ(toggle->text(), QString::fromUtf8("Белый"));
     EXPECT_TRUE(window.isVisible());
 
     const std::size_t sentBefore = sentLamin();
-    test::whenTrue([&] { return sentLamin() >= sentBefore + 2; }, [&] { window.close(); });
-    window.console().confirmedSender().runSequence(
-        [&] { window.console().confirmedSender().send("Lamin1", 100); });
-    EXPECT_EQ(window.console().state().eventLog.lines().back(), "CANCEL Lamin1");
+    oncePausedWhen(
+        rig.clock, [&] { return sentLamin() == sentBefore + 2; }, [&] { window.close(); });
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_EQ(rig.logLines().back(), "CANCEL Lamin1");
     EXPECT_FALSE(window.isVisible());
-    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=7\r\n");
-    EXPECT_TRUE(boxes.seen().empty());
+    EXPECT_EQ(rig.workspace.readFile("Morvel.INI"), test::counterIni(7));
+    EXPECT_TRUE(rig.boxes.seen().empty());
 }
 
 }  // namespace

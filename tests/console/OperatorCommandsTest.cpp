@@ -1,4 +1,4 @@
-// The main window's operator commands against the controller simulator.
+// The main window's operator commands, with the controller behind the serial driver seam.
 #include <gtest/gtest.h>
 
 #include <QInputDialog>
@@ -7,81 +7,65 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <set>
 
-#include "ComMainForm.h"
-#include "MessageBoxWatcher.h"
-#include "PumpingDelay.h"
-#include "SimulatorProcess.h"
+#include "ConsoleRig.h"
 #include "U_Set_Form.h"
 #include "WaitUntil.h"
-#include "Workspace.h"
 
 namespace velkor {
 namespace {
 
-const std::vector<std::pair<std::string, std::string>> kVariables = {
-    {"Qty_Imp_mm", "10"}, {"SH_S", "500"},        {"Step_pnevmo", "10"}, {"head_DELTA", "200"},
-    {"STP_OUT", "30"},    {"setSpeed", "800"},    {"setAccel", "400"},   {"S_SH_S", "250"},
-    {"stToR", "60"},      {"L1headPaz", "120.5"}, {"setS_OUT", "900"},   {"setA_OUT", "500"},
-    {"R_DELTA", "12.5"},  {"uporDelay", "100"},   {"SbrosDelay", "200"}, {"n_uporDelay", "50"},
-    {"pwd", "secret"}};
+using namespace std::chrono_literals;
+using test::ConsoleRig;
+
+ConsoleRig::Setup operatorsSite(std::set<std::string> withheld = {}) {
+    ConsoleRig::Setup setup{
+        .variables = {{"Qty_Imp_mm", "10"}, {"L1headPaz", "120.5"}, {"pwd", "secret"}}};
+    setup.controller.controller.withheld = std::move(withheld);
+    return setup;
+}
 
 class OperatorCommandsTest : public ::testing::Test {
   protected:
-    explicit OperatorCommandsTest(QStringList simulatorOptions = {})
-        : simulator(workspace.file("controller.log"), simulatorOptions) {
-        auto variables = kVariables;
-        variables.emplace_back("Port", simulator.path());
-        workspace.createDatabase(variables);
-        workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+    explicit OperatorCommandsTest(ConsoleRig::Setup setup = operatorsSite()) : rig(setup) {
+        rig.window();
     }
 
     template <typename Widget = QPushButton>
     Widget* control(const char* name) {
-        return window->findChild<Widget*>(QString::fromLatin1(name));
+        return test::control<Widget>(rig.window(), name);
     }
     void click(const char* name) { QTest::mouseClick(control(name), Qt::LeftButton); }
     std::vector<std::string> sentAfterStartUp() {
-        pumpingDelay(100);
-        auto commands = simulator.commands();
+        auto commands = rig.commands();
         commands.erase(commands.begin());  // CLR_CNT
         return commands;
     }
-    std::vector<std::string> log() { return window->console().state().eventLog.lines(); }
+    std::vector<std::string> log() { return rig.logLines(); }
 
-    test::Workspace workspace;
-    test::CurrentDirectory current{workspace.path()};
-    test::Simulator simulator;
-    test::MessageBoxWatcher boxes;
-    std::unique_ptr<TForm1> window;
+    ConsoleRig rig;
 };
 
-class WithAnsweringController : public OperatorCommandsTest {
-  protected:
-    WithAnsweringController() {
-        window = std::make_unique<TForm1>();
-        // Start-up's "CLR_CNT" stands alone on the line: the controller has taken it.
-        test::waitUntil([&] { return !simulator.commands().empty(); });
-    }
-};
+using WithAnsweringController = OperatorCommandsTest;
 
 TEST_F(WithAnsweringController, TheModeToggleSendsItsFourCommandsEachWay) {
     click("Button_Lamin");
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Ламинация"));
-    EXPECT_EQ(window->console().state().laminationMode, 1);
+    EXPECT_EQ(rig.console().laminationMode(), 1);
     EXPECT_EQ(log().back(), "IMPORT lam!!!");
     // Laminated: the caption blinks lime and navy.
     std::set<QString> styles;
-    for (int i = 0; i < 25; ++i) {
+    for (int i = 0; i < 4; ++i) {
         styles.insert(control("Button_Lamin")->styleSheet());
-        pumpingDelay(50);
+        rig.clock.run(250ms);
     }
     EXPECT_EQ(styles, (std::set<QString>{QStringLiteral("color: #00ff00;"),
                                          QStringLiteral("color: #000080;")}));
 
     click("Button_Lamin");
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Белый"));
-    EXPECT_EQ(window->console().state().laminationMode, 0);
+    EXPECT_EQ(rig.console().laminationMode(), 0);
     EXPECT_EQ(log().back(), "IMPORT White!!!");
     EXPECT_EQ(sentAfterStartUp(),
               (std::vector<std::string>{"Lamin1", "SH_S4800", "head_DELTA1900", "STP_OUT400",
@@ -104,48 +88,51 @@ TEST_F(WithAnsweringController, TheSettingsPushSendsFourteenSettingsAndLeavesOne
 TEST_F(WithAnsweringController, RequestsClearAndTheHandleGroup) {
     // An operator's clicks are further apart than the controller's 20 ms command gap.
     click("SpeedButton2");  // "Показать": the next report is logged
-    pumpingDelay(100);
+    rig.clock.run(100ms);
     click("Speed_step");
     click("SpeedButton8");
-    pumpingDelay(100);
-    EXPECT_GE(std::ranges::count(log(), "GET_ALL;CNT=0;setOut=0;"), 1);
-    EXPECT_EQ(window->console().state().showRequest, 0);
+    rig.clock.run(100ms);
+    EXPECT_EQ(std::ranges::count(log(), "GET_ALL;CNT=0;setOut=0;"), 1);
     click("SpeedButton4");
     EXPECT_TRUE(log().empty());
 
     control<QLineEdit>("E_R_DELTA")->setText(QStringLiteral(" 12,5 "));
     click("But_R_DELTA");
-    pumpingDelay(100);
+    rig.clock.run(100ms);
     control<QLineEdit>("Edit8")->setText(QStringLiteral("30"));
     QTest::keyClick(control<QLineEdit>("Edit8"), Qt::Key_Return);
     EXPECT_TRUE(control<QLineEdit>("Edit8")->text().isEmpty());
     EXPECT_EQ(sentAfterStartUp(), (std::vector<std::string>{"GET_ALL", "GET_STEP", "GET_CNT",
                                                             "R_DELTA125", "R_POS300"}));
-    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=0\r\nR_DELTA=12,5\r\n");
+    EXPECT_EQ(rig.workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=0\r\nR_DELTA=12,5\r\n");
 }
 
 TEST_F(WithAnsweringController, AQuickSecondClickStartsNoSecondToggleInsideTheFirst) {
-    test::whenTrue([this] { return std::ranges::count(log(), "->Lamin1") == 1; },
-                   [this] { click("Button_Lamin"); });
+    rig.clock.duringPause = [&](int) {
+        if (std::ranges::count(log(), "->Lamin1") == 1) {
+            rig.clock.duringPause = {};
+            click("Button_Lamin");
+        }
+    };
     click("Button_Lamin");
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Ламинация"));
-    EXPECT_EQ(window->console().state().laminationMode, 1);
+    EXPECT_EQ(rig.console().laminationMode(), 1);
     EXPECT_EQ(sentAfterStartUp(),
               (std::vector<std::string>{"Lamin1", "SH_S4800", "head_DELTA1900", "STP_OUT400"}));
 }
 
 TEST_F(WithAnsweringController, AToggleThatCannotSendLeavesTheModeAsItWas) {
-    window->console().port().ClosePort();
+    rig.console().openOrCloseLine();  // closed
     click("Button_Lamin");
-    ASSERT_EQ(boxes.seen().size(), 1u);
-    EXPECT_EQ(boxes.seen()[0].text, QStringLiteral("Port Not Open."));
+    ASSERT_EQ(rig.boxes.seen().size(), 1u);
+    EXPECT_EQ(rig.boxes.seen()[0].text, QStringLiteral("Port Not Open."));
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Белый"));
-    EXPECT_EQ(window->console().state().laminationMode, 0);
+    EXPECT_EQ(rig.console().laminationMode(), 0);
 }
 
 TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
-    TSet_Form settings(window->console());
-    window->setSettingsWindow(&settings);
+    TSet_Form settings(rig.console());
+    rig.window().setSettingsWindow(&settings);
     auto answer = [&](const QString& password) {
         test::whenModalShows<QInputDialog>([password](QInputDialog& box) {
             EXPECT_EQ(box.windowTitle(), QString::fromUtf8("Ввод пароля"));
@@ -153,7 +140,7 @@ TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
             box.setTextValue(password);
             box.accept();
         });
-        window->findChild<QAction*>(QStringLiteral("N4"))->trigger();
+        rig.window().findChild<QAction*>(QStringLiteral("N4"))->trigger();
     };
     answer(QStringLiteral("secret "));
     EXPECT_FALSE(settings.isVisible());
@@ -161,48 +148,48 @@ TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
     EXPECT_FALSE(settings.isVisible());
     answer(QString());
     EXPECT_FALSE(settings.isVisible());
-    ASSERT_EQ(boxes.seen().size(), 3u);
-    EXPECT_EQ(boxes.seen()[0].title, QStringLiteral("Warning"));
-    EXPECT_EQ(boxes.seen()[0].text, QString::fromUtf8("Не вырный пароль!"));
+    ASSERT_EQ(rig.boxes.seen().size(), 3u);
+    EXPECT_EQ(rig.boxes.seen()[0].title, QStringLiteral("Warning"));
+    EXPECT_EQ(rig.boxes.seen()[0].text, QString::fromUtf8("Не вырный пароль!"));
     answer(QStringLiteral("secret"));
     EXPECT_TRUE(settings.isVisible());
 }
 
 class WithSilentController : public OperatorCommandsTest {
   protected:
-    WithSilentController()
-        : OperatorCommandsTest({QStringLiteral("--withhold"), QStringLiteral("L1headPaz"),
-                                QStringLiteral("--withhold"), QStringLiteral("head_DELTA")}) {
-        window = std::make_unique<TForm1>();
-        pumpingDelay(100);
-    }
+    WithSilentController() : OperatorCommandsTest(operatorsSite({"L1headPaz", "head_DELTA"})) {}
 };
 
 TEST_F(WithSilentController, AToggleEndedByEscShowsTheModeTheControllerLastConfirmed) {
-    test::whenTrue([this] { return std::ranges::count(log(), "->head_DELTA1900") >= 2; },
-                   [this] { QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape); });
+    rig.clock.duringPause = [&](int) {
+        if (std::ranges::count(log(), "->head_DELTA1900") == 2) {
+            rig.clock.duringPause = {};
+            QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape);
+        }
+    };
     click("Button_Lamin");  // head_DELTA is never acknowledged
     EXPECT_EQ(log().back(), "CANCEL head_DELTA1900");
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Белый"));
-    EXPECT_EQ(window->console().state().laminationMode, 0);
+    EXPECT_EQ(rig.console().laminationMode(), 0);
     EXPECT_EQ(control("Button_Lamin")->styleSheet(), QStringLiteral("color: #008080;"));
 }
 
 // The status line says what the console waits for, how often it has asked, and how to end it.
 TEST_F(WithSilentController, APushStuckOnItsSixthCommandRepeatsItUntilEscEndsIt) {
     QString waiting;
-    test::whenTrue([this] { return std::ranges::count(log(), "->L1headPaz1205") >= 3; },
-                   [this, &waiting] {
-                       waiting = control<QLabel>("Label_Status")->text();
-                       QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape);
-                   });
+    rig.clock.duringPause = [&](int) {
+        if (std::ranges::count(log(), "->L1headPaz1205") == 3) {
+            rig.clock.duringPause = {};
+            waiting = test::labelText(rig.window(), "Label_Status");
+            QTest::keyClick(control<QLineEdit>("Edit_BarCode"), Qt::Key_Escape);
+        }
+    };
     click("Speed_Imp_full_set");
     EXPECT_EQ(waiting,
               QString::fromUtf8("Контроллер не подтверждает L1headPaz1205: отправлено раз: 3. "
                                 "Esc прерывает"));
-    EXPECT_TRUE(control<QLabel>("Label_Status")->text().isEmpty());
-    const auto repeats = std::ranges::count(log(), "->L1headPaz1205");
-    EXPECT_GE(repeats, 3);
+    EXPECT_TRUE(test::labelText(rig.window(), "Label_Status").isEmpty());
+    EXPECT_EQ(std::ranges::count(log(), "->L1headPaz1205"), 3);
     EXPECT_EQ(log().back(), "CANCEL L1headPaz1205");
     EXPECT_EQ(std::ranges::count(log(), "IMPORT GOOD!!!"), 0);
     EXPECT_EQ(std::ranges::count(log(), "->STP_OUT300"), 0);

@@ -29,7 +29,8 @@ TEST(Workstations, APieceThatOneLoadsTheOtherScansAtOnce) {
     const std::string shared = test::FirebirdServer::shared().databaseString(server.file("KV.GDB"));
 
     workstation.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
-    TForm1 window(ConsoleOptions{shared});
+    Console console(ConsoleOptions{shared});
+    TForm1 window(console);
     ASSERT_TRUE(boxes.seen().empty()) << boxes.seen()[0].text.toStdString();
     auto* barcode = window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"));
     QTest::keyClicks(barcode, QStringLiteral("700000001"));

@@ -1,5 +1,4 @@
-// Apply actions of the settings window against the real job database and the controller
-// simulator, without the window.
+// Apply actions of the settings window, without the window.
 #include "ApplySetting.h"
 
 #include <gtest/gtest.h>
@@ -7,14 +6,15 @@
 #include <set>
 
 #include "ErrorText.h"
+#include "InProcessController.h"
+#include "MemoryDatabase.h"
 #include "Numbers.h"
-#include "PumpingDelay.h"
-#include "SimulatorProcess.h"
 #include "Text.h"
-#include "Workspace.h"
 
 namespace velkor {
 namespace {
+
+using namespace std::chrono_literals;
 
 // The 38 parameters of the settings window: 32 of them go to the controller, a laminated twin
 // under its white parameter's word; the push takes fourteen white ones, one place each.
@@ -45,40 +45,35 @@ TEST(MachineParameters, TheSettingsWindowsParametersAndTheirWords) {
     EXPECT_EQ(pushPlaces, (std::set<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
 }
 
+// The settings window's apply against the job database in memory and the controller behind the
+// serial driver seam.
 class ApplySettingTest : public ::testing::Test {
   protected:
     ApplySettingTest() {
-        workspace.createDatabase({{"Qty_Imp_mm", "16.3"},
-                                  {"SH_S", "500"},
-                                  {"SH_S_L", "500"},
-                                  {"setSpeed", "700"},
-                                  {"SETSPEED_L", "700"},  // the key's case does not matter
-                                  {"VOZVRAT", "1"}});
+        contents->variables = {
+            {"Qty_Imp_mm", "16.3"}, {"SH_S", "500"},       {"SH_S_L", "500"},
+            {"setSpeed", "700"},    {"SETSPEED_L", "700"},  // the key's case does not matter
+            {"VOZVRAT", "1"}};
+        database.connect("KV.GDB");
         variables.Qty_Imp_mm = readReal("16,3");
-        database.connect(workspace.file("KV.GDB"));
-        port.SetPort(simulator.path());
+        port.SetTriggersOnRxChar(false);
+        port.SetPort(controller.port());
         port.OpenPort();
     }
 
-    // Applies a value and returns what reached the controller. The controller tells commands
-    // apart by a quiet gap, so each apply waits until its command has arrived.
+    // Applies a value and returns what reached the controller once the line fell quiet.
     std::vector<std::string> apply(std::string_view key, std::string_view typed) {
-        const std::size_t before = simulator.commands().size();
-        const MachineParameter& applied = machineParameter(key);
-        applySetting(applied, cp1251(typed), variables, port, database);
-        auto commands =
-            simulator.commandsOnceThereAre(before + (applied.applied == Applied::Sent ? 1 : 0));
-        pumpingDelay(30);  // nothing more arrives
-        commands = simulator.commands();
+        const std::size_t before = controller.commands().size();
+        applySetting(machineParameter(key), cp1251(typed), variables, port, database);
+        clock.run(50ms);
+        const auto commands = controller.commands();
         return {commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()};
     }
 
-    // What the next start-up reads: the committed rows of VARIABLES.
-    std::map<std::string, std::string> storedRows() {
-        JobDatabase fresh;
-        fresh.connect(workspace.file("KV.GDB"));
+    // What the next start-up reads: the rows of VARIABLES.
+    std::map<std::string, std::string> storedRows() const {
         std::map<std::string, std::string> rows;
-        for (const auto& [key, value] : fresh.readVariables()) {
+        for (const auto& [key, value] : contents->variables) {
             rows[trimmed(key)] = value;
         }
         return rows;
@@ -86,11 +81,13 @@ class ApplySettingTest : public ::testing::Test {
 
     using Commands = std::vector<std::string>;
 
-    test::Workspace workspace;
-    test::Simulator simulator{workspace.file("controller.log")};
+    test::TestClock clock;
+    test::InProcessController controller{clock, "/dev/ttyVELKOR-controller"};
+    std::shared_ptr<test::MemoryDatabase::Contents> contents =
+        std::make_shared<test::MemoryDatabase::Contents>();
+    test::MemoryDatabase database{contents};
     MachineVariables variables;
-    JobDatabase database;
-    TComPort port;
+    TComPort port{controller.driverFactory()()};
 };
 
 TEST_F(ApplySettingTest, LengthsGoOutAsImpulsesTruncatedInExtendedPrecision) {
@@ -150,7 +147,7 @@ TEST_F(ApplySettingTest, TextThatIsNoNumberChangesNothing) {
           {"Qty_Imp_mm", "1,2,3", "'1,2,3' is not a valid floating point value"}}) {
         EXPECT_EQ(test::errorOf([&, k = key, t = typed] { apply(k, t); }), message);
     }
-    EXPECT_EQ(simulator.commands(), Commands{});
+    EXPECT_EQ(controller.commands(), Commands{});
     EXPECT_EQ(variables.setSpeed, 0);
     EXPECT_EQ(variables.SH_S, 0.0L);
     EXPECT_EQ(storedRows(), rowsBefore);
@@ -163,7 +160,7 @@ TEST_F(ApplySettingTest, ALengthTheControllerCannotHoldIsNeitherSentNorKept) {
     for (const char* typed : {"1e10", "-1e10", "1e4000"}) {
         EXPECT_NE(test::errorOf([&] { apply("SH_S", typed); }), "no error") << typed;
     }
-    EXPECT_EQ(simulator.commands(), Commands{});
+    EXPECT_EQ(controller.commands(), Commands{});
     EXPECT_EQ(variables.SH_S, 0.0L);
     EXPECT_EQ(storedRows(), rowsBefore);
 }
@@ -178,20 +175,20 @@ TEST_F(ApplySettingTest, AFailedSendKeepsTheNewValueInMemoryOnly) {
 TEST_F(ApplySettingTest, ATextLongerThanTheDatabaseHoldsIsNeitherSentNorKept) {
     database.readVariables();  // as start-up does: it learns how long a value may be
     EXPECT_NE(test::errorOf([&] { apply("VOZVRAT", std::string(10'000, '7')); }), "no error");
-    EXPECT_EQ(simulator.commands(), Commands{});
+    EXPECT_EQ(controller.commands(), Commands{});
     EXPECT_EQ(variables.VOZVRAT, "");
     EXPECT_EQ(storedRows()["VOZVRAT"], "1");
 }
 
 // The operator is told that the controller and the database now differ.
 TEST_F(ApplySettingTest, AFailedWriteComesAfterTheSend) {
-    JobDatabase closed;
-    EXPECT_EQ(
-        test::errorOf([&] { applySetting(machineParameter("setSpeed"), "900", variables, port, closed); }),
-        cp1251("Контроллер получил setSpeed900, но в базе значение не сохранено (при "
-               "следующем запуске вернётся прежнее): ") +
-            "Cannot perform operation -- DB is not open");
-    EXPECT_EQ(simulator.commandsOnceThereAre(1), Commands{"setSpeed900"});
+    contents->writeFails = "Unable to complete network request to host \"server\"";
+    EXPECT_EQ(test::errorOf([&] { apply("setSpeed", "900"); }),
+              cp1251("Контроллер получил setSpeed900, но в базе значение не сохранено (при "
+                     "следующем запуске вернётся прежнее): ") +
+                  contents->writeFails);
+    clock.run(50ms);
+    EXPECT_EQ(controller.commands(), Commands{"setSpeed900"});
     EXPECT_EQ(variables.setSpeed, 900);
     EXPECT_EQ(storedRows()["setSpeed"], "700");
 }
@@ -203,31 +200,25 @@ TEST_F(ApplySettingTest, AParameterWithoutARowLivesInMemoryWithoutComplaint) {
 }
 
 // Whatever is applied to any of the 38 rows is what the next start-up loads.
-TEST(ApplySettingRoundTrip, EveryRowComesBackAtTheNextStartUp) {
-    test::Workspace workspace;
-    std::vector<std::pair<std::string, std::string>> rows;
+TEST_F(ApplySettingTest, EveryRowComesBackAtTheNextStartUp) {
     for (const MachineParameter& row : machineParameters()) {
         if (row.applied != Applied::Never) {
-            rows.emplace_back(row.key, "0");
+            contents->set(row.key, "0");
         }
     }
-    workspace.createDatabase(rows);
-    test::Simulator simulator{workspace.file("controller.log")};
-    TComPort port;
-    port.SetPort(simulator.path());
-    port.OpenPort();
-    JobDatabase database;
-    database.connect(workspace.file("KV.GDB"));
-
     MachineVariables applied;
     for (const MachineParameter& row : machineParameters()) {
         if (row.applied != Applied::Never) {
-            applySetting(row, row.isText() ? "a,b" : row.isLength() ? "-12,5" : "-42", applied,
-                         port, database);
+            applySetting(row,
+                         row.isText()     ? "a,b"
+                         : row.isLength() ? "-12,5"
+                                          : "-42",
+                         applied, port, database);
+            clock.run(50ms);
         }
     }
-    JobDatabase fresh;
-    fresh.connect(workspace.file("KV.GDB"));
+    test::MemoryDatabase fresh{contents};
+    fresh.connect("KV.GDB");
     MachineVariables loaded;
     loadMachineVariables(loaded, fresh.readVariables());
     for (const MachineParameter& row : machineParameters()) {

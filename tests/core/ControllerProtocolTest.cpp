@@ -7,10 +7,12 @@
 #include <ctime>
 
 #include "ErrorText.h"
-#include "Numbers.h"
-#include "ReplyHandler.h"
 #include "MachineParameters.h"
+#include "Numbers.h"
+#include "ProbeReports.h"
+#include "ReplyHandler.h"
 #include "SettingsPush.h"
+#include "TestClock.h"
 #include "Text.h"
 
 namespace velkor {
@@ -89,40 +91,43 @@ class ReplyHandlerTest : public ::testing::Test {
 
     QTemporaryDir folder;
     IniFile ini{folder.filePath(QStringLiteral("Morvel.INI")).toStdString()};
-    ConsoleState state;
+    EventLog eventLog;
     std::vector<std::string> counters;  // every text the counter showed
-    ProductionCounter counter{state.eventLog, [this] { counters.push_back(counter.text()); }};
-    ReplyHandler handler{state, counter};
+    ProductionCounter counter{eventLog, [this] { counters.push_back(counter.text()); }};
+    test::TestClock clock;
+    ProbeReports reports;
+    ReplyHandler handler{eventLog, counter, clock, [this](Clock::TimePoint now) {
+                             return reports.reportSeen(now) && counter.saving();
+                         }};
 };
 
 TEST_F(ReplyHandlerTest, AReportSetsCounterAndOutputAndIsNotLogged) {
     handler.handle("GET_ALL;CNT=17;setOut=2;");
     EXPECT_EQ(counters, std::vector<std::string>{"117"});
-    EXPECT_EQ(state.outputState, 2);
-    EXPECT_TRUE(state.eventLog.lines().empty());
-    EXPECT_EQ(state.autoPushState, 1);
-    EXPECT_EQ(state.lastReply, "");
+    EXPECT_EQ(handler.outputState(), 2);
+    EXPECT_TRUE(eventLog.lines().empty());
+    EXPECT_EQ(reports.autoPush(), ProbeReports::AutoPush::Armed);
+    EXPECT_EQ(handler.lastReply(), "");
 }
 
 TEST_F(ReplyHandlerTest, AfterShowTheNextReportIsLoggedOnceVerbatim) {
-    state.showRequest = 1;
+    handler.showNextStateReport();
     handler.handle(" GET_ALL;CNT=1;\r\n");
     handler.handle("GET_ALL;CNT=2;");
-    EXPECT_EQ(state.eventLog.lines(), std::vector<std::string>{" GET_ALL;CNT=1;\r\n"});
-    EXPECT_EQ(state.showRequest, 0);
+    EXPECT_EQ(eventLog.lines(), std::vector<std::string>{" GET_ALL;CNT=1;\r\n"});
     EXPECT_EQ(counters, (std::vector<std::string>{"101", "102"}));
 }
 
 TEST_F(ReplyHandlerTest, FieldsAreCutToFiveCharactersAndBadValuesAreReportedNotRaised) {
     handler.handle("GET_ALL;CNT=1234567;setOut=ab;");
     EXPECT_EQ(counters, std::vector<std::string>{"12445"});
-    EXPECT_EQ(state.eventLog.lines(), std::vector<std::string>{"ERROR_Out ab"});
+    EXPECT_EQ(eventLog.lines(), std::vector<std::string>{"ERROR_Out ab"});
 
     // A count that is not a number leaves the counter alone; the other fields still count.
     handler.handle("GET_ALL;CNT=1a;setOut=7;");
     EXPECT_EQ(counters.size(), 1u);
-    EXPECT_EQ(state.outputState, 7);
-    EXPECT_EQ(state.eventLog.lines().back(), "ERROR_CNT 1a");
+    EXPECT_EQ(handler.outputState(), 7);
+    EXPECT_EQ(eventLog.lines().back(), "ERROR_CNT 1a");
 }
 
 TEST_F(ReplyHandlerTest, FieldsAreReadFromLastToFirstSoTheFirstCountStays) {
@@ -130,17 +135,17 @@ TEST_F(ReplyHandlerTest, FieldsAreReadFromLastToFirstSoTheFirstCountStays) {
     EXPECT_EQ(counters, (std::vector<std::string>{"109", "105"}));
     handler.handle("GET_ALL\nCNT=3\r\nsetOut=4");
     EXPECT_EQ(counters.back(), "103");
-    EXPECT_EQ(state.outputState, 4);
+    EXPECT_EQ(handler.outputState(), 4);
 }
 
 TEST_F(ReplyHandlerTest, OtherPacketsAreLoggedAndBecomeTheLastReply) {
     handler.handle("SH_S=1234;");
     handler.handle("build_time: 2021");
-    EXPECT_EQ(state.eventLog.lines(), (std::vector<std::string>{"SH_S=1234;", "build_time: 2021"}));
-    EXPECT_EQ(state.lastReply, "build_time: 2021");
+    EXPECT_EQ(eventLog.lines(), (std::vector<std::string>{"SH_S=1234;", "build_time: 2021"}));
+    EXPECT_EQ(handler.lastReply(), "build_time: 2021");
     handler.handle("Lamin=1;");
-    EXPECT_EQ(state.lastReply, "Lamin1");
-    EXPECT_EQ(state.autoPushState, 0);
+    EXPECT_EQ(handler.lastReply(), "Lamin1");
+    EXPECT_EQ(reports.autoPush(), ProbeReports::AutoPush::NotArmed);
 }
 
 // The total outgrows 32 bits on a busy machine and goes on counting.
@@ -155,19 +160,20 @@ TEST_F(ReplyHandlerTest, TheCounterGoesBeyondThirtyTwoBits) {
 // from before this run: it is not counted. One from another device during the probe starts no
 // push; the controller's own news after the probe counts.
 TEST_F(ReplyHandlerTest, OnlyTheControllersOwnNewsCountsAndStartsThePush) {
-    const auto now = std::chrono::steady_clock::now();
-    state.probe.asked(now);
+    const auto now = clock.now();
+    reports.asked(now);
     handler.handle("GET_ALL;CNT=7;");
     EXPECT_TRUE(counters.empty());
     handler.handle("GET_ALL;CNT=2;");
     EXPECT_EQ(counters, std::vector<std::string>{"102"});
 
-    ConsoleState other;
-    ProductionCounter otherCounter{other.eventLog, {}};
-    ReplyHandler probing{other, otherCounter};
-    other.lineIsTheControllers = false;
+    ProbeReports other;
+    ProductionCounter otherCounter{eventLog, {}};
+    ReplyHandler probing{eventLog, otherCounter, clock,
+                         [&](Clock::TimePoint at) { return other.reportSeen(at); }};
+    other.probing(false);
     probing.handle("GET_ALL;CNT=1;");
-    EXPECT_EQ(other.autoPushState, 0);
+    EXPECT_EQ(other.autoPush(), ProbeReports::AutoPush::NotArmed);
 
     UnansweredProbe late;
     late.asked(now - UnansweredProbe::kLongestAnswer - std::chrono::milliseconds(1));
@@ -182,7 +188,7 @@ TEST_F(ReplyHandlerTest, StartUpNeverLosesASavedCountThatIsNoNumber) {
     now.tm_mon = 11;
     now.tm_mday = 9;
     ini.write("Main", "CNT", "12a");
-    ProductionCounter unreadable{state.eventLog, {}};
+    ProductionCounter unreadable{eventLog, {}};
     EXPECT_THROW(unreadable.readAtStartUp(ini, now), VelkorError);
     EXPECT_EQ(unreadable.text(), "12a");
     EXPECT_EQ(ini.read("Main", "CNT_UNREADABLE_20261209000000"), "12a");
@@ -192,7 +198,7 @@ TEST_F(ReplyHandlerTest, StartUpNeverLosesASavedCountThatIsNoNumber) {
     EXPECT_EQ(ini.read("Main", "CNT"), "3");
 
     const IniFile fresh{folder.filePath(QStringLiteral("fresh.INI")).toStdString()};
-    ProductionCounter missing{state.eventLog, {}};
+    ProductionCounter missing{eventLog, {}};
     EXPECT_THROW(missing.readAtStartUp(fresh, now), VelkorError);
     EXPECT_EQ(missing.text(), cp1251("Ошибка в названии параметров : MAIN = CNT"));
     missing.saveAtShutdown();
@@ -202,9 +208,11 @@ TEST_F(ReplyHandlerTest, StartUpNeverLosesASavedCountThatIsNoNumber) {
 }
 
 TEST_F(ReplyHandlerTest, TheAutomaticPushOnceStartedStaysStarted) {
-    state.autoPushState = 10;
     handler.handle("GET_ALL;CNT=1;");
-    EXPECT_EQ(state.autoPushState, 10);
+    EXPECT_TRUE(reports.startArmedPush());
+    handler.handle("GET_ALL;CNT=1;");
+    EXPECT_EQ(reports.autoPush(), ProbeReports::AutoPush::Started);
+    EXPECT_FALSE(reports.startArmedPush());
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "JobDatabase.h"
+#include "ConsoleDatabase.h"
 #include "MachineParameters.h"
 
 #include <gtest/gtest.h>
@@ -7,21 +7,15 @@
 
 #include "Numbers.h"
 #include "VelkorError.h"
-#include "Workspace.h"
 
 namespace velkor {
 namespace {
 
-// Loads VARIABLES rows through a real database, as start-up does.
-MachineVariables loaded(const std::vector<std::pair<std::string, std::string>>& rows,
-                        std::string* error = nullptr) {
-    test::Workspace workspace;
-    workspace.createDatabase(rows);
-    JobDatabase db;
-    db.connect(workspace.file("KV.GDB"));
+// Loads VARIABLES rows as start-up does.
+MachineVariables loaded(const std::vector<VariableRow>& rows, std::string* error = nullptr) {
     MachineVariables variables;
     try {
-        loadMachineVariables(variables, db.readVariables());
+        loadMachineVariables(variables, rows);
     } catch (const VelkorError& e) {
         if (error == nullptr) {
             throw;

@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <map>
 
-#include "Console.h"
+#include "DispatchQueue.h"
+#include "MemoryDatabase.h"
 #include "PositionDispatch.h"
 #include "ProfileMode.h"
 #include "RecordingDriver.h"
@@ -82,7 +83,7 @@ class Sequences : public ::testing::Test {
   protected:
     Sequences() {
         log.waitForBytes = true;
-        loadTestVariables(state.variables);
+        loadTestVariables(variables);
         port.OpenPort();
         timeline.answer = [this](const std::string& sent) {
             if (int& left = withheld[sent]; left > 0) {
@@ -103,17 +104,17 @@ class Sequences : public ::testing::Test {
     test::TestClock clock;
     Timeline timeline{log, clock};
     std::map<std::string, int> withheld;
-    ConsoleState state;
-    ProductionCounter counter{state.eventLog, {}};
-    ReplyHandler replies{state, counter, clock};
+    EventLog eventLog;
+    MachineVariables variables;
+    ProductionCounter counter{eventLog, {}};
+    ReplyHandler replies{eventLog, counter, clock};
     TComPort port{std::make_unique<test::RecordingDriver>(log)};
-    ConfirmedSender sender{port, state, clock};
+    ConfirmedSender sender{port, replies, eventLog, clock};
 };
 
 TEST_F(Sequences, ADispatchReadsEveryFieldFirstAndSendsTheFilledOnesBetweenItsPauses) {
-    std::vector<std::string> fields{"550", "", " 1050,5 ", "", "", "", "", "900"};
-    const auto fieldText = [&](int field) { return fields.at(static_cast<std::size_t>(field)); };
-    dispatchPositions(fieldText, state.variables, port, clock);
+    PositionFields fields{"550", "", " 1050,5 ", "", "", "", "", "900"};
+    dispatchPositions(fields, variables, port, clock);
     EXPECT_EQ(timeline.entries, (std::vector<std::string>{"150 ms", "R_POS5000", "200 ms", "200 ms",
                                                           "R3_POS10005", "200 ms", "200 ms",
                                                           "200 ms", "200 ms", "200 ms", "150 ms"}));
@@ -122,7 +123,7 @@ TEST_F(Sequences, ADispatchReadsEveryFieldFirstAndSendsTheFilledOnesBetweenItsPa
     // before anything of the piece goes out.
     timeline.entries.clear();
     fields[7] = "12x";
-    EXPECT_THROW(dispatchPositions(fieldText, state.variables, port, clock), std::exception);
+    EXPECT_THROW(dispatchPositions(fields, variables, port, clock), std::exception);
     EXPECT_EQ(timeline.entries, std::vector<std::string>{"150 ms"});
 }
 
@@ -156,7 +157,7 @@ TEST_F(Sequences, AConfirmedSendRepeatsUntilConfirmedAndEscEndsOnlyItsSequence) 
             sender.send("STP_OUT300", 100);
             sender.send("never sent", 100);
         });
-        EXPECT_EQ(state.eventLog.lines().back(), "CANCEL STP_OUT300");
+        EXPECT_EQ(eventLog.lines().back(), "CANCEL STP_OUT300");
         sender.send("Lamin0", 100);
     });
     EXPECT_EQ(sentTimes("STP_OUT300"), 3u);
@@ -166,8 +167,8 @@ TEST_F(Sequences, AConfirmedSendRepeatsUntilConfirmedAndEscEndsOnlyItsSequence) 
 }
 
 TEST_F(Sequences, ThePushSendsTheFourteenSettingsConfirmedAndEndsWithImportGood) {
-    state.eventLog.append("before the push");
-    runSettingsPush(sender, state);
+    eventLog.append("before the push");
+    runSettingsPush(sender, variables, eventLog);
     EXPECT_EQ(timeline.sent(),
               (std::vector<std::string>{"SH_S5000", "setSpeed900", "setAccel40", "S_SH_S200",
                                         "stToR150", "L1headPaz1956", "STP_OUT300", "setS_OUT300",
@@ -177,7 +178,7 @@ TEST_F(Sequences, ThePushSendsTheFourteenSettingsConfirmedAndEndsWithImportGood)
     pauses.insert(pauses.begin(), 300);
     pauses.push_back(150);
     EXPECT_EQ(clock.pauses, pauses);
-    EXPECT_EQ(state.eventLog.lines(), std::vector<std::string>{"IMPORT GOOD!!!"});
+    EXPECT_EQ(eventLog.lines(), std::vector<std::string>{"IMPORT GOOD!!!"});
 
     // Ended by the operator: the log says where, and no "IMPORT GOOD!!!".
     withheld["stToR150"] = 1000;
@@ -186,20 +187,20 @@ TEST_F(Sequences, ThePushSendsTheFourteenSettingsConfirmedAndEndsWithImportGood)
             sender.cancelInnermost();
         }
     };
-    runSettingsPush(sender, state);
-    EXPECT_EQ(state.eventLog.lines().back(), "CANCEL stToR150");
+    runSettingsPush(sender, variables, eventLog);
+    EXPECT_EQ(eventLog.lines().back(), "CANCEL stToR150");
     EXPECT_EQ(timeline.sent().back(), "stToR150");
 }
 
 TEST_F(Sequences, TheToggleShiftsLengthsByTheStrokeAndShowsOnlyWhatTheControllerConfirmed) {
     std::vector<int> shown;
-    ProfileMode mode{sender, state, [&](int m) { shown.push_back(m); }};
+    ProfileMode mode{sender, variables, eventLog, [&](int m) { shown.push_back(m); }};
     timeline.meanwhile = [&] { mode.toggle(); };  // clicks during a toggle start nothing
     mode.toggle();
     EXPECT_EQ(timeline.sent(),
               (std::vector<std::string>{"Lamin1", "SH_S4800", "head_DELTA1900", "STP_OUT400"}));
     EXPECT_EQ(clock.pauses, (std::vector<int>{500, 500, 500, 500}));
-    EXPECT_EQ(state.eventLog.lines().back(), "IMPORT lam!!!");
+    EXPECT_EQ(eventLog.lines().back(), "IMPORT lam!!!");
 
     timeline.entries.clear();
     clock.pauses.clear();
@@ -207,7 +208,7 @@ TEST_F(Sequences, TheToggleShiftsLengthsByTheStrokeAndShowsOnlyWhatTheController
     EXPECT_EQ(timeline.sent(),
               (std::vector<std::string>{"Lamin0", "SH_S5000", "head_DELTA2000", "STP_OUT300"}));
     EXPECT_EQ(clock.pauses, (std::vector<int>{100, 100, 100, 100}));
-    EXPECT_EQ(state.eventLog.lines().back(), "IMPORT White!!!");
+    EXPECT_EQ(eventLog.lines().back(), "IMPORT White!!!");
 
     // A toggle Esc ends shows the last confirmed mode again; the next one sends all four.
     withheld["head_DELTA1900"] = 1000;
@@ -218,59 +219,69 @@ TEST_F(Sequences, TheToggleShiftsLengthsByTheStrokeAndShowsOnlyWhatTheController
     };
     mode.toggle();
     EXPECT_EQ(shown, (std::vector<int>{1, 0, 1, 0}));
-    EXPECT_EQ(state.laminationMode, 0);
+    EXPECT_EQ(mode.shown(), 0);
     withheld.clear();
     timeline.meanwhile = {};
     timeline.entries.clear();
     mode.toggle();
     EXPECT_EQ(timeline.sent().size(), 4u);
-    EXPECT_EQ(state.laminationMode, 1);
+    EXPECT_EQ(mode.shown(), 1);
 }
 
-// The console's queue of dispatches, on the same clock and line.
+// The queue of dispatches, on the same clock and line.
 class ConsoleDispatches : public ::testing::Test {
   protected:
     ConsoleDispatches() {
         log.waitForBytes = true;
-        loadTestVariables(console.state().variables);
-        console.setScanView(
-            {{}, {}, [this](int field) { return fields.at(static_cast<std::size_t>(field)); }});
-        console.port().OpenPort();
+        loadTestVariables(variables);
+        queue.editField(0, "150");
+        port.OpenPort();
     }
-    ~ConsoleDispatches() override { console.port().ClosePort(); }
+    ~ConsoleDispatches() override { port.ClosePort(); }
 
     test::RecordingDriver::Log log;
     test::TestClock clock;
     Timeline timeline{log, clock};
-    Console console{{.serialDriver = test::RecordingDriver::factory(log), .clock = &clock}};
-    std::vector<std::string> fields{"150", "", "", "", "", "", "", ""};
+    EventLog eventLog;
+    MachineVariables variables;
+    TComPort port{std::make_unique<test::RecordingDriver>(log)};
+    test::MemoryDatabase database{std::make_shared<test::MemoryDatabase::Contents>()};
+    std::vector<std::string> activity;
+    DispatchQueue queue{{database, variables, port, clock, eventLog},
+                        [] { return false; },
+                        {},
+                        [this] { activity.push_back(std::to_string(queue.waiting())); }};
 };
 
 TEST_F(ConsoleDispatches, ClicksDuringADispatchWaitTheirTurnAndEachPieceGoesOutWhole) {
-    std::vector<std::string> activity;
     timeline.meanwhile = [&] {
         if (clock.pauses.size() == 1) {  // in the first dispatch's first pause
-            console.sendPositions();
-            console.sendPositions();
-            activity.push_back(console.activity());
+            queue.sendFields();
+            queue.sendFields();
         } else if (clock.pauses.size() == 2) {  // the first has read its fields already
-            fields[0] = "250";
+            queue.editField(0, "250");
         }
     };
-    console.sendPositions();
+    queue.sendFields();
     EXPECT_EQ(timeline.sent(), (std::vector<std::string>{"R_POS1000", "R_POS2000", "R_POS2000"}));
     EXPECT_EQ(clock.pauses.size(), 3u * 9u);
-    EXPECT_EQ(activity, std::vector<std::string>{cp1251("ждут отправки: 2")});
-    EXPECT_EQ(console.activity(), "");
+    // Asked for, taken up, two more asked for meanwhile, each taken up in turn, done.
+    EXPECT_EQ(activity, (std::vector<std::string>{"1", "0", "1", "2", "1", "0", "0"}));
 
     // A dispatch that fails drops those waiting behind it, and the log says how many.
     timeline.entries.clear();
     clock.pauses.clear();
-    fields[3] = "abc";
-    EXPECT_THROW(console.sendPositions(), std::exception);
+    queue.editField(3, "abc");
+    timeline.meanwhile = [&] {
+        if (clock.pauses.size() == 1) {
+            queue.sendFields();
+            queue.sendFields();
+        }
+    };
+    EXPECT_THROW(queue.sendFields(), std::exception);
     EXPECT_TRUE(timeline.sent().empty());
-    EXPECT_EQ(console.waitingDispatches(), 0u);
-    EXPECT_TRUE(console.state().eventLog.lines().back().ends_with(": 2"));
+    EXPECT_EQ(queue.waiting(), 0u);
+    EXPECT_TRUE(eventLog.lines().back().ends_with(": 2"));
 }
 
 }  // namespace

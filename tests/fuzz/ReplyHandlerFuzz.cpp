@@ -22,10 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::filesystem::create_directories(path);
         return path;
     }();
-    velkor::ConsoleState state;
-    state.startupDirectory = folder;
+    velkor::EventLog log;
+    const velkor::IniFile ini(folder + "/Morvel.INI");
     velkor::ProductionCounter* shown = nullptr;
-    velkor::ProductionCounter counter(state.eventLog, [&shown] {
+    velkor::ProductionCounter counter(log, [&shown] {
         bool number = true;
         try {
             velkor::readInteger64(shown->text());  // as the next start-up reads it back
@@ -36,10 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     shown = &counter;
     if (size % 2 == 0) {  // half the runs count on a saved base, and save what they count
-        state.iniFile().write("Main", "CNT", "1000");
-        counter.readAtStartUp(state.iniFile(), std::tm{});
+        ini.write("Main", "CNT", "1000");
+        counter.readAtStartUp(ini, std::tm{});
     }
-    velkor::ReplyHandler handler(state, counter);
+    velkor::ReplyHandler handler(log, counter, velkor::systemClock());
     const std::string stream(reinterpret_cast<const char*>(data), size);
     std::size_t start = 0;
     while (start <= stream.size()) {

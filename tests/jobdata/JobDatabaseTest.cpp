@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -39,6 +40,23 @@ TEST_F(JobDatabaseTest, ConnectStartsTheTransactionAndReadsKeepItWritesCommitIt)
     EXPECT_FALSE(db.inTransaction());
     db.readVariables();
     EXPECT_TRUE(db.inTransaction());
+}
+
+// Start-up trims and compares the keys itself: the engine hands them over as they were stored,
+// blanks, control characters and case included; an update finds its row whatever the key's case.
+TEST(JobDatabaseVariables, KeysAndValuesComeBackAsStoredAndUpdatesIgnoreTheKeysCase) {
+    test::Workspace workspace;
+    workspace.createDatabase({{"  SH_S\t\x01", "12.5"}, {"sh_s", "99"}, {"setSpeed_L", "7,5 "}});
+    JobDatabase db;
+    db.connect(workspace.file("KV.GDB"));
+    db.updateVariable("SETSPEED_L", "700");
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const VariableRow& row : db.readVariables()) {
+        rows.emplace_back(row.key, row.value);
+    }
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::pair<std::string, std::string>>{
+                        {"  SH_S\t\x01", "12.5"}, {"setSpeed_L", "700"}, {"sh_s", "99"}}));
 }
 
 TEST_F(JobDatabaseTest, ValuesWithQuotesAreStoredExactlyAndCannotChangeTheStatement) {

@@ -156,6 +156,7 @@ class RecordingDriver : public SerialDriver {
     }
     int purge(bool) override { return 0; }
     bool hungUp() override { return false; }
+    bool sameDevice(const std::string& a, const std::string& b) const override { return a == b; }
 
   private:
     Log& log_;

@@ -17,7 +17,8 @@ class Workspace {
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-    // Creates KV.GDB here with velkor-makedb and adds these VARIABLES rows (key and value in
+    // Creates KV.GDB here as velkor-makedb does (a copy of the empty one it made for the tests,
+    // when there are to be no pieces) and adds these VARIABLES rows (key and value in
     // UTF-8, stored in Windows-1251 exactly as given).
     void createDatabase(const std::vector<std::pair<std::string, std::string>>& variables = {},
                         int pieces = 0) const;

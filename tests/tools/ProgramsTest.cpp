@@ -108,13 +108,14 @@ TEST(Programs, AWorkspaceIsMadeOnceAndTheConsoleStartsInIt) {
     test::CurrentDirectory current{site};
     test::RecordingDriver::Log line;
     test::MessageBoxWatcher boxes;
-    TForm1 window({.serialDriver = test::RecordingDriver::factory(line)});
+    Console console({.serialDriver = test::RecordingDriver::factory(line)});
+    TForm1 window(console);
     EXPECT_TRUE(boxes.seen().empty());
-    ASSERT_FALSE(window.console().state().eventLog.lines().empty());
-    EXPECT_EQ(window.console().state().eventLog.lines().front(),
+    ASSERT_FALSE(console.eventLog().lines().empty());
+    EXPECT_EQ(console.eventLog().lines().front(),
               std::filesystem::canonical(site).string() + "/KV.GDB");
     EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("Label_CNT"))->text(), QStringLiteral("0"));
-    EXPECT_EQ(window.console().state().variables.Port, "ttyUSB0");  // the defaults' port
+    EXPECT_EQ(console.variables().Port, "ttyUSB0");  // the defaults' port
     EXPECT_EQ(line.writtenSoFar().substr(line.writtenSoFar().size() - 7), "CLR_CNT");
 }
 

@@ -14,7 +14,7 @@ foreach(program IN ITEMS velkor_simulator_core_tests velkor_simulator_tests)
   target_link_libraries(${program} PRIVATE velkor_simulator_core GTest::gtest_main)
   set_target_properties(${program} PROPERTIES AUTOMOC OFF AUTORCC OFF AUTOUIC OFF)
 endforeach()
-gtest_discover_tests(velkor_simulator_core_tests DISCOVERY_TIMEOUT 60
-  PROPERTIES TIMEOUT 60 LABELS unit)
+add_test(NAME velkor_simulator_core_tests COMMAND velkor_simulator_core_tests)
+set_tests_properties(velkor_simulator_core_tests PROPERTIES TIMEOUT 60 LABELS unit)
 gtest_discover_tests(velkor_simulator_tests DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 60 LABELS integration)

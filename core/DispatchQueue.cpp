@@ -1,0 +1,91 @@
+#include "DispatchQueue.h"
+
+#include <algorithm>
+
+#include "ControllerProtocol.h"
+#include "Text.h"
+
+namespace velkor {
+
+void DispatchQueue::scan(std::string scan) {
+    request(std::move(scan));
+}
+
+void DispatchQueue::sendFields() {
+    request(std::nullopt);
+}
+
+void DispatchQueue::editField(int field, std::string text) {
+    fields_.at(static_cast<std::size_t>(field)) = std::move(text);
+}
+
+// The first request runs the queue; one that comes during it, inside a pause, only joins it.
+void DispatchQueue::request(std::optional<std::string> scan) {
+    waiting_.push_back(std::move(scan));
+    waitingChanged_();
+    if (dispatching_) {
+        return;
+    }
+    dispatching_ = true;
+    struct Ending {
+        DispatchQueue& queue;
+        ~Ending() {
+            queue.dispatching_ = false;
+            queue.waitingChanged_();
+        }
+    } ending{*this};
+    while (!waiting_.empty()) {
+        if (closing_()) {  // the console is closing: nothing more goes out
+            waiting_.clear();
+            break;
+        }
+        const std::optional<std::string> next = std::move(waiting_.front());
+        waiting_.pop_front();
+        waitingChanged_();
+        try {
+            run(next);
+        } catch (...) {
+            if (const std::size_t dropped = waiting_.size(); dropped > 0) {
+                waiting_.clear();
+                parts_.log.append(cp1251("Отправка прервана ошибкой; не отправлено сканов и "
+                                         "нажатий \"Import size\", ждавших очереди: ") +
+                                  std::to_string(dropped));
+            }
+            throw;
+        }
+    }
+}
+
+// A scan is looked up and shown first; then the fields go out as they stand.
+void DispatchQueue::run(const std::optional<std::string>& scan) {
+    if (scan) {
+        lookUp(*scan);
+    }
+    requireVariables(parts_.variables, {"Qty_Imp_mm", "L_upor"});
+    dispatchPositions(fields_, parts_.variables, parts_.port, parts_.clock);
+}
+
+// The scan shows at once with empty fields, also when it is no barcode or the lookup fails;
+// a piece's positions (up to eight) fill the fields.
+void DispatchQueue::lookUp(const std::string& scan) {
+    ShownScan shown{scan};
+    fields_ = shown.fields;
+    std::vector<std::optional<double>> positions;
+    try {
+        positions = parts_.database.readPiecePositions(barcodeOfScan(scan));
+    } catch (...) {
+        shown_(shown);
+        throw;
+    }
+    for (std::size_t i = 0; i < positions.size() && i < shown.fields.size(); ++i) {
+        if (positions[i]) {
+            shown.fields[i] = generalText(*positions[i]);
+        }
+    }
+    shown.noPositions = std::none_of(positions.begin(), positions.end(),
+                                     [](const auto& p) { return p.has_value(); });
+    fields_ = shown.fields;
+    shown_(shown);
+}
+
+}  // namespace velkor

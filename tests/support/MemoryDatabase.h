@@ -1,0 +1,56 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ConsoleDatabase.h"
+
+namespace velkor::test {
+
+// The console's job database held in memory, for tests whose point is not the engine: the
+// machine variables, pieces with their holes, and trouble on demand. Its contents outlive the
+// console that used them, so that the next start-up reads what the last run wrote.
+class MemoryDatabase final : public ConsoleDatabase {
+  public:
+    struct Contents {
+        std::vector<VariableRow> variables;  // in the order a read returns them
+        // The holes of each barcode's piece, as loaded (a hole without a position is empty).
+        std::map<std::string, std::vector<std::optional<double>>> pieces;
+        std::size_t valueLimit = 255;
+        // What connecting, reading or writing fails with; empty: nothing fails.
+        std::string connectFails;
+        std::string readFails;
+        std::string writeFails;
+        std::string connectedTo;
+
+        // The value of a key's row, as stored.
+        std::optional<std::string> value(const std::string& key) const;
+        void set(const std::string& key, const std::string& value);
+    };
+
+    explicit MemoryDatabase(std::shared_ptr<Contents> contents) : contents_(std::move(contents)) {}
+    // Makes databases over `contents`, as the console's options take them.
+    static auto factory(const std::shared_ptr<Contents>& contents) {
+        return [contents] {
+            return std::unique_ptr<ConsoleDatabase>(std::make_unique<MemoryDatabase>(contents));
+        };
+    }
+
+    void connect(std::string databaseString) override;
+    std::vector<VariableRow> readVariables() override;
+    std::vector<std::optional<double>> readPiecePositions(std::string_view barcode) override;
+    void updateVariable(std::string_view upperKey, std::string_view value) override;
+    std::size_t variableValueLimit() const override;
+
+  private:
+    void requireConnection() const;
+
+    std::shared_ptr<Contents> contents_;
+    bool connected_ = false;
+    bool variablesRead_ = false;
+};
+
+}  // namespace velkor::test
