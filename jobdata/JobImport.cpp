@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 
+#include "JobRowWriter.h"
 #include "Numbers.h"
 #include "Text.h"
 #include "VelkorError.h"

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "ComMainForm.h"
+#include "JobRowWriter.h"
 #include "MessageBoxWatcher.h"
 #include "PseudoTerminal.h"
 #include "RecordingDriver.h"

@@ -18,6 +18,7 @@
 #include <set>
 
 #include "ComMainForm.h"
+#include "JobRowWriter.h"
 #include "MessageBoxWatcher.h"
 #include "PositionDispatch.h"
 #include "PumpingDelay.h"
