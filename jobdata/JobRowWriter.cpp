@@ -208,32 +208,32 @@ constexpr const char* kContextKeys =
 
 void JobRowWriter::queueBatch(std::string_view name, long line) {
     flush();  // a batch opens a block
-    queued_.push_back({'P', line, std::string(name), {}, {}});
+    queued_.push_back({RecordKind::Batch, line, std::string(name), {}, {}});
 }
 
 void JobRowWriter::queuePiece(const PieceRow& piece, long line) {
-    queueRecord({'C', line, {}, {}, piece});
+    queueRecord({RecordKind::Piece, line, {}, {}, piece});
 }
 
 void JobRowWriter::queueHole(std::string_view holeTypeKey, std::string_view position, long line) {
-    queueRecord({'W', line, std::string(holeTypeKey), std::string(position), {}});
+    queueRecord({RecordKind::Hole, line, std::string(holeTypeKey), std::string(position), {}});
 }
 
 void JobRowWriter::queueRecord(Queued record) {
     const auto opensGroup = [&] {
-        return groups_ == 0 || record.kind == 'C' || holesInGroup_ == kHolesPerGroup;
+        return groups_ == 0 || record.kind == RecordKind::Piece || holesInGroup_ == kHolesPerGroup;
     };
     if (opensGroup() && groups_ == kPiecesPerBlock) {
         flush();
     }
     if (queued_.empty()) {
-        queued_.push_back({'\0', record.line, {}, {}, {}});  // no batch opens this block
+        queued_.push_back({RecordKind::BlockWithoutBatch, record.line, {}, {}, {}});
     }
     if (opensGroup()) {
         ++groups_;
         holesInGroup_ = 0;
     }
-    holesInGroup_ += record.kind == 'W' ? 1 : 0;
+    holesInGroup_ += record.kind == RecordKind::Hole ? 1 : 0;
     queued_.push_back(std::move(record));
 }
 
@@ -300,8 +300,9 @@ void JobRowWriter::sendBlock() {
                                                                : std::nullopt);
     values.push_back(parentsInContext_ ? std::nullopt : keyParameter(parents_.firstPiece));
     const Queued& opening = queued_.front();
-    values.push_back(opening.kind == 'P' ? "1" : "0");
-    values.push_back(opening.kind == 'P' ? Parameter(opening.text) : std::nullopt);
+    const bool batchOpens = opening.kind == RecordKind::Batch;
+    values.push_back(batchOpens ? "1" : "0");
+    values.push_back(batchOpens ? Parameter(opening.text) : std::nullopt);
     // The groups as queueRecord counted them; each starts with its piece's place.
     std::size_t holes = kHolesPerGroup;
     std::size_t groupStart = 0;
@@ -320,7 +321,7 @@ void JobRowWriter::sendBlock() {
     };
     for (std::size_t i = 1; i < queued_.size(); ++i) {
         const Queued& record = queued_[i];
-        if (record.kind == 'C') {
+        if (record.kind == RecordKind::Piece) {
             openGroup(&record.piece);
             continue;
         }
@@ -339,13 +340,19 @@ void JobRowWriter::sendOneByOne() {
     Parents current = currentParents();
     for (const Queued& record : queued_) {
         try {
-            if (record.kind == 'P') {
-                current.bar = insertBatch(record.text);
-            } else if (record.kind == 'C') {
-                current.piece = insertPiece(current.bar.value(), record.piece);
-                current.firstPiece = current.firstPiece.value_or(*current.piece);
-            } else if (record.kind == 'W') {
-                insertHole(current.piece.value(), record.text, record.position);
+            switch (record.kind) {
+                case RecordKind::Batch:
+                    current.bar = insertBatch(record.text);
+                    break;
+                case RecordKind::Piece:
+                    current.piece = insertPiece(current.bar.value(), record.piece);
+                    current.firstPiece = current.firstPiece.value_or(*current.piece);
+                    break;
+                case RecordKind::Hole:
+                    insertHole(current.piece.value(), record.text, record.position);
+                    break;
+                case RecordKind::BlockWithoutBatch:
+                    break;
             }
         } catch (const std::exception& error) {
             const long line = record.line;

@@ -93,8 +93,16 @@ class JobRowWriter {
     void commit();
 
   private:
+    enum class RecordKind {
+        Batch,
+        Piece,
+        Hole,
+        // Heads a block that no batch opens, in the batch's place; it carries the line of the
+        // block's first record.
+        BlockWithoutBatch,
+    };
     struct Queued {
-        char kind;  // 'P', 'C' or 'W'; '\0' opens a block without a batch
+        RecordKind kind;
         long line;
         std::string text;      // the batch's name, or the hole's type key
         std::string position;  // the hole's
