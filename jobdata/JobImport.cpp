@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 
+#include "JobRowWriter.h"
 #include "Numbers.h"
 #include "Text.h"
 #include "VelkorError.h"
@@ -235,139 +236,233 @@ std::string contentHash(const std::string& path) {
     return hash.result().toHex().toStdString();
 }
 
-}  // namespace
+// The words of a load refused: the file was not loaded, and why.
+VelkorError notLoaded(const std::string& fileName, const std::string& why) {
+    return VelkorError(cp1251("Файл ") + fileName + cp1251(" не загружен") + why);
+}
 
-JobImportReport importJobFile(JobDatabase& database, const std::string& path,
-                              std::int32_t barcodeLength, std::time_t startTime,
-                              const JobImportOptions& options) {
-    JobImportReport report;
-    std::tm localTime{};
-    localtime_r(&startTime, &localTime);
-    const std::string stamp = importStamp(localTime);
-    const std::string fileName = fileNameOf(path);
-    const auto refused = [&](const std::string& why) {
-        return VelkorError(cp1251("Файл ") + fileName + cp1251(" не загружен") + why);
-    };
+VelkorError notLoadedAt(const std::string& fileName, long lineNumber, const char* what) {
+    return notLoaded(fileName,
+                     cp1251(", ошибка в строке ") + std::to_string(lineNumber) + ": " + what);
+}
 
+std::ifstream openJobFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         throw VelkorError(cp1251("Не удалось открыть файл ") + utf8ToCp1251(path) + ": " +
                           std::strerror(errno));
     }
-    const FileState before = stateOf(path);
-    report.bytesTotal = before.size;
+    return file;
+}
+
+// A file's content loads once, whatever the file is called: a second load would put its pieces
+// in twice.
+void refuseLoadedBefore(JobRowWriter& rows, const std::string& hash, const std::string& fileName) {
+    if (const auto earlier = rows.loadedBefore(hash)) {
+        throw notLoaded(fileName,
+                        cp1251(": файл с тем же содержимым уже загружен ") + earlier->loaded +
+                            (earlier->fileName.empty() ? std::string()
+                                                       : cp1251(" (") + earlier->fileName + ")"));
+    }
+}
+
+// Records before the file's first batch or piece belong to the last one in the database, from
+// an earlier import; with none there, the record is an error of its line.
+std::int64_t newestStored(std::optional<std::int64_t> key, std::string_view missing) {
+    if (!key) {
+        throw VelkorError(cp1251(missing));
+    }
+    return *key;
+}
+
+// Reads a job file's lines into the writer's queue and counts them in the report. An error of
+// a line ends the load with the line's number; a record before it that the engine refuses is
+// the error instead, as it came first.
+class RecordReader {
+  public:
+    RecordReader(JobRowWriter& rows, const std::string& fileName, std::int32_t barcodeLength,
+                 const JobImportOptions& options, JobImportReport& report)
+        : rows_(rows),
+          holeTypes_(rows),
+          fileName_(fileName),
+          barcodeLength_(barcodeLength),
+          options_(options),
+          report_(report) {}
+
+    // Every line, and then what is still queued is sent.
+    void readAll(JobFileLines& lines);
+    // The file's P, C and W records.
+    long records() const { return records_; }
+
+  private:
+    void queueRecord(const std::string& line, long lineNumber);
+    void queueBatch(const std::string& line, long lineNumber);
+    void queuePiece(const std::string& line, long lineNumber);
+    void queueHole(const std::string& line, long lineNumber);
+    void checkHole(const HoleRecord& hole, long lineNumber);
+    void sendQueued();
+    void reportProgress(long lineNumber);
+
+    JobRowWriter& rows_;
+    HoleTypes holeTypes_;
+    const std::string& fileName_;
+    std::int32_t barcodeLength_;
+    const JobImportOptions& options_;
+    JobImportReport& report_;
+    long records_ = 0;
+    bool barKnown_ = false;
+    bool pieceKnown_ = false;
+    long double pieceLength_ = 0;  // of the file's piece; 0 for an earlier one or none given
+};
+
+void RecordReader::readAll(JobFileLines& lines) {
+    std::string line;
+    for (long lineNumber = 1; lines.next(line); ++lineNumber) {
+        report_.lines = lineNumber;
+        try {
+            queueRecord(line, lineNumber);
+            if (lines.endedOpen()) {
+                throw VelkorError(
+                    cp1251("последняя запись обрывается без конца строки "
+                           "(файл ещё копируется?)"));
+            }
+        } catch (const JobRowWriter::RecordRefused& refusal) {
+            throw notLoadedAt(fileName_, refusal.line(), refusal.what());
+        } catch (const std::exception& error) {
+            sendQueued();  // a record before this line that the engine refuses comes first
+            throw notLoadedAt(fileName_, lineNumber, error.what());
+        }
+        report_.bytesRead = lines.bytesRead();
+        reportProgress(lineNumber);
+    }
+    sendQueued();
+}
+
+// Lines that are not P, C or W records are skipped.
+void RecordReader::queueRecord(const std::string& line, long lineNumber) {
+    if (line.starts_with('P')) {
+        ++records_;
+        queueBatch(line, lineNumber);
+    } else if (line.starts_with('C')) {
+        ++records_;
+        queuePiece(line, lineNumber);
+    } else if (line.starts_with('W')) {
+        ++records_;
+        queueHole(line, lineNumber);
+    }
+}
+
+void RecordReader::queueBatch(const std::string& line, long lineNumber) {
+    rows_.queueBatch(readBatchRecord(line), lineNumber);
+    barKnown_ = true;
+}
+
+void RecordReader::queuePiece(const std::string& line, long lineNumber) {
+    const PieceRow record = readPieceRecord(line, barcodeLength_);
+    if (!barKnown_) {
+        rows_.setBarParent(newestStored(rows_.latestBarKey(),
+                                        "деталь стоит перед первой партией (P), а "
+                                        "в базе нет ни одной партии"));
+        barKnown_ = true;
+    }
+    rows_.queuePiece(record, lineNumber);
+    pieceKnown_ = true;
+    ++report_.pieces;
+    pieceLength_ = readRealEitherSeparator(record.length);
+}
+
+void RecordReader::queueHole(const std::string& line, long lineNumber) {
+    const HoleRecord hole = readHoleRecord(line);
+    checkHole(hole, lineNumber);
+    const std::string holeType = holeTypes_.keyOf(hole.code);
+    if (!pieceKnown_) {
+        rows_.setPieceParent(newestStored(rows_.latestPieceKey(),
+                                          "отверстие стоит перед первой деталью "
+                                          "(C), а в базе нет ни одной детали"));
+        pieceKnown_ = true;
+    }
+    rows_.queueHole(holeType, hole.position, lineNumber);
+    ++report_.holes;
+}
+
+// A position the machine or a dispatch cannot use is the line's error; a hole beyond the end of
+// the file's piece loads, and the event log notes it.
+void RecordReader::checkHole(const HoleRecord& hole, long lineNumber) {
+    checkHolePosition(hole.millimetres, options_.limits);
+    if (pieceLength_ > 0 && hole.millimetres > pieceLength_) {
+        report_.notices.push_back(cp1251("Файл ") + fileName_ + cp1251(", строка ") +
+                                  std::to_string(lineNumber) + cp1251(": отверстие на ") +
+                                  hole.position + cp1251(" мм дальше конца детали (") +
+                                  realText(pieceLength_) + cp1251(" мм)"));
+    }
+}
+
+// Sends what is queued; a record the engine refuses is the file's error, at its line.
+void RecordReader::sendQueued() {
+    try {
+        rows_.flush();
+    } catch (const JobRowWriter::RecordRefused& refusal) {
+        throw notLoadedAt(fileName_, refusal.line(), refusal.what());
+    }
+}
+
+// Every 4096 lines the caller hears how far the load is, and may end it there.
+void RecordReader::reportProgress(long lineNumber) {
+    if (options_.progress && lineNumber % 4096 == 0 && !options_.progress(report_)) {
+        throw notLoaded(fileName_,
+                        cp1251(": загрузка прервана после строки ") + std::to_string(lineNumber));
+    }
+}
+
+// Only a whole job file loads: one with records, and the same at its end as when it was opened.
+void checkWholeFile(const std::string& path, const std::string& fileName, long records,
+                    const FileState& opened, long lines) {
+    if (records == 0) {
+        // Not a job file (a table export, a file cut short): loading it would only rename it.
+        throw notLoaded(fileName, cp1251(": в нём нет ни одной записи P, C или W"));
+    }
+    if (stateOf(path) != opened) {
+        throw notLoaded(fileName, cp1251(": файл изменился, пока читались его ") +
+                                      std::to_string(lines) +
+                                      cp1251(" строк (его ещё копируют?); загрузите его, когда "
+                                             "копия будет готова"));
+    }
+}
+
+// The rows become durable together with the note that this content is loaded; the report gets
+// how many pieces of earlier loads the new ones supersede.
+void commitLoad(JobRowWriter& rows, const std::string& hash, const std::string& fileName,
+                JobImportReport& report) {
+    if (const auto keys = rows.pieceKeys(); keys.firstPiece) {
+        report.superseded = rows.supersededBy(*keys.firstPiece, *keys.piece);
+    }
+    rows.recordLoaded(hash, fileName, report.pieces);
+    rows.commit();
+}
+
+// The file's rows in one transaction of their own, committed when the whole file is in; a
+// failure before rolls all of them back.
+JobImportReport loadRows(JobDatabase& database, std::ifstream& file, const std::string& path,
+                         const std::string& fileName, std::int32_t barcodeLength,
+                         const JobImportOptions& options) {
+    JobImportReport report;
+    const FileState opened = stateOf(path);
+    report.bytesTotal = opened.size;
     const std::string hash = contentHash(path);
     database.ensureLoadedFilesTable();
-    {
-        JobRowWriter rows(database);
-        if (const auto earlier = rows.loadedBefore(hash)) {
-            throw refused(cp1251(": файл с тем же содержимым уже загружен ") + earlier->loaded +
-                          (earlier->fileName.empty() ? std::string()
-                                                     : cp1251(" (") + earlier->fileName + ")"));
-        }
-        HoleTypes holeTypes(rows);
-        // Records before the file's first batch or piece belong to the last one in the
-        // database, from an earlier import.
-        const auto newestStored = [](std::optional<std::int64_t> key, std::string_view missing) {
-            if (!key) {
-                throw VelkorError(cp1251(missing));
-            }
-            return *key;
-        };
-        bool barKnown = false;
-        bool pieceKnown = false;
-        long double pieceLength = 0;  // of the file's piece; 0 for an earlier one or none given
-        JobFileLines lines(file);
-        std::string line;
-        long records = 0;
-        const auto refusedAt = [&](long lineNumber, const char* what) {
-            return refused(cp1251(", ошибка в строке ") + std::to_string(lineNumber) + ": " + what);
-        };
-        // Sends what is queued; a record the engine refuses is the file's error, at its line.
-        const auto sendQueued = [&] {
-            try {
-                rows.flush();
-            } catch (const JobRowWriter::RecordRefused& refusal) {
-                throw refusedAt(refusal.line(), refusal.what());
-            }
-        };
-        for (long lineNumber = 1; lines.next(line); ++lineNumber) {
-            report.lines = lineNumber;
-            try {
-                if (line.starts_with('P') || line.starts_with('C') || line.starts_with('W')) {
-                    ++records;
-                }
-                if (line.starts_with('P')) {
-                    rows.queueBatch(readBatchRecord(line), lineNumber);
-                    barKnown = true;
-                } else if (line.starts_with('C')) {
-                    const PieceRow record = readPieceRecord(line, barcodeLength);
-                    if (!barKnown) {
-                        rows.setBarParent(newestStored(rows.latestBarKey(),
-                                                       "деталь стоит перед первой партией (P), а "
-                                                       "в базе нет ни одной партии"));
-                        barKnown = true;
-                    }
-                    rows.queuePiece(record, lineNumber);
-                    pieceKnown = true;
-                    ++report.pieces;
-                    pieceLength = readRealEitherSeparator(record.length);
-                } else if (line.starts_with('W')) {
-                    const HoleRecord hole = readHoleRecord(line);
-                    checkHolePosition(hole.millimetres, options.limits);
-                    if (pieceLength > 0 && hole.millimetres > pieceLength) {
-                        report.notices.push_back(cp1251("Файл ") + fileName + cp1251(", строка ") +
-                                                 std::to_string(lineNumber) +
-                                                 cp1251(": отверстие на ") + hole.position +
-                                                 cp1251(" мм дальше конца детали (") +
-                                                 realText(pieceLength) + cp1251(" мм)"));
-                    }
-                    const std::string holeType = holeTypes.keyOf(hole.code);
-                    if (!pieceKnown) {
-                        rows.setPieceParent(newestStored(rows.latestPieceKey(),
-                                                         "отверстие стоит перед первой деталью "
-                                                         "(C), а в базе нет ни одной детали"));
-                        pieceKnown = true;
-                    }
-                    rows.queueHole(holeType, hole.position, lineNumber);
-                    ++report.holes;
-                }
-                if (lines.endedOpen()) {
-                    throw VelkorError(
-                        cp1251("последняя запись обрывается без конца строки "
-                               "(файл ещё копируется?)"));
-                }
-            } catch (const JobRowWriter::RecordRefused& refusal) {
-                throw refusedAt(refusal.line(), refusal.what());
-            } catch (const std::exception& error) {
-                sendQueued();  // a record before this line that the engine refuses comes first
-                throw refusedAt(lineNumber, error.what());
-            }
-            report.bytesRead = lines.bytesRead();
-            if (options.progress && lineNumber % 4096 == 0 && !options.progress(report)) {
-                throw refused(cp1251(": загрузка прервана после строки ") +
-                              std::to_string(lineNumber));
-            }
-        }
-        sendQueued();
-        if (records == 0) {
-            // Not a job file (a table export, a file cut short): loading it would only rename it.
-            throw refused(cp1251(": в нём нет ни одной записи P, C или W"));
-        }
-        if (stateOf(path) != before) {
-            throw refused(cp1251(": файл изменился, пока читались его ") +
-                          std::to_string(report.lines) +
-                          cp1251(" строк (его ещё копируют?); загрузите его, когда копия будет "
-                                 "готова"));
-        }
-        if (const auto keys = rows.pieceKeys(); keys.firstPiece) {
-            report.superseded = rows.supersededBy(*keys.firstPiece, *keys.piece);
-        }
-        rows.recordLoaded(hash, fileName, report.pieces);
-        rows.commit();
-    }
-    file.close();
+    JobRowWriter rows(database);
+    refuseLoadedBefore(rows, hash, fileName);
+    RecordReader reader(rows, fileName, barcodeLength, options, report);
+    JobFileLines lines(file);
+    reader.readAll(lines);
+    checkWholeFile(path, fileName, reader.records(), opened, report.lines);
+    commitLoad(rows, hash, fileName, report);
+    return report;
+}
 
+// A loaded file takes the stamp of the load in place of its extension; a file that has that
+// name already stays as it is, and the error says the rows are in.
+void renameLoaded(const std::string& path, const std::string& stamp, const std::string& fileName) {
     const std::filesystem::path oldPath(path);
     const std::string newName = importedFileName(oldPath.filename().string(), stamp);
     const std::string newPath = (oldPath.parent_path() / newName).string();
@@ -377,6 +472,21 @@ JobImportReport importJobFile(JobDatabase& database, const std::string& path,
         throw VelkorError(cp1251("Файл ") + fileName + cp1251(" загружен, но не переименован в ") +
                           utf8ToCp1251(newName) + ": " + error.what());
     }
+}
+
+}  // namespace
+
+JobImportReport importJobFile(JobDatabase& database, const std::string& path,
+                              std::int32_t barcodeLength, std::time_t startTime,
+                              const JobImportOptions& options) {
+    std::tm localTime{};
+    localtime_r(&startTime, &localTime);
+    const std::string stamp = importStamp(localTime);
+    const std::string fileName = fileNameOf(path);
+    std::ifstream file = openJobFile(path);
+    JobImportReport report = loadRows(database, file, path, fileName, barcodeLength, options);
+    file.close();
+    renameLoaded(path, stamp, fileName);
     return report;
 }
 

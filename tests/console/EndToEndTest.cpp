@@ -16,7 +16,7 @@
 #include <set>
 
 #include "ComMainForm.h"
-#include "JobDatabase.h"
+#include "JobRowWriter.h"
 #include "MessageBoxWatcher.h"
 #include "SimulatorProcess.h"
 #include "Text.h"

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "ErrorText.h"
+#include "JobRowWriter.h"
 #include "ReadBack.h"
 #include "Text.h"
 #include "Workspace.h"

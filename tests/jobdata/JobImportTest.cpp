@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "ErrorText.h"
+#include "JobRowWriter.h"
 #include "LocalMoment.h"
 #include "Numbers.h"
 #include "ReadBack.h"
