@@ -183,4 +183,14 @@ void storeVariableText(MachineVariables& variables, const MachineParameter& para
         parameter.member);
 }
 
+void loadMachineVariables(MachineVariables& variables, const std::vector<VariableRow>& rows) {
+    for (const auto& row : rows) {
+        if (const auto* parameter = findMachineParameter(trimmed(row.key))) {
+            storeVariableText(variables, *parameter, row.value);
+            variables.given.emplace(parameter->key);
+        }
+    }
+    variables.loaded = true;
+}
+
 }  // namespace velkor

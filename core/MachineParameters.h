@@ -5,6 +5,7 @@
 #include <variant>
 #include <vector>
 
+#include "ConsoleDatabase.h"
 #include "MachineVariables.h"
 
 namespace velkor {
@@ -74,5 +75,10 @@ std::string shownText(const MachineVariables& variables, const MachineParameter&
 // the variable unchanged.
 void storeVariableText(MachineVariables& variables, const MachineParameter& parameter,
                        std::string_view text);
+
+// Loads the rows of VARIABLES in the order given. Keys are trimmed and compared exactly; rows
+// with unknown keys are ignored; a key that occurs twice ends with its last value. The first
+// row that does not convert stops the load with its error; the rows before it stay loaded.
+void loadMachineVariables(MachineVariables& variables, const std::vector<VariableRow>& rows);
 
 }  // namespace velkor

@@ -1,21 +1,9 @@
 #include "MachineVariables.h"
 
-#include "JobDatabase.h"
-#include "MachineParameters.h"
 #include "Text.h"
 #include "VelkorError.h"
 
 namespace velkor {
-
-void loadMachineVariables(MachineVariables& variables, const std::vector<VariableRow>& rows) {
-    for (const auto& row : rows) {
-        if (const auto* parameter = findMachineParameter(trimmed(row.key))) {
-            storeVariableText(variables, *parameter, row.value);
-            variables.given.emplace(parameter->key);
-        }
-    }
-    variables.loaded = true;
-}
 
 void requireVariables(const MachineVariables& variables, std::span<const std::string_view> keys) {
     std::string missing;

@@ -11,8 +11,6 @@
 
 namespace velkor {
 
-struct VariableRow;  // a row of VARIABLES as stored
-
 // The machine's parameters as the console holds them for the whole run, one member per key of
 // VARIABLES (member names are the keys). Lengths are millimetres in 80-bit extended precision;
 // most parameters come as a white-profile value and its laminated twin ending in _L.
@@ -60,10 +58,5 @@ inline void requireVariables(const MachineVariables& variables,
                              std::initializer_list<std::string_view> keys) {
     requireVariables(variables, std::span<const std::string_view>(keys.begin(), keys.size()));
 }
-
-// Loads the rows of VARIABLES in the order given. Keys are trimmed and compared exactly; rows
-// with unknown keys are ignored; a key that occurs twice ends with its last value. The first
-// row that does not convert stops the load with its error; the rows before it stay loaded.
-void loadMachineVariables(MachineVariables& variables, const std::vector<VariableRow>& rows);
 
 }  // namespace velkor

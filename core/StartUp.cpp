@@ -7,6 +7,7 @@
 #include "AtomicFile.h"
 #include "ComPortList.h"
 #include "Logging.h"
+#include "MachineParameters.h"
 #include "Text.h"
 
 namespace velkor {

@@ -43,7 +43,7 @@ class EndToEnd : public ::testing::Test {
                                   {"L_upor", "50"},
                                   {"Qty_Imp_mm", "10"},
                                   {"L_BarCode", "9"}});
-        workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+        workspace.writeFile("Morvel.INI", test::counterIni(0));
         JobDatabase db;
         db.connect(workspace.file("KV.GDB"));
         JobRowWriter rows(db);
@@ -121,7 +121,7 @@ TEST_F(EndToEnd, ALargeLoadRunsBesideTheWindowWhichShowsHowFarItIs) {
     {
         std::ofstream big(workspace.file("Job/big.kv"), std::ios::binary);
         big << "PBIG\r\n";
-        for (int piece = 0; piece < 40000; ++piece) {
+        for (int piece = 0; piece < 20000; ++piece) {
             big << "C001" << 500000000 + piece << "012000450004500  1  1\r\nWSCREW/1000\r\n"
                 << "WSCREW/2000\r\n";
         }
@@ -155,7 +155,7 @@ TEST_F(EndToEnd, ALargeLoadRunsBesideTheWindowWhichShowsHowFarItIs) {
     ASSERT_EQ(simulator.received().size(), 4u);
     EXPECT_LT(simulator.received()[1].at, loadEndedAt);  // the scan did not wait for the load
     const std::string loaded = console.eventLog().lines().back();
-    EXPECT_EQ(loaded.find(cp1251("Загружен big.kv: строк 120001, деталей 40000, отверстий 80000")),
+    EXPECT_EQ(loaded.find(cp1251("Загружен big.kv: строк 60001, деталей 20000, отверстий 40000")),
               0u)
         << cp1251ToUtf8(loaded);
     EXPECT_TRUE(boxes.seen().empty());
@@ -174,7 +174,7 @@ TEST(EndToEndLine, TheConsoleNoticesTheLossAndIsBackWithoutAClick) {
     std::optional<test::Simulator> controller;
     controller.emplace(workspace.file("first.log"), linkOption);
     workspace.createDatabase({{"Port", link}, {"L_upor", "0"}, {"Qty_Imp_mm", "10"}});
-    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+    workspace.writeFile("Morvel.INI", test::counterIni(0));
     Console console;
     TForm1 window(console);
     ASSERT_EQ(console.lineStatus(), TLineStatus::Open);

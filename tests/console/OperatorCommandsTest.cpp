@@ -155,6 +155,18 @@ TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
     EXPECT_TRUE(settings.isVisible());
 }
 
+// A controller whose replies come late, each after junk bytes and in two or three pieces a few
+// milliseconds apart: every acknowledgement still confirms its command once.
+TEST(WithRaggedReplies, ThePushIsConfirmedHoweverItsRepliesArrive) {
+    ConsoleRig::Setup setup = operatorsSite();
+    setup.controller.replies = {.delay = 60ms, .junk = true, .split = true};
+    ConsoleRig rig(setup);
+    QTest::mouseClick(test::control<QPushButton>(rig.window(), "Speed_Imp_full_set"),
+                      Qt::LeftButton);
+    EXPECT_EQ(rig.logLines(), std::vector<std::string>{"IMPORT GOOD!!!"});
+    EXPECT_EQ(rig.commands().size(), 1u + 14);
+}
+
 class WithSilentController : public OperatorCommandsTest {
   protected:
     WithSilentController() : OperatorCommandsTest(operatorsSite({"L1headPaz", "head_DELTA"})) {}

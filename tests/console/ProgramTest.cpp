@@ -83,7 +83,7 @@ TEST(Program, AStopSignalClosesTheConsoleLikeItsCloseBoxAndSavesTheCounter) {
         controller.write("<GET_ALL;CNT=2;setOut=0;>");
         EXPECT_TRUE(endsOn(console, signal));
         EXPECT_EQ(controller.read(7), "GET_ALL");
-        EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=7\r\n");
+        EXPECT_EQ(workspace.readFile("Morvel.INI"), test::counterIni(7));
         EXPECT_FALSE(workspace.exists("velkor.running"));
     }
 }
@@ -96,7 +96,7 @@ TEST(Program, AStopSignalEndsAPushThatIsNeverAcknowledged) {
                                {QStringLiteral("--withhold"), QStringLiteral("SH_S5000")}};
     workspace.createDatabase(test::Workspace::siteVariables(
         {{"Port", controller.path()}, {"SH_S", "500"}, {"Qty_Imp_mm", "10"}}));
-    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
+    workspace.writeFile("Morvel.INI", test::counterIni(5));
     QProcess console;
     startConsole(console, workspace, QString::fromStdString(controller.path()));
     ASSERT_TRUE(test::waitUntil(
@@ -108,7 +108,7 @@ TEST(Program, AStopSignalEndsAPushThatIsNeverAcknowledged) {
         << ::testing::PrintToString(controller.commands());
     EXPECT_TRUE(endsOn(console, SIGTERM));
     EXPECT_EQ(controller.commandsOnceThereAre(1).back(), "GET_ALL");
-    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=5\r\n");
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), test::counterIni(5));
 }
 
 // Spare ports that answer nothing make the port probe long; a stop during it ends start-up at
@@ -123,7 +123,7 @@ TEST(Program, AStopSignalDuringThePortProbeEndsStartUp) {
         listed << QString::fromStdString(port->path());
     }
     workspace.createDatabase({{"Port", controller.path()}});
-    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
+    workspace.writeFile("Morvel.INI", test::counterIni(5));
     QProcess console;
     startConsole(console, workspace, listed.join(u':'));
     ASSERT_EQ(spare.front()->read(7, 10000), "GET_ALL");
@@ -136,7 +136,7 @@ TEST(Program, AStopSignalDuringThePortProbeEndsStartUp) {
     }
     EXPECT_GT(unasked, 0);  // the probe ended before the last port
     EXPECT_EQ(controller.read(1, 100), "");
-    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=5\r\n");
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), test::counterIni(5));
 }
 
 // The folder of a running console: a second console there ends without touching it, and the
@@ -145,7 +145,7 @@ TEST(Program, AFolderInUseIsNeitherSharedNorReplaced) {
     test::PseudoTerminal controller;
     test::Workspace workspace;
     workspace.createDatabase({{"Port", controller.path()}});
-    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
+    workspace.writeFile("Morvel.INI", test::counterIni(5));
     QProcess first;
     startConsole(first, workspace);
     ASSERT_EQ(controller.read(7, 10000), "CLR_CNT");
@@ -191,7 +191,7 @@ TEST(Program, AnOperatorsAccountStartsItTwiceAndNeverUsesAFolderItDoesNotOwn) {
     test::PseudoTerminal controller;
     test::Workspace workspace;
     workspace.createDatabase({{"Port", controller.path()}});
-    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
+    workspace.writeFile("Morvel.INI", test::counterIni(5));
     workspace.writeFile("operators-own.txt", "untouched");
     for (const auto& entry : std::filesystem::recursive_directory_iterator(workspace.path())) {
         ASSERT_EQ(::lchown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
@@ -250,7 +250,7 @@ TEST(Program, AnOperatorsAccountStartsItTwiceAndNeverUsesAFolderItDoesNotOwn) {
 TEST(Program, AStopSignalDuringAStartUpErrorBoxStillEndsTheConsole) {
     test::Workspace workspace;
     workspace.createDatabase({{"Port", "/dev/velkor-no-such-device"}});
-    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=5\r\n");
+    workspace.writeFile("Morvel.INI", test::counterIni(5));
     QProcess console;
     console.setProcessChannelMode(QProcess::ForwardedChannels);
     startConsole(console, workspace);
@@ -258,14 +258,14 @@ TEST(Program, AStopSignalDuringAStartUpErrorBoxStillEndsTheConsole) {
     ASSERT_TRUE(test::waitUntil(
         [&] { return journalHolds(workspace, cp1251("Показано сообщение: Порт")); }, 10000));
     EXPECT_TRUE(endsOn(console, SIGTERM));
-    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=5\r\n");  // not wiped
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), test::counterIni(5));  // not wiped
 }
 
 TEST(Program, AReportedCountSurvivesTheProgramBeingKilled) {
     test::PseudoTerminal controller;
     test::Workspace workspace;
     workspace.createDatabase({{"Port", controller.path()}});
-    workspace.writeFile("Morvel.INI", "[Main]\r\nCNT=1000\r\n");
+    workspace.writeFile("Morvel.INI", test::counterIni(1000));
     QProcess console;
     console.setWorkingDirectory(QString::fromStdString(workspace.path()));
     console.start(QStringLiteral(VELKOR_PROGRAM), {});
@@ -273,12 +273,12 @@ TEST(Program, AReportedCountSurvivesTheProgramBeingKilled) {
     ASSERT_EQ(controller.read(7, 10000), "CLR_CNT");
     controller.write("<LAST WORDS>");  // the last packet before the crash
     controller.write("<GET_ALL;CNT=17;setOut=0;>");
-    for (int i = 0; i < 100 && workspace.readFile("Morvel.INI") != "[Main]\r\nCNT=1017\r\n"; ++i) {
+    for (int i = 0; i < 100 && workspace.readFile("Morvel.INI") != test::counterIni(1017); ++i) {
         QThread::msleep(20);
     }
     console.kill();  // a crash, or the power going: no shutdown runs
     console.waitForFinished();
-    EXPECT_EQ(workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=1017\r\n");
+    EXPECT_EQ(workspace.readFile("Morvel.INI"), test::counterIni(1017));
     const auto journal = std::filesystem::directory_iterator(workspace.file("journal"))->path();
     EXPECT_NE(workspace.readFile("journal/" + journal.filename().string()).find(" LAST WORDS\r\n"),
               std::string::npos);
@@ -301,7 +301,7 @@ TEST(Program, AFullDiskAtShutdownCostsTheSavedCounterButNeverAClick) {
     test::Workspace fromFolder;  // the database is made elsewhere and copied in
     fromFolder.createDatabase({{"Port", controller.path()}});
     std::filesystem::copy_file(fromFolder.file("KV.GDB"), disk + "/KV.GDB");
-    { std::ofstream(disk + "/Morvel.INI") << "[Main]\r\nCNT=5\r\n"; }
+    { std::ofstream(disk + "/Morvel.INI") << test::counterIni(5); }
     {
         std::ofstream filler(disk + "/filler", std::ios::binary);
         const std::string block(4096, 'x');
@@ -320,7 +320,7 @@ TEST(Program, AFullDiskAtShutdownCostsTheSavedCounterButNeverAClick) {
     EXPECT_NE(console.readAllStandardError().toStdString().find(
                   "velkor.console: the counter 5 could not be saved: Cannot create file"),
               std::string::npos);
-    EXPECT_EQ(workspace.readFile("disk/Morvel.INI"), "[Main]\r\nCNT=5\r\n");
+    EXPECT_EQ(workspace.readFile("disk/Morvel.INI"), test::counterIni(5));
 }
 
 }  // namespace

@@ -417,7 +417,7 @@ TEST(Startup, ACounterEntryThatIsNoNumberIsKeptBeforeAReportReplacesIt) {
 
     rig.controller.send("<GET_ALL;CNT=3;setOut=0;>");
     EXPECT_EQ(counter(window), QStringLiteral("3"));
-    EXPECT_EQ(rig.workspace.readFile("Morvel.INI"), "[Main]\r\nCNT=3\r\n" + keptAs + "=1O07\r\n");
+    EXPECT_EQ(rig.workspace.readFile("Morvel.INI"), test::counterIni(3) + keptAs + "=1O07\r\n");
 }
 
 TEST(Startup, AnIniFileThatCannotBeReadIsNamedAndNeverReplaced) {

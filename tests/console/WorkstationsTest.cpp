@@ -28,7 +28,7 @@ TEST(Workstations, APieceThatOneLoadsTheOtherScansAtOnce) {
         {{"L_BarCode", "9"}, {"L_upor", "0"}, {"Qty_Imp_mm", "10"}, {"Port", controller.path()}});
     const std::string shared = test::FirebirdServer::shared().databaseString(server.file("KV.GDB"));
 
-    workstation.writeFile("Morvel.INI", "[Main]\r\nCNT=0\r\n");
+    workstation.writeFile("Morvel.INI", test::counterIni(0));
     Console console(ConsoleOptions{shared});
     TForm1 window(console);
     ASSERT_TRUE(boxes.seen().empty()) << boxes.seen()[0].text.toStdString();

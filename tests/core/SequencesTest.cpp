@@ -7,6 +7,7 @@
 #include <map>
 
 #include "DispatchQueue.h"
+#include "MachineParameters.h"
 #include "MemoryDatabase.h"
 #include "PositionDispatch.h"
 #include "ProfileMode.h"

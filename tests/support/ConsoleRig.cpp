@@ -11,10 +11,6 @@
 
 namespace velkor::test {
 
-std::string counterIni(long long count) {
-    return "[Main]\r\nCNT=" + std::to_string(count) + "\r\n";
-}
-
 QString labelText(const QObject& window, const char* name) {
     return control<QLabel>(window, name)->text();
 }

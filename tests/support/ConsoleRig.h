@@ -20,9 +20,6 @@
 
 namespace velkor::test {
 
-// A saved production count as Morvel.INI holds it.
-std::string counterIni(long long count);
-
 // A window's control by its object name; a missing one fails the test.
 template <typename Widget = QWidget>
 Widget* control(const QObject& window, const char* name) {

@@ -15,6 +15,10 @@
 
 namespace velkor::test {
 
+std::string counterIni(long long count) {
+    return "[Main]\r\nCNT=" + std::to_string(count) + "\r\n";
+}
+
 Workspace::Workspace() {
     std::string pattern = (std::filesystem::temp_directory_path() / "velkor-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {

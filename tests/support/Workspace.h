@@ -6,6 +6,9 @@
 
 namespace velkor::test {
 
+// A saved production count as Morvel.INI holds it.
+std::string counterIni(long long count);
+
 // A temporary folder that stands for the console's start-up directory; removed afterwards.
 class Workspace {
   public:

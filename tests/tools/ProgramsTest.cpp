@@ -80,10 +80,10 @@ TEST(Programs, AWorkspaceIsMadeOnceAndTheConsoleStartsInIt) {
     for (const char* entry : {"site/KV.GDB", "site/log", "site/Job"}) {
         EXPECT_TRUE(parent.exists(entry)) << entry;
     }
-    EXPECT_EQ(parent.readFile("site/Morvel.INI"), "[Main]\r\nCNT=0\r\n");
+    EXPECT_EQ(parent.readFile("site/Morvel.INI"), test::counterIni(0));
 
     // A site's database is never replaced by accident; the count in Morvel.INI stays too.
-    parent.writeFile("site/Morvel.INI", "[Main]\r\nCNT=77\r\n");
+    parent.writeFile("site/Morvel.INI", test::counterIni(77));
     const auto made = std::filesystem::last_write_time(site + "/KV.GDB");
     const Outcome again = run(VELKOR_MAKEDB, make);
     EXPECT_EQ(again.exitCode, 1);
@@ -91,7 +91,7 @@ TEST(Programs, AWorkspaceIsMadeOnceAndTheConsoleStartsInIt) {
     EXPECT_EQ(std::filesystem::last_write_time(site + "/KV.GDB"), made);
     const Outcome forced = run(VELKOR_MAKEDB, QStringList{QStringLiteral("--force")} + make);
     EXPECT_EQ(forced.exitCode, 0) << forced.err;
-    EXPECT_EQ(parent.readFile("site/Morvel.INI"), "[Main]\r\nCNT=77\r\n");
+    EXPECT_EQ(parent.readFile("site/Morvel.INI"), test::counterIni(77));
     // The replaced database is kept beside the new one, under a stamped name.
     std::vector<std::string> kept;
     for (const auto& entry : std::filesystem::directory_iterator(site)) {
@@ -103,7 +103,7 @@ TEST(Programs, AWorkspaceIsMadeOnceAndTheConsoleStartsInIt) {
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_NE(forced.out.find("kept as " + site + "/" + kept[0]), std::string::npos) << forced.out;
     EXPECT_EQ(std::filesystem::last_write_time(site + "/" + kept[0]), made);
-    parent.writeFile("site/Morvel.INI", "[Main]\r\nCNT=0\r\n");
+    parent.writeFile("site/Morvel.INI", test::counterIni(0));
 
     test::CurrentDirectory current{site};
     test::RecordingDriver::Log line;

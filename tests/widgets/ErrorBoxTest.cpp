@@ -5,9 +5,9 @@
 #include <QTimer>
 
 #include "MessageBoxWatcher.h"
-#include "PumpingDelay.h"
 #include "Text.h"
 #include "VelkorError.h"
+#include "WaitUntil.h"
 
 namespace velkor {
 namespace {
@@ -31,7 +31,7 @@ TEST(ErrorBox, AnExceptionEscapingAnEventHandlerIsShownAndTheEventLoopGoesOn) {
     bool laterEventRan = false;
     QTimer::singleShot(0, [] { throw VelkorError(cp1251("Нет связи")); });
     QTimer::singleShot(30, [&] { laterEventRan = true; });
-    pumpingDelay(300);
+    ASSERT_TRUE(test::waitUntil([&] { return laterEventRan && !watcher.seen().empty(); }));
     ASSERT_EQ(watcher.seen().size(), 1u);
     EXPECT_EQ(watcher.seen()[0].title, QStringLiteral("Velkor QN704"));
     EXPECT_EQ(watcher.seen()[0].text, QString::fromUtf8("Нет связи."));
