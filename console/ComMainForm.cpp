@@ -303,6 +303,13 @@ void TForm1::AboutItemClick() {
 // The window shows what the console holds as it changes: the event log (at most its newest
 // lines; the log says how many went), the counter, the line and the profile mode.
 void TForm1::bindConsole() {
+    logNoticeDue_ = console_.clock().timer("LogNotice", std::chrono::milliseconds(250), [this] {
+        logNoticeDue_->stop();
+        if (!logNotice_.empty()) {
+            Label_LogDropped->setText(fromCp1251(logNotice_));
+            Label_LogDropped->show();
+        }
+    });
     console_.setLogView({
         [this](const std::string& line) { showLogLine(line); },
         [this] {
@@ -327,15 +334,8 @@ void TForm1::bindConsole() {
 // Shown a few times a second at most: a flood of packets must not wait for it.
 void TForm1::showLogNotice(const std::string& notice) {
     logNotice_ = notice;
-    if (!logNoticeDue_) {
-        logNoticeDue_ = true;
-        QTimer::singleShot(250, this, [this] {
-            logNoticeDue_ = false;
-            if (!logNotice_.empty()) {
-                Label_LogDropped->setText(fromCp1251(logNotice_));
-                Label_LogDropped->show();
-            }
-        });
+    if (!logNoticeDue_->active()) {
+        logNoticeDue_->start();
     }
 }
 

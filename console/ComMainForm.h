@@ -74,7 +74,7 @@ class TForm1 : public QMainWindow {
     QColor laminCaptionColour_;
     QStringList pendingLogLines_;  // log lines on their way to the Memo
     std::string logNotice_;        // what Label_LogDropped is to say, shown a few times a second
-    bool logNoticeDue_ = false;
+    std::unique_ptr<Clock::Timer> logNoticeDue_;  // the notice is shown when it ticks
 
     QPushButton* Button_Lamin = nullptr;
     QLabel* Label7 = nullptr;

@@ -36,6 +36,8 @@ struct ConsoleOptions {
     // The clock of the pauses in sequences, the probe's answers, the confirmed sends and
     // start-up's timer; unset, the system's.
     Clock* clock = nullptr;
+    // How many of its newest lines the event log keeps (the journal keeps them all).
+    std::size_t eventLogLimit = EventLog::kDefaultLimit;
 };
 
 // The running console: the one door both windows use. It owns the console's parts for the whole
@@ -176,7 +178,7 @@ class Console : public QObject {
     Clock& clock_;
     Life life_ = Life::Running;
     MachineVariables variables_;
-    EventRecord record_;
+    EventRecord record_{options_.eventLogLimit};
     std::unique_ptr<ConsoleDatabase> database_;
     TComPort port_;           // the line to the machine's controller
     TComDataPacket packets_;  // cuts the controller's replies out of what the line brings

@@ -4,7 +4,7 @@
 
 namespace velkor {
 
-EventRecord::EventRecord() {
+EventRecord::EventRecord(std::size_t limit) : log_(limit) {
     log_.setObserver({
         [this](const std::string& line) {
             if (view_.appended) {

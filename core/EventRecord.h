@@ -13,7 +13,7 @@ namespace velkor {
 // be written costs one line in the log, which is not journalled itself.
 class EventRecord {
   public:
-    EventRecord();
+    explicit EventRecord(std::size_t limit = EventLog::kDefaultLimit);
     EventRecord(const EventRecord&) = delete;
     EventRecord& operator=(const EventRecord&) = delete;
 

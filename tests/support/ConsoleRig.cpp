@@ -40,7 +40,8 @@ ConsoleRig::ConsoleRig() : ConsoleRig(Setup{}) {}
 
 ConsoleRig::ConsoleRig(Setup setup)
     : controller(clock, kControllerPort, setup.controller),
-      serialDriver_(setup.serialDriver ? setup.serialDriver : controller.driverFactory()) {
+      serialDriver_(setup.serialDriver ? setup.serialDriver : controller.driverFactory()),
+      eventLogLimit_(setup.eventLogLimit) {
     const auto isPort = [](const auto& row) { return row.first == "Port"; };
     auto variables =
         setup.onlyTheseVariables ? setup.variables : Workspace::siteVariables(setup.variables);
@@ -75,6 +76,7 @@ ConsoleOptions ConsoleRig::options() {
     options.database = MemoryDatabase::factory(database);
     options.serialDriver = serialDriver_;
     options.clock = &clock;
+    options.eventLogLimit = eventLogLimit_;
     return options;
 }
 

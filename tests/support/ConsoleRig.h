@@ -53,6 +53,7 @@ class ConsoleRig {
         std::optional<std::string> ini = counterIni(0);  // nothing: no Morvel.INI
         InProcessController::Options controller{};
         QStringList listedPorts{};  // the system's serial ports
+        std::size_t eventLogLimit = EventLog::kDefaultLimit;
         // A driver of the test's own in place of the controller's line (a recording one).
         std::function<std::unique_ptr<SerialDriver>()> serialDriver{};
     };
@@ -95,6 +96,7 @@ class ConsoleRig {
   private:
     std::optional<std::string> savedPortList_;
     std::function<std::unique_ptr<SerialDriver>()> serialDriver_;
+    std::size_t eventLogLimit_;
     std::unique_ptr<Console> console_;
     std::unique_ptr<TForm1> window_;
 };
