@@ -41,4 +41,11 @@ Clock& systemClock() {
     return clock;
 }
 
+std::tm localNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
 }  // namespace velkor

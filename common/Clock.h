@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 #include <functional>
 #include <memory>
 
@@ -46,5 +47,8 @@ class Clock {
 
 // The steady clock, the event-pumping delay and the event loop's timers.
 Clock& systemClock();
+
+// The local calendar time now, for the stamps and file names a service person reads.
+std::tm localNow();
 
 }  // namespace velkor

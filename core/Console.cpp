@@ -18,13 +18,6 @@
 namespace velkor {
 namespace {
 
-std::tm localNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local;
-}
-
 // The port settings the workstation keeps beside the console (in its registry on Windows).
 constexpr const char* kPortSettingsLocation = "HKEY_LOCAL_MACHINE\\Software\\Tavor";
 

@@ -11,16 +11,6 @@
 #include "Text.h"
 
 namespace velkor {
-namespace {
-
-std::tm localNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local;
-}
-
-}  // namespace
 
 StartUp::StartUp(Parts parts, std::optional<std::string> databaseString,
                  std::function<bool()> closing, std::function<void()> began,

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "Clock.h"
 #include "CommandLine.h"
 #include "FirebirdSession.h"
 #include "JobImport.h"
@@ -238,9 +239,7 @@ void prepareWorkspace(const std::filesystem::path& folder) {
 
 std::string localNow(const char* format) {
     char text[64];
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = velkor::localNow();
     std::strftime(text, sizeof text, format, &local);
     return text;
 }
