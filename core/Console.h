@@ -104,7 +104,6 @@ class Console : public QObject {
     void editPositionField(int field, const std::string& text) {
         dispatches_.editField(field, text);
     }
-    std::size_t waitingDispatches() const { return dispatches_.waiting(); }
 
     // What the console is busy with, for the window's status line: a confirmed send that is not
     // acknowledged (and that Esc ends it), scans that wait; empty when neither.

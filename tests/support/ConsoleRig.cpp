@@ -96,15 +96,6 @@ TForm1& ConsoleRig::window() {
     return *window_;
 }
 
-std::optional<std::string> ConsoleRig::startUp() {
-    try {
-        console().startUp();
-    } catch (const std::exception& error) {
-        return std::string(error.what());
-    }
-    return console().clearControllerCount();
-}
-
 void ConsoleRig::endWithoutShutdown() {
     window_.reset();
     console_.reset();

@@ -69,8 +69,6 @@ class ConsoleRig {
     // The main window over the console; making it runs start-up, and the world goes on for a
     // moment.
     TForm1& window();
-    // Start-up without a window, as the window runs it; what it threw, or nothing.
-    std::optional<std::string> startUp();
     // The console and its window end as when the program is killed (no shutdown); the next
     // console() starts anew on the same folder, database and line.
     void endWithoutShutdown();

@@ -60,13 +60,7 @@ class InProcessController::Driver final : public SerialDriver {
         return open_ != nullptr;
     }
     int setQueueSizes(std::uint32_t, std::uint32_t) override { return 0; }
-    int setLineState(const LineState& state) override {
-        const std::lock_guard lock(site_.mutex_);
-        if (open_ != nullptr && open_->kind == Device::Kind::Controller) {
-            site_.lineStates_.push_back(state);
-        }
-        return 0;
-    }
+    int setLineState(const LineState&) override { return 0; }
     int setTimeouts(const TimeoutSettings&) override { return 0; }
     void setEventMask(std::uint32_t) override {}
 
@@ -334,11 +328,6 @@ std::vector<std::string> InProcessController::commands() const {
 std::string InProcessController::writtenTo(const std::string& name) const {
     const std::lock_guard lock(mutex_);
     return devices_.at(name)->written;
-}
-
-std::vector<LineState> InProcessController::lineStates() const {
-    const std::lock_guard lock(mutex_);
-    return lineStates_;
 }
 
 }  // namespace velkor::test

@@ -71,9 +71,6 @@ class InProcessController {
     std::vector<std::string> commands() const;
     // What the other devices were sent, as written.
     std::string writtenTo(const std::string& device) const;
-    // The line settings that reached the controller's device, one for each opening.
-    std::vector<LineState> lineStates() const;
-    const simulator::ControllerModel& model() const { return model_; }
 
   private:
     class Driver;
@@ -95,7 +92,6 @@ class InProcessController {
     simulator::ControllerModel model_;
     simulator::ReplyScheduler scheduler_;
     std::vector<Received> received_;
-    std::vector<LineState> lineStates_;
 
     mutable std::mutex mutex_;  // guards the devices' bytes and the driver's state
     std::condition_variable changed_;

@@ -52,9 +52,6 @@ void MemoryDatabase::requireConnection() const {
 
 std::vector<VariableRow> MemoryDatabase::readVariables() {
     requireConnection();
-    if (!contents_->readFails.empty()) {
-        throw VelkorError(contents_->readFails);
-    }
     variablesRead_ = true;
     return contents_->variables;
 }
@@ -62,9 +59,6 @@ std::vector<VariableRow> MemoryDatabase::readVariables() {
 // Distinct and ascending, as the engine sorts them: a hole without a position first.
 std::vector<std::optional<double>> MemoryDatabase::readPiecePositions(std::string_view barcode) {
     requireConnection();
-    if (!contents_->readFails.empty()) {
-        throw VelkorError(contents_->readFails);
-    }
     const auto piece = contents_->pieces.find(std::string(barcode));
     if (piece == contents_->pieces.end()) {
         return {};

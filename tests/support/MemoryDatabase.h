@@ -20,9 +20,8 @@ class MemoryDatabase final : public ConsoleDatabase {
         // The holes of each barcode's piece, as loaded (a hole without a position is empty).
         std::map<std::string, std::vector<std::optional<double>>> pieces;
         std::size_t valueLimit = 255;
-        // What connecting, reading or writing fails with; empty: nothing fails.
+        // What connecting or writing fails with; empty: nothing fails.
         std::string connectFails;
-        std::string readFails;
         std::string writeFails;
         std::string connectedTo;
 
