@@ -47,7 +47,7 @@ TypedValue typedValue(const MachineParameter& parameter, const std::string& type
 }  // namespace
 
 void applySetting(const MachineParameter& parameter, std::string_view editText,
-                  MachineVariables& variables, TCustomComPort& port, ConsoleDatabase& database) {
+                  MachineVariables& variables, ControllerLine& line, ConsoleDatabase& database) {
     // Everything is checked before the variable is kept: a length the controller cannot hold,
     // or a text the database cannot, is neither kept nor sent, nor pushed at the next start.
     const TypedValue value = typedValue(parameter, trimmed(editText), variables.Qty_Imp_mm);
@@ -64,7 +64,7 @@ void applySetting(const MachineParameter& parameter, std::string_view editText,
         return;
     }
     const std::string sent = command(parameter.commandWord, value.sent);
-    port.SendText(sent);
+    line.send(sent);
     try {
         database.updateVariable(parameter.databaseKey(), value.stored);
     } catch (const std::exception& error) {
@@ -76,8 +76,8 @@ void applySetting(const MachineParameter& parameter, std::string_view editText,
     }
 }
 
-void saveControllerSettings(TCustomComPort& port) {
-    port.SendText("SaveFlash");
+void saveControllerSettings(ControllerLine& line) {
+    line.send("SaveFlash");
 }
 
 }  // namespace velkor

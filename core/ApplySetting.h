@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "ComPort.h"
 #include "ConsoleDatabase.h"
+#include "ControllerLine.h"
 #include "MachineParameters.h"
 
 namespace velkor {
@@ -16,9 +16,9 @@ namespace velkor {
 // send leaves the variable changed and the database alone; a failed write leaves the variable
 // changed and the command sent, and says so.
 void applySetting(const MachineParameter& parameter, std::string_view editText,
-                  MachineVariables& variables, TCustomComPort& port, ConsoleDatabase& database);
+                  MachineVariables& variables, ControllerLine& line, ConsoleDatabase& database);
 
 // Tells the controller to keep its parameters over a power cut.
-void saveControllerSettings(TCustomComPort& port);
+void saveControllerSettings(ControllerLine& line);
 
 }  // namespace velkor

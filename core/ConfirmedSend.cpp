@@ -53,12 +53,12 @@ void ConfirmedSender::send(const std::string& command, int waitMilliseconds) {
         }
         // While the line is lost nothing is written: the sequence waits for the port to come
         // back by itself and then goes on repeating where it was.
-        if (port_.LineStatus() == TLineStatus::Lost) {
+        if (line_.port().LineStatus() == TLineStatus::Lost) {
             clock_.pause(waitMilliseconds);
             continue;
         }
         try {
-            port_.SendText(command);
+            line_.send(command);
         } catch (const ELineLost&) {
             continue;
         }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Clock.h"
-#include "ComPort.h"
+#include "ControllerLine.h"
 #include "EventLog.h"
 #include "ReplyHandler.h"
 #include "VelkorError.h"
@@ -23,8 +23,8 @@ class ConfirmedSender {
   public:
     // Each send goes to `log`; an acknowledgement is the last reply `replies` took. The waits
     // between repeats run on `clock`.
-    ConfirmedSender(TCustomComPort& port, const ReplyHandler& replies, EventLog& log, Clock& clock)
-        : port_(port), replies_(replies), log_(log), clock_(clock) {}
+    ConfirmedSender(ControllerLine& line, const ReplyHandler& replies, EventLog& log, Clock& clock)
+        : line_(line), replies_(replies), log_(log), clock_(clock) {}
 
     Clock& clock() const { return clock_; }
 
@@ -65,7 +65,7 @@ class ConfirmedSender {
 
     void tellWaiting(std::optional<Waiting> waiting) const;
 
-    TCustomComPort& port_;
+    ControllerLine& line_;
     const ReplyHandler& replies_;
     EventLog& log_;
     Clock& clock_;

@@ -52,19 +52,19 @@ Console::Console(ConsoleOptions options, QObject* parent)
       database_(makeDatabase(options_)),
       port_(options_.serialDriver ? options_.serialDriver() : createSystemSerialDriver(), clock_),
       startUp_(
-          {record_, *database_, variables_, port_, packets_, counter_, clock_},
+          {record_, *database_, variables_, line_, packets_, counter_, clock_},
           options_.databaseString, [this] { return closing(); }, [this] { emit startUpBegan(); },
           [this] { pushSettings(); }),
       replies_(record_.log(), counter_, clock_,
                [this](Clock::TimePoint at) { return startUp_.stateReportSeen(at); }),
-      sender_(port_, replies_, record_.log(), clock_),
+      sender_(line_, replies_, record_.log(), clock_),
       profileMode_(sender_, variables_, record_.log(),
                    [this](int mode) { emit laminationModeShown(mode); }),
       lineWatch_(
           port_, packets_, record_.log(), [this] { startUp_.lineOpened(); },
           [this] { emit lineStatusChanged(); }),
       dispatches_(
-          {*database_, variables_, port_, clock_, record_.log()}, [this] { return closing(); },
+          {*database_, variables_, line_, clock_, record_.log()}, [this] { return closing(); },
           [this](const ShownScan& shown) { emit scanShown(shown); }, [this] { showActivity(); }),
       timer3_(clock_.timer("Timer3", std::chrono::milliseconds(3000),
                            [this] { delayedSettingsPush(); })) {
@@ -117,17 +117,17 @@ void Console::showActivity() {
 }
 
 void Console::askForState() {
-    port_.SendText("GET_ALL");
+    line_.send("GET_ALL");
     replies_.showNextStateReport();
 }
 
 void Console::askForStep() {
-    port_.SendText("GET_STEP");
+    line_.send("GET_STEP");
     clock_.pause(150);
 }
 
 void Console::askForCount() {
-    port_.SendText("GET_CNT");
+    line_.send("GET_CNT");
     clock_.pause(150);
 }
 
@@ -139,12 +139,12 @@ void Console::pushSettings() {
 // The handle delta goes to the controller and into the INI file.
 void Console::sendHandleDelta(const std::string& text) {
     const std::string value = trimmed(text);
-    port_.SendText(command("R_DELTA", impulseTextOf(value, variables_.Qty_Imp_mm)));
+    line_.send(command("R_DELTA", impulseTextOf(value, variables_.Qty_Imp_mm)));
     startUp_.directory().iniFile().write("Main", "R_DELTA", value);
 }
 
 void Console::sendHandlePosition(const std::string& text) {
-    port_.SendText(command("R_POS", impulseTextOf(trimmed(text), variables_.Qty_Imp_mm)));
+    line_.send(command("R_POS", impulseTextOf(trimmed(text), variables_.Qty_Imp_mm)));
 }
 
 void Console::importJob(const std::string& path) {
@@ -168,11 +168,11 @@ void Console::checkSettingsMayOpen() const {
 }
 
 void Console::applySetting(const MachineParameter& parameter, std::string_view text) {
-    velkor::applySetting(parameter, text, variables_, port_, *database_);
+    velkor::applySetting(parameter, text, variables_, line_, *database_);
 }
 
 void Console::saveControllerSettings() {
-    velkor::saveControllerSettings(port_);
+    velkor::saveControllerSettings(line_);
 }
 
 void Console::openLineUnlessWaitedFor() {
@@ -212,7 +212,7 @@ void Console::shutDown() {
     // Ask the controller for its count and give the answer time to reach the counter before
     // it is saved. Without a line (the port never opened) the counter is saved as it stands.
     try {
-        port_.SendText("GET_ALL");
+        line_.send("GET_ALL");
     } catch (const std::exception& error) {
         qCWarning(lcConsole, "at shutdown the controller could not be asked for its count: %s",
                   cp1251ToUtf8(error.what()).c_str());

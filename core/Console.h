@@ -179,7 +179,8 @@ class Console : public QObject {
     MachineVariables variables_;
     EventRecord record_{options_.eventLogLimit};
     std::unique_ptr<ConsoleDatabase> database_;
-    TComPort port_;           // the line to the machine's controller
+    TComPort port_;                       // the line to the machine's controller
+    ControllerLine line_{port_, clock_};  // every command goes out through it
     TComDataPacket packets_;  // cuts the controller's replies out of what the line brings
     ProductionCounter counter_{record_.log(), [this] { emit counterChanged(); }};
     StartUp startUp_;

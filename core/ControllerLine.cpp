@@ -19,3 +19,27 @@ void configureControllerLine(TCustomComPort& port) {
 }
 
 }  // namespace velkor
+
+namespace velkor {
+
+void ControllerLine::send(const std::string& command) {
+    // Looked at afresh after every wait: a command sent meanwhile moves the quiet on.
+    for (auto now = clock_.now(); now < quietAt_; now = clock_.now()) {
+        clock_.pause(
+            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(quietAt_ - now).count()));
+    }
+    port_.SendText(command);
+    quietAt_ = clock_.now() + wireTime(command.size()) + kQuietGap;
+}
+
+std::chrono::microseconds ControllerLine::wireTime(std::size_t bytes) const {
+    const LineState line = port_.BuildLineState();
+    if (line.baudRate == 0) {
+        return {};
+    }
+    // A start bit, the data bits, a parity bit and two stop bits at most.
+    const std::uint64_t bitsPerByte = 1U + line.byteSize + (line.parity != 0 ? 1U : 0U) + 2U;
+    return std::chrono::microseconds(bytes * bitsPerByte * 1'000'000U / line.baudRate);
+}
+
+}  // namespace velkor

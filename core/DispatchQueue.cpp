@@ -62,7 +62,7 @@ void DispatchQueue::run(const std::optional<std::string>& scan) {
         lookUp(*scan);
     }
     requireVariables(parts_.variables, {"Qty_Imp_mm", "L_upor"});
-    dispatchPositions(fields_, parts_.variables, parts_.port, parts_.clock);
+    dispatchPositions(fields_, parts_.variables, parts_.line, parts_.clock);
 }
 
 // The scan shows at once with empty fields, also when it is no barcode or the lookup fails;

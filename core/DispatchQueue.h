@@ -7,8 +7,8 @@
 #include <string>
 
 #include "Clock.h"
-#include "ComPort.h"
 #include "ConsoleDatabase.h"
+#include "ControllerLine.h"
 #include "EventLog.h"
 #include "MachineVariables.h"
 #include "PositionDispatch.h"
@@ -37,7 +37,7 @@ class DispatchQueue {
     struct Parts {
         ConsoleDatabase& database;
         const MachineVariables& variables;
-        TCustomComPort& port;
+        ControllerLine& line;
         Clock& clock;
         EventLog& log;
     };

@@ -39,7 +39,7 @@ std::string barcodeOfScan(std::string_view scan) {
 }
 
 void dispatchPositions(const PositionFields& fields, const MachineVariables& variables,
-                       TCustomComPort& port, Clock& clock) {
+                       ControllerLine& line, Clock& clock) {
     clock.pause(150);
     // Every field is read and converted once, before the first command: a piece must never
     // start with some of its holes sent and the rest refused, nor end with another piece's.
@@ -52,7 +52,7 @@ void dispatchPositions(const PositionFields& fields, const MachineVariables& var
     for (std::size_t field = 0; field < impulses.size(); ++field) {
         if (field < kPositionCommands.size()) {
             if (impulses[field]) {
-                port.SendText(command(kPositionCommands[field], *impulses[field]));
+                line.send(command(kPositionCommands[field], *impulses[field]));
             }
             clock.pause(200);
         } else {

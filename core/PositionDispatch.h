@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "Clock.h"
-#include "ComPort.h"
+#include "ControllerLine.h"
 #include "MachineVariables.h"
 
 namespace velkor {
@@ -30,6 +30,6 @@ using PositionFields = std::array<std::string, kPositionFields>;
 // correct one then), and every one is checked before anything is sent: a field that is not a
 // number, or whose impulses the controller cannot hold, stops the dispatch there with its error.
 void dispatchPositions(const PositionFields& fields, const MachineVariables& variables,
-                       TCustomComPort& port, Clock& clock);
+                       ControllerLine& line, Clock& clock);
 
 }  // namespace velkor

@@ -41,7 +41,7 @@ void StartUp::run() {
     phase_ = Phase::Probing;
     probePorts();
     if (closing_()) {
-        parts_.port.ClosePort();  // nothing but the probe's request goes to a probed port
+        parts_.line.port().ClosePort();  // nothing but the probe's request goes to a probed port
         phase_ = Phase::EndedByStop;
         return;
     }
@@ -104,7 +104,7 @@ void StartUp::noteAnUncleanEnd(const Claim& claim) {
 // as usual while the port is open. A port that fails costs one log line. The outcome does not
 // choose the port: the Port variable does.
 void StartUp::probePorts() {
-    TCustomComPort& port = parts_.port;
+    TCustomComPort& port = parts_.line.port();
     ListSerialPorts(listedPorts_);
     for (const QString& name : std::as_const(listedPorts_)) {
         if (closing_()) {
@@ -118,7 +118,7 @@ void StartUp::probePorts() {
         reports_.probing(controllers);
         try {
             port.OpenPort();
-            port.SendText("GET_ALL");
+            parts_.line.send("GET_ALL");
             if (controllers) {
                 reports_.asked(parts_.clock.now());
             }
@@ -134,7 +134,7 @@ void StartUp::probePorts() {
 // later, a port another program holds) is waited for as for a lost line; what the operator is
 // told of it is returned.
 std::optional<std::string> StartUp::openControllersPort() {
-    TCustomComPort& port = parts_.port;
+    TCustomComPort& port = parts_.line.port();
     port.ClosePort();
     parts_.packets.Framer().ResetBuffer();
     port.SetPort(parts_.variables.Port);
@@ -157,7 +157,7 @@ std::optional<std::string> StartUp::clearControllerCount() {
     }
     phase_ = Phase::Finished;
     try {
-        parts_.port.SendText("CLR_CNT");
+        parts_.line.send("CLR_CNT");
     } catch (const std::exception& error) {
         const char* kind =
             dynamic_cast<const EComPort*>(&error) != nullptr ? "EComPort" : "Exception";

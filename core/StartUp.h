@@ -9,8 +9,8 @@
 
 #include "Clock.h"
 #include "ComDataPacket.h"
-#include "ComPort.h"
 #include "ConsoleDatabase.h"
+#include "ControllerLine.h"
 #include "EventRecord.h"
 #include "IniFile.h"
 #include "MachineVariables.h"
@@ -57,7 +57,7 @@ class StartUp {
         EventRecord& record;
         ConsoleDatabase& database;
         MachineVariables& variables;
-        TCustomComPort& port;
+        ControllerLine& line;
         TComDataPacket& packets;
         ProductionCounter& counter;
         Clock& clock;

@@ -54,7 +54,8 @@ class ConfirmedSendTest : public ::testing::Test {
     ReplyHandler replies{log, counter, clock};
     TComPort port{controller.driverFactory()()};
     TComDataPacket framer;
-    ConfirmedSender sender{port, replies, log, clock};
+    ControllerLine controllerLine{port, clock};
+    ConfirmedSender sender{controllerLine, replies, log, clock};
 };
 
 TEST_F(ConfirmedSendTest, AcknowledgedCommandsAreSentOnceEach) {

@@ -176,6 +176,44 @@ TEST_F(ScanTest, ScansThatFollowQuicklyAreSentWholeInTheirOrder) {
     EXPECT_EQ(test::labelText(window, "Label_Bar_Code"), QStringLiteral("400000004"));
 }
 
+// The operator clicks "Показать" and "STEP" at all sorts of moments while queued pieces go out,
+// faster than anyone clicks (so clicks meet each other too): the controller, which ends a
+// command by its quiet gap, takes every click and every position as a command of its own.
+TEST_F(ScanTest, ClicksWhilePiecesGoOutNeverRunTogetherWithAPosition) {
+    TForm1& window = rig.window();
+    window.show();
+    const auto start = rig.clock.now();
+    for (int piece = 2; piece <= 3; ++piece) {
+        rig.clock.at(start + 300ms * (piece - 1),
+                     [this, piece] { rig.console().scan("40000000" + std::to_string(piece)); });
+    }
+    int clicks = 0;
+    for (auto at = start + 7ms; at < start + 5200ms; at += 53ms) {
+        rig.clock.at(
+            at, [this, &clicks] { click(++clicks % 20 == 0 ? "Speed_step" : "SpeedButton2"); });
+    }
+    rig.console().scan("400000001");
+    rig.clock.run(300ms);
+    std::vector<std::string> positions;
+    int requests = 0;
+    for (const std::string& command : dispatched()) {
+        if (command == "GET_ALL" || command == "GET_STEP") {
+            ++requests;
+        } else {
+            positions.push_back(command);
+        }
+    }
+    EXPECT_EQ(requests, clicks);
+    std::vector<std::string> expected;
+    for (int piece = 1; piece <= 3; ++piece) {
+        for (int hole = 1; hole <= 4; ++hole) {
+            const char* word = kPositionCommands[static_cast<std::size_t>(hole - 1)];
+            expected.push_back(word + std::to_string((100 * piece + 10 * hole - 50) * 10));
+        }
+    }
+    EXPECT_EQ(positions, expected);
+}
+
 // A hand correction, "Import size", and the scanner's next code: it is a scan, not more digits
 // in the corrected field. A code that lands in a position field leaves the field as it was;
 // a click into the log takes the keyboard from nobody.

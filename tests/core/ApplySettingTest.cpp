@@ -64,7 +64,7 @@ class ApplySettingTest : public ::testing::Test {
     // Applies a value and returns what reached the controller once the line fell quiet.
     std::vector<std::string> apply(std::string_view key, std::string_view typed) {
         const std::size_t before = controller.commands().size();
-        applySetting(machineParameter(key), cp1251(typed), variables, port, database);
+        applySetting(machineParameter(key), cp1251(typed), variables, line, database);
         clock.run(50ms);
         const auto commands = controller.commands();
         return {commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()};
@@ -88,6 +88,7 @@ class ApplySettingTest : public ::testing::Test {
     test::MemoryDatabase database{contents};
     MachineVariables variables;
     TComPort port{controller.driverFactory()()};
+    ControllerLine line{port, clock};
 };
 
 TEST_F(ApplySettingTest, LengthsGoOutAsImpulsesTruncatedInExtendedPrecision) {
@@ -213,7 +214,7 @@ TEST_F(ApplySettingTest, EveryRowComesBackAtTheNextStartUp) {
                          row.isText()     ? "a,b"
                          : row.isLength() ? "-12,5"
                                           : "-42",
-                         applied, port, database);
+                         applied, line, database);
             clock.run(50ms);
         }
     }

@@ -110,12 +110,13 @@ class Sequences : public ::testing::Test {
     ProductionCounter counter{eventLog, {}};
     ReplyHandler replies{eventLog, counter, clock};
     TComPort port{std::make_unique<test::RecordingDriver>(log)};
-    ConfirmedSender sender{port, replies, eventLog, clock};
+    ControllerLine line{port, clock};
+    ConfirmedSender sender{line, replies, eventLog, clock};
 };
 
 TEST_F(Sequences, ADispatchReadsEveryFieldFirstAndSendsTheFilledOnesBetweenItsPauses) {
     PositionFields fields{"550", "", " 1050,5 ", "", "", "", "", "900"};
-    dispatchPositions(fields, variables, port, clock);
+    dispatchPositions(fields, variables, line, clock);
     EXPECT_EQ(timeline.entries, (std::vector<std::string>{"150 ms", "R_POS5000", "200 ms", "200 ms",
                                                           "R3_POS10005", "200 ms", "200 ms",
                                                           "200 ms", "200 ms", "200 ms", "150 ms"}));
@@ -124,7 +125,7 @@ TEST_F(Sequences, ADispatchReadsEveryFieldFirstAndSendsTheFilledOnesBetweenItsPa
     // before anything of the piece goes out.
     timeline.entries.clear();
     fields[7] = "12x";
-    EXPECT_THROW(dispatchPositions(fields, variables, port, clock), std::exception);
+    EXPECT_THROW(dispatchPositions(fields, variables, line, clock), std::exception);
     EXPECT_EQ(timeline.entries, std::vector<std::string>{"150 ms"});
 }
 
@@ -246,9 +247,10 @@ class ConsoleDispatches : public ::testing::Test {
     EventLog eventLog;
     MachineVariables variables;
     TComPort port{std::make_unique<test::RecordingDriver>(log)};
+    ControllerLine line{port, clock};
     test::MemoryDatabase database{std::make_shared<test::MemoryDatabase::Contents>()};
     std::vector<std::string> activity;
-    DispatchQueue queue{{database, variables, port, clock, eventLog},
+    DispatchQueue queue{{database, variables, line, clock, eventLog},
                         [] { return false; },
                         {},
                         [this] { activity.push_back(std::to_string(queue.waiting())); }};
