@@ -532,6 +532,7 @@ void TForm1::N4Click() {
         }
         return;
     }
+    noteShownMessage(cp1251("Не вырный пароль!"));
     QMessageBox::warning(this, QStringLiteral("Warning"), ru("Не вырный пароль!"));
 }
 

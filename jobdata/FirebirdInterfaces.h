@@ -8,7 +8,7 @@
 
 #include <utility>
 
-#include "DatabaseConnectionLost.h"
+#include "DatabaseErrors.h"
 #include "VelkorError.h"
 
 namespace velkor::firebird {
@@ -33,6 +33,8 @@ class Status {
 // Whether a failure says that the connection itself is gone: the server stopped or shut the
 // database down, or the network between them failed.
 bool connectionGone(Firebird::IStatus* status);
+// Whether a failure is a unique or primary key that another row holds already.
+bool duplicateKey(Firebird::IStatus* status);
 
 template <typename Action>
 auto translated(Action&& action) {
@@ -43,6 +45,9 @@ auto translated(Action&& action) {
         master()->getUtilInterface()->formatStatus(text, sizeof text, error.getStatus());
         if (connectionGone(error.getStatus())) {
             throw DatabaseConnectionLost(text);
+        }
+        if (duplicateKey(error.getStatus())) {
+            throw DuplicateKey(text);
         }
         throw VelkorError(text);
     }

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "DatabaseConnectionLost.h"
+#include "DatabaseErrors.h"
 #include "VelkorError.h"
 
 namespace velkor {

@@ -221,10 +221,6 @@ struct FileState {
     bool operator==(const FileState&) const = default;
 };
 
-FileState stateOf(const std::string& path) {
-    return {std::filesystem::file_size(path), std::filesystem::last_write_time(path)};
-}
-
 // The file's content as one SHA-256 in hex, read in pieces.
 std::string contentHash(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -244,6 +240,22 @@ VelkorError notLoaded(const std::string& fileName, const std::string& why) {
 VelkorError notLoadedAt(const std::string& fileName, long lineNumber, const char* what) {
     return notLoaded(fileName,
                      cp1251(", ошибка в строке ") + std::to_string(lineNumber) + ": " + what);
+}
+
+// A file that is gone (deleted or moved while it was read) is named in the error.
+FileState stateOf(const std::string& path, const std::string& fileName) {
+    std::error_code error;
+    FileState state{std::filesystem::file_size(path, error), {}};
+    if (!error) {
+        state.changed = std::filesystem::last_write_time(path, error);
+    }
+    if (error == std::errc::no_such_file_or_directory) {
+        throw notLoaded(fileName, cp1251(": файл удалён или переименован, пока он читался"));
+    }
+    if (error) {
+        throw notLoaded(fileName, ": " + error.message());
+    }
+    return state;
 }
 
 std::ifstream openJobFile(const std::string& path) {
@@ -421,7 +433,7 @@ void checkWholeFile(const std::string& path, const std::string& fileName, long r
         // Not a job file (a table export, a file cut short): loading it would only rename it.
         throw notLoaded(fileName, cp1251(": в нём нет ни одной записи P, C или W"));
     }
-    if (stateOf(path) != opened) {
+    if (stateOf(path, fileName) != opened) {
         throw notLoaded(fileName, cp1251(": файл изменился, пока читались его ") +
                                       std::to_string(lines) +
                                       cp1251(" строк (его ещё копируют?); загрузите его, когда "
@@ -436,7 +448,13 @@ void commitLoad(JobRowWriter& rows, const std::string& hash, const std::string& 
     if (const auto keys = rows.pieceKeys(); keys.firstPiece) {
         report.superseded = rows.supersededBy(*keys.firstPiece, *keys.piece);
     }
-    rows.recordLoaded(hash, fileName, report.pieces);
+    try {
+        rows.recordLoaded(hash, fileName, report.pieces);
+    } catch (const DuplicateKey&) {
+        // Another workstation loaded the same content while this one read it: its load stands.
+        refuseLoadedBefore(rows, hash, fileName);
+        throw;
+    }
     rows.commit();
 }
 
@@ -446,7 +464,7 @@ JobImportReport loadRows(JobDatabase& database, std::ifstream& file, const std::
                          const std::string& fileName, std::int32_t barcodeLength,
                          const JobImportOptions& options) {
     JobImportReport report;
-    const FileState opened = stateOf(path);
+    const FileState opened = stateOf(path, fileName);
     report.bytesTotal = opened.size;
     const std::string hash = contentHash(path);
     database.ensureLoadedFilesTable();

@@ -7,9 +7,11 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <filesystem>
 #include <set>
 
 #include "ConsoleRig.h"
+#include "Text.h"
 #include "U_Set_Form.h"
 #include "WaitUntil.h"
 
@@ -151,6 +153,11 @@ TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
     ASSERT_EQ(rig.boxes.seen().size(), 3u);
     EXPECT_EQ(rig.boxes.seen()[0].title, QStringLiteral("Warning"));
     EXPECT_EQ(rig.boxes.seen()[0].text, QString::fromUtf8("Не вырный пароль!"));
+    // On record like every other box.
+    const auto day = std::filesystem::directory_iterator(rig.workspace.file("journal"))->path();
+    EXPECT_NE(rig.workspace.readFile("journal/" + day.filename().string())
+                  .find(cp1251("Показано сообщение: Не вырный пароль!")),
+              std::string::npos);
     answer(QStringLiteral("secret"));
     EXPECT_TRUE(settings.isVisible());
 }

@@ -216,6 +216,7 @@ TEST_F(JobImportTest, AFailingLineRollsBackTheWholeFileWhichCanThenBeLoadedOnce)
              {"WNOSUCH/1000", "NOSUCH"},
              {"WSCREW 1000", "SCREW"},
              {"WSCREW/10x0", "'10x0' is not a valid floating point value"},
+             {std::string("WSCREW/1\0x0", 11), "'1\\0x0' is not a valid floating point value"},
              {"WSCREW/-50", cp1251("позиция отверстия -5 мм отрицательна")}}) {
         workspace.writeFile("Job/job2.kv", good + last + "\n");
         const std::string message = errorOf([&] { import("job2.kv"); });
@@ -336,8 +337,15 @@ TEST_F(JobImportTest, OnlyWholeFilesLoadWhateverTheirLineEnds) {
                   importJobFile(database, job("growing.kv"), 9, kStart, copying);
               }).find(cp1251("файл изменился, пока читались его")),
               std::string::npos);
+    // Deleted while it is read (a colleague tidies the folder): the message names it.
+    copying.progress = [&](const JobImportReport&) {
+        std::filesystem::remove(job("growing.kv"));
+        return true;
+    };
+    EXPECT_EQ(errorOf([&] { importJobFile(database, job("growing.kv"), 9, kStart, copying); }),
+              cp1251("Файл growing.kv не загружен: файл удалён или переименован, пока он читался"));
     EXPECT_EQ(count("perforation"), 0);
-    EXPECT_EQ(jobFolder(), (std::vector<std::string>{"cut.kv", "growing.kv"}));
+    EXPECT_EQ(jobFolder(), (std::vector<std::string>{"cut.kv"}));
 
     workspace.writeFile("Job/mac.kv", "\xEF\xBB\xBF" + pieceRecord("003", "100000003") +
                                           "\rWSCREW/1000\rWSCREW/2000\r");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -103,6 +104,45 @@ TEST_F(SharedDatabase, TwoWorkstationsImportingAtOnceLinkOnlyTheirOwnRows) {
                     "o.optdetailid_in between iif(g.name = 'WEST', 300000001, 400000001) and "
                     "iif(g.name = 'WEST', 300001000, 400001000)"),
               2 * kPieces);
+}
+
+// Two workstations load copies of the same file at once: one load stands, the other is told
+// that the content is loaded already, and the pieces are in once.
+TEST_F(SharedDatabase, OfTwoLoadsOfOneFileAtOnceTheLaterIsToldItIsLoadedAlready) {
+    constexpr int kPieces = 3000;
+    const std::string west = writeJob("west.kv", "SAME", 600000001, kPieces);
+    std::filesystem::copy_file(west, workspace.file("Job/east.kv"));
+    std::string errors[2];
+    // Each load, past its check for an earlier load, waits (a while at most) for the other.
+    std::atomic<int> underWay = 0;
+    JobImportOptions meeting;
+    meeting.progress = [&](const JobImportReport&) {
+        ++underWay;
+        for (int wait = 0; underWay < 2 && wait < 1000; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    };
+    std::vector<std::thread> loads;
+    for (int which = 0; which < 2; ++which) {
+        loads.emplace_back([&, which] {
+            JobDatabase workstation;
+            workstation.connect(database());
+            errors[which] = errorOf([&] {
+                importJobFile(workstation, which == 0 ? west : workspace.file("Job/east.kv"), 9,
+                              std::time(nullptr), meeting);
+            });
+        });
+    }
+    for (auto& load : loads) {
+        load.join();
+    }
+    const bool westStood = errors[0] == "no error";
+    const std::string& refused = errors[westStood ? 1 : 0];
+    EXPECT_NE(refused.find(cp1251(" не загружен: файл с тем же содержимым уже загружен ")),
+              std::string::npos)
+        << cp1251ToUtf8(refused);
+    EXPECT_EQ(count("select count(*) from optdetail where optdetailid_in >= 600000001"), kPieces);
 }
 
 TEST_F(SharedDatabase, AServerThatStopsAndComesBackCostsTheOperationsMeanwhileAndNothingElse) {

@@ -11,4 +11,11 @@ class DatabaseConnectionLost : public VelkorError {
     using VelkorError::VelkorError;
 };
 
+// A row refused because its key is there already: another connection stored the same key
+// first (two workstations loading the same file at once).
+class DuplicateKey : public VelkorError {
+  public:
+    using VelkorError::VelkorError;
+};
+
 }  // namespace velkor
