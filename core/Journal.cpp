@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,11 +14,20 @@
 
 #include "AtomicFile.h"
 #include "EventLog.h"
+#include "Logging.h"
 #include "Text.h"
 #include "VelkorError.h"
 
 namespace velkor {
 namespace {
+
+// A line that keeps coming is counted for at most this long before it is written again.
+constexpr auto kRepeatWindow = std::chrono::minutes(1);
+
+std::string sizeText(std::uintmax_t bytes) {
+    return bytes >= (std::uintmax_t{1} << 20) ? std::to_string(bytes >> 20) + cp1251(" МБ")
+                                              : std::to_string(bytes >> 10) + cp1251(" КБ");
+}
 
 std::string dayOf(const std::tm& local) {
     char text[16];
@@ -51,10 +61,19 @@ std::string stamped(const std::string& line, std::chrono::system_clock::time_poi
 
 }  // namespace
 
-Journal::Journal(std::string folder, int keepDays)
-    : folder_(std::move(folder)), keepDays_(keepDays), flusher_([this] { flushLoop(); }) {}
+Journal::Journal(std::string folder, int keepDays, Limits limits)
+    : folder_(std::move(folder)),
+      keepDays_(keepDays),
+      limits_(limits),
+      flusher_([this] { flushLoop(); }) {}
 
 Journal::~Journal() {
+    try {
+        writeRepeats();
+    } catch (const std::exception& error) {
+        qCWarning(lcConsole, "the journal's last count of repeats was not written: %s",
+                  cp1251ToUtf8(error.what()).c_str());
+    }
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -67,33 +86,17 @@ Journal::~Journal() {
     }
 }
 
-std::optional<std::string> Journal::append(const std::string& line,
-                                           std::chrono::system_clock::time_point now) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    const std::string entry = stamped(line, now, local);
+std::optional<std::string> Journal::append(const std::string& line, TimePoint now) {
     try {
-        const std::string day = dayOf(local);
-        if (day != day_ || fd_ < 0) {
-            openDay(day);
+        if (line == lastLine_ && now >= repeatsSince_ && now - repeatsSince_ < kRepeatWindow) {
+            ++repeats_;
+            lastRepeat_ = now;
+            return std::nullopt;
         }
-        std::size_t written = 0;
-        while (written < entry.size()) {
-            const ssize_t n = ::write(fd_, entry.data() + written, entry.size() - written);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                throw VelkorError(std::strerror(n < 0 ? errno : EIO));
-            }
-            written += static_cast<std::size_t>(n);
-        }
-        {
-            std::lock_guard lock(mutex_);
-            unflushed_ = true;
-        }
-        changed_.notify_one();
+        writeRepeats();
+        write(line, now);
+        lastLine_ = line;
+        repeatsSince_ = now;
         failing_ = false;
         return std::nullopt;
     } catch (const std::exception& error) {
@@ -103,6 +106,44 @@ std::optional<std::string> Journal::append(const std::string& line,
         failing_ = true;
         return cp1251("Журнал не записывается (") + utf8ToCp1251(folder_) + "): " + error.what();
     }
+}
+
+void Journal::writeRepeats() {
+    if (repeats_ > 0) {
+        write(cp1251("(строка выше повторилась ещё раз: ") + std::to_string(repeats_) + ")",
+              lastRepeat_);
+        repeats_ = 0;
+    }
+}
+
+void Journal::write(const std::string& line, TimePoint now) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const std::string entry = stamped(line, now, local);
+    if (const std::string day = dayOf(local); day != day_ || fd_ < 0) {
+        openDay(day);
+    }
+    makeRoomFor(entry.size());
+    checkFreeSpace(entry.size(), now);
+    std::size_t written = 0;
+    while (written < entry.size()) {
+        const ssize_t n = ::write(fd_, entry.data() + written, entry.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            throw VelkorError(std::strerror(n < 0 ? errno : EIO));
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    folderBytes_ += written;
+    writtenSinceSpaceCheck_ += written;
+    {
+        std::lock_guard lock(mutex_);
+        unflushed_ = true;
+    }
+    changed_.notify_one();
 }
 
 void Journal::openDay(const std::string& day) {
@@ -126,10 +167,14 @@ void Journal::openDay(const std::string& day) {
         day_ = day;
         removeOldDays();
     }
+    folderBytes_ = 0;
+    for (const auto& file : dayFiles()) {
+        folderBytes_ += std::filesystem::file_size(file, error);
+    }
 }
 
 // Day files are named by their day ("2026-12-08.log"), so their names sort as the days do.
-void Journal::removeOldDays() {
+std::vector<std::filesystem::path> Journal::dayFiles() const {
     std::vector<std::filesystem::path> days;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder_, error)) {
@@ -140,13 +185,64 @@ void Journal::removeOldDays() {
             days.push_back(entry.path());
         }
     }
+    std::sort(days.begin(), days.end());
+    return days;
+}
+
+void Journal::removeOldDays() {
+    std::vector<std::filesystem::path> days = dayFiles();
     if (days.size() <= static_cast<std::size_t>(keepDays_)) {
         return;
     }
-    std::sort(days.begin(), days.end());
     days.resize(days.size() - static_cast<std::size_t>(keepDays_));
+    std::error_code error;
     for (const auto& old : days) {
         std::filesystem::remove(old, error);
+    }
+}
+
+// Days other than today's go, oldest first, until `bytes` more fit under the ceiling.
+void Journal::makeRoomFor(std::uintmax_t bytes) {
+    if (folderBytes_ + bytes <= limits_.folderBytes) {
+        return;
+    }
+    const std::string today = day_ + ".log";
+    for (const auto& old : dayFiles()) {
+        if (folderBytes_ + bytes <= limits_.folderBytes) {
+            return;
+        }
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(old, error);
+        if (old.filename() != today && !error && std::filesystem::remove(old, error)) {
+            folderBytes_ -= std::min(size, folderBytes_);
+        }
+    }
+    if (folderBytes_ + bytes > limits_.folderBytes) {
+        throw VelkorError(cp1251("день занял всё место журнала (") + sizeText(limits_.folderBytes) +
+                          cp1251("), до следующего дня строки не записываются"));
+    }
+}
+
+// The disk's free space is asked for after every MiB written, and about once a second while
+// it is short.
+void Journal::checkFreeSpace(std::uintmax_t bytes, TimePoint now) {
+    constexpr std::uintmax_t kCheckEvery = std::uintmax_t{1} << 20;
+    const bool due = !lastSpaceCheck_ || writtenSinceSpaceCheck_ + bytes >= kCheckEvery ||
+                     (shortOfSpace_ && (now < *lastSpaceCheck_ ||
+                                        now - *lastSpaceCheck_ >= std::chrono::seconds(1)));
+    if (due) {
+        struct statvfs disk {};
+        if (::statvfs(folder_.c_str(), &disk) == 0) {
+            const std::uintmax_t available =
+                static_cast<std::uintmax_t>(disk.f_bavail) * disk.f_frsize;
+            shortOfSpace_ = available < limits_.freeBytes + bytes;
+        }
+        lastSpaceCheck_ = now;
+        writtenSinceSpaceCheck_ = 0;
+    }
+    if (shortOfSpace_) {
+        throw VelkorError(cp1251("на диске меньше ") + sizeText(limits_.freeBytes) +
+                          cp1251(" свободного места, их журнал оставляет другим"));
     }
 }
 

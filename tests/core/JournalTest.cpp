@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,63 @@ TEST(Journal, AJournalThatCannotBeWrittenSaysSoOnceUntilItWorksAgain) {
                                        .string())
             .find(" c\r\n"),
         std::string::npos);
+}
+
+// A controller streaming one report, then a noisy line: the day files together stay under the
+// ceiling, the oldest going first, and a line that keeps coming is written once with its count.
+TEST(Journal, AStreamingLineNeitherFillsTheFolderNorWritesARepeatMoreThanOnce) {
+    test::Workspace workspace;
+    std::filesystem::create_directory(workspace.file("journal"));
+    workspace.writeFile("journal/2026-12-06.log", std::string(3000, 'x'));
+    workspace.writeFile("journal/2026-12-07.log", std::string(3000, 'y'));
+    const auto folderBytes = [&] {
+        std::uintmax_t bytes = 0;
+        for (const auto& day : std::filesystem::directory_iterator(workspace.file("journal"))) {
+            bytes += day.file_size();
+        }
+        return bytes;
+    };
+    Journal journal(workspace.file("journal"), 60, {.folderBytes = 8192, .freeBytes = 0});
+    const auto morning = at(2026, 12, 8, 8, 0, 0, 0);
+    for (int report = 0; report < 1000; ++report) {
+        EXPECT_FALSE(journal.append("<0;12;0;0>", morning + std::chrono::milliseconds(report)));
+    }
+    EXPECT_FALSE(journal.append("<1;12;0;0>", morning + std::chrono::seconds(2)));
+    EXPECT_EQ(workspace.readFile("journal/2026-12-08.log"),
+              "2026-12-08 08:00:00.000 <0;12;0;0>\r\n" + std::string("2026-12-08 08:00:00.999 ") +
+                  cp1251("(строка выше повторилась ещё раз: 999)") +
+                  "\r\n2026-12-08 08:00:02.000 <1;12;0;0>\r\n");
+
+    std::optional<std::string> trouble;
+    for (int noise = 0; noise < 400 && !trouble; ++noise) {
+        trouble = journal.append("noise " + std::to_string(noise),
+                                 morning + std::chrono::seconds(3 + noise));
+        EXPECT_LE(folderBytes(), 8192u);
+    }
+    EXPECT_FALSE(workspace.exists("journal/2026-12-06.log"));
+    EXPECT_FALSE(workspace.exists("journal/2026-12-07.log"));
+    ASSERT_TRUE(trouble);  // today alone has reached the ceiling: said once
+    EXPECT_NE(trouble->find(cp1251("день занял всё место журнала (8 КБ)")), std::string::npos)
+        << cp1251ToUtf8(*trouble);
+    EXPECT_FALSE(journal.append("more noise", morning + std::chrono::minutes(10)));
+    EXPECT_LE(folderBytes(), 8192u);
+    // The next day starts over, in the room the old day leaves.
+    EXPECT_FALSE(journal.append("next day", at(2026, 12, 9, 8, 0, 0, 0)));
+    EXPECT_TRUE(workspace.exists("journal/2026-12-09.log"));
+    EXPECT_LE(folderBytes(), 8192u);
+}
+
+// A disk with less free space than the floor gets nothing more from the journal.
+TEST(Journal, ADiskShortOfItsFloorOfFreeSpaceGetsNothing) {
+    test::Workspace workspace;
+    Journal journal(workspace.file("journal"), 60,
+                    {.folderBytes = 1 << 20, .freeBytes = std::uintmax_t{1} << 60});
+    const auto trouble = journal.append("line", at(2026, 12, 8, 8, 0, 0, 0));
+    ASSERT_TRUE(trouble);
+    EXPECT_NE(trouble->find(cp1251("на диске меньше 1099511627776 МБ свободного места")),
+              std::string::npos)
+        << cp1251ToUtf8(*trouble);
+    EXPECT_EQ(workspace.readFile("journal/2026-12-08.log"), "");
 }
 
 }  // namespace
