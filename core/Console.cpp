@@ -22,7 +22,8 @@ namespace {
 constexpr const char* kPortSettingsLocation = "HKEY_LOCAL_MACHINE\\Software\\Tavor";
 
 std::unique_ptr<ConsoleDatabase> makeDatabase(const ConsoleOptions& options) {
-    return options.database ? options.database() : std::make_unique<JobDatabase>();
+    return options.database ? options.database()
+                            : std::make_unique<JobDatabase>(JobDatabase::kConsoleAnswerLimit);
 }
 
 }  // namespace
@@ -208,6 +209,8 @@ void Console::shutDown() {
         return;
     }
     life_ = Life::ShutDown;
+    // A load that waits for a server that does not answer must not hold the end.
+    stopWaitingForDatabase();
     loads_.cancel();
     // Ask the controller for its count and give the answer time to reach the counter before
     // it is saved. Without a line (the port never opened) the counter is saved as it stands.

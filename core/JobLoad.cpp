@@ -38,7 +38,7 @@ void JobLoad::run(std::string databaseString, std::int32_t barcodeLength,
                                  return !ending_.load();
                              }};
     try {
-        JobDatabase database;
+        JobDatabase database(JobDatabase::kLoadAnswerLimit);
         database.connect(std::move(databaseString));
         outcome.report = importJobFile(database, path_, barcodeLength, std::time(nullptr), options);
     } catch (const std::exception& error) {

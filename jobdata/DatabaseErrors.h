@@ -11,6 +11,12 @@ class DatabaseConnectionLost : public VelkorError {
     using VelkorError::VelkorError;
 };
 
+// A call that got no answer within its time limit: the connection was cut.
+class DatabaseNotAnswering : public DatabaseConnectionLost {
+  public:
+    using DatabaseConnectionLost::DatabaseConnectionLost;
+};
+
 // A row refused because its key is there already: another connection stored the same key
 // first (two workstations loading the same file at once).
 class DuplicateKey : public VelkorError {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <utility>
 
+#include "AnswerWatch.h"
 #include "FirebirdInterfaces.h"
 #include "FirebirdMessages.h"
 #include "Logging.h"
@@ -24,7 +25,7 @@ using namespace firebird;
 
 namespace {
 
-std::vector<unsigned char> connectionParameters(bool forCreate) {
+std::vector<unsigned char> connectionParameters(bool forCreate, std::chrono::milliseconds limit) {
     Status status;
     const std::unique_ptr<IXpbBuilder, void (*)(IXpbBuilder*)> dpb(
         master()->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0),
@@ -36,6 +37,10 @@ std::vector<unsigned char> connectionParameters(bool forCreate) {
     // File names on this system are UTF-8 whatever the connection's character set is; without
     // this a path with Cyrillic letters fails with "Cannot transliterate".
     dpb->insertTag(&status, isc_dpb_utf8_filename);
+    if (limit > std::chrono::milliseconds::zero()) {
+        dpb->insertInt(&status, isc_dpb_connect_timeout,
+                       static_cast<int>(std::chrono::ceil<std::chrono::seconds>(limit).count()));
+    }
     if (forCreate) {
         dpb->insertString(&status, isc_dpb_set_db_charset, ConnectionParameters::kCharacterSet);
         dpb->insertInt(&status, isc_dpb_page_size, 8192);
@@ -91,10 +96,27 @@ struct FirebirdSession::Impl {
     Held<IAttachment> attachment;
     Held<ITransaction> transaction;
     bool readOnly = false;
+    std::chrono::milliseconds answerLimit{0};
+
+    // Runs a call into the client library on the attachment within the answer limit.
+    template <typename Action>
+    auto answered(Action&& action) {
+        AnsweredWithin watch(attachment.get(), answerLimit);
+        try {
+            return translated(std::forward<Action>(action));
+        } catch (const VelkorError& error) {
+            if (watch.cut()) {
+                throw DatabaseNotAnswering(cp1251("нет ответа за ") +
+                                           std::to_string(answerLimit.count() / 1000) +
+                                           cp1251(" с, соединение прервано"));
+            }
+            throw;
+        }
+    }
 
     void open(const std::string& databaseString, bool create) {
         const Utf8FileNames fileNames;
-        const auto dpb = connectionParameters(create);
+        const auto dpb = connectionParameters(create, answerLimit);
         Status status;
         const Held<IProvider> provider(master()->getDispatcher());
         attachment = Held<IAttachment>(
@@ -137,6 +159,10 @@ FirebirdSession::~FirebirdSession() {
     }
 }
 
+void FirebirdSession::setAnswerLimit(std::chrono::milliseconds limit) {
+    impl_->answerLimit = limit;
+}
+
 void FirebirdSession::attach(const std::string& databaseString) {
     detach();
     translated([&] { impl_->open(databaseString, false); });
@@ -148,7 +174,7 @@ void FirebirdSession::create(const std::string& databaseString) {
 }
 
 void FirebirdSession::detach() {
-    translated([&] {
+    impl_->answered([&] {
         // Each interface leaves the session first, so that a failure leaves nothing half-held;
         // one whose call failed is released on the way out.
         if (impl_->transaction) {
@@ -171,7 +197,7 @@ bool FirebirdSession::attached() const {
 }
 
 void FirebirdSession::startTransaction(bool readOnly) {
-    translated([&] {
+    impl_->answered([&] {
         const auto tpb = transactionParameters(readOnly);
         Status status;
         impl_->transaction = Held<ITransaction>(impl_->activeAttachment()->startTransaction(
@@ -192,7 +218,7 @@ void FirebirdSession::abandon() {
 }
 
 void FirebirdSession::commit() {
-    translated([&] {
+    impl_->answered([&] {
         Status status;
         impl_->activeTransaction()->commit(&status);
         impl_->transaction.consumed();  // a successful commit frees the interface
@@ -200,7 +226,7 @@ void FirebirdSession::commit() {
 }
 
 void FirebirdSession::rollback() {
-    translated([&] {
+    impl_->answered([&] {
         Status status;
         impl_->activeTransaction()->rollback(&status);
         impl_->transaction.consumed();
@@ -212,7 +238,7 @@ bool FirebirdSession::inTransaction() const {
 }
 
 void FirebirdSession::execute(std::string_view sql, const std::vector<Parameter>& parameters) {
-    translated([&] {
+    impl_->answered([&] {
         Held<IStatement> statement(impl_->prepare(sql));
         InputMessage input;
         input.fill(statement.get(), parameters);
@@ -245,7 +271,7 @@ std::vector<Row> fetch(IStatement* statement, ITransaction* transaction, IMessag
 std::vector<Row> FirebirdSession::query(std::string_view sql,
                                         const std::vector<Parameter>& parameters,
                                         std::size_t maxRows) {
-    return translated([&] {
+    return impl_->answered([&] {
         Held<IStatement> statement(impl_->prepare(sql));
         const Held<IMessageMetadata> output = buildOutput(statement.get());
         InputMessage input;
@@ -269,7 +295,7 @@ FirebirdSession::PreparedQuery::~PreparedQuery() = default;
 
 std::vector<Row> FirebirdSession::PreparedQuery::run(const std::vector<Parameter>& parameters,
                                                      std::size_t maxRows) {
-    return translated([&] {
+    return state_->session.answered([&] {
         return fetch(state_->statement.get(), state_->session.activeTransaction(),
                      state_->output.get(), state_->input, parameters, maxRows);
     });
@@ -277,7 +303,7 @@ std::vector<Row> FirebirdSession::PreparedQuery::run(const std::vector<Parameter
 
 std::optional<Row> FirebirdSession::PreparedQuery::execute(
     const std::vector<Parameter>& parameters) {
-    return translated([&]() -> std::optional<Row> {
+    return state_->session.answered([&]() -> std::optional<Row> {
         IStatement* statement = state_->statement.get();
         IMessageMetadata* output = state_->output.get();
         state_->input.fill(statement, parameters);
@@ -296,12 +322,16 @@ std::optional<Row> FirebirdSession::PreparedQuery::execute(
 }
 
 FirebirdSession::PreparedQuery FirebirdSession::prepare(std::string_view sql) {
-    return translated([&] {
+    return impl_->answered([&] {
         Held<IStatement> statement(impl_->prepare(sql));
         Held<IMessageMetadata> output = buildOutput(statement.get());
         return PreparedQuery(std::unique_ptr<PreparedQuery::State>(
             new PreparedQuery::State{*impl_, std::move(statement), std::move(output), {}, {}}));
     });
+}
+
+void stopWaitingForDatabase() {
+    stopWaitingForAnswers();
 }
 
 void shutDownFirebirdEngine() {

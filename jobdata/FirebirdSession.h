@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -75,6 +76,10 @@ class FirebirdSession {
     FirebirdSession(const FirebirdSession&) = delete;
     FirebirdSession& operator=(const FirebirdSession&) = delete;
 
+    // Calls after this get at most `limit` for their answer (connecting included); one that
+    // gets none throws DatabaseNotAnswering and leaves the connection cut. Zero: no limit.
+    void setAnswerLimit(std::chrono::milliseconds limit);
+
     void attach(const std::string& databaseString);
     // Creates a new database file (dialect 3, default character set WIN1251) and attaches it.
     void create(const std::string& databaseString);
@@ -118,5 +123,9 @@ void prepareFirebirdEnvironment();
 // process ends with the engine at rest rather than with its threads still running. Failures
 // are logged: at this point there is nothing left to do about them.
 void shutDownFirebirdEngine();
+
+// The process is ending: every statement of every session that waits for the database's
+// answer, now or from now on, gets a second at most rather than its limit.
+void stopWaitingForDatabase();
 
 }  // namespace velkor

@@ -39,10 +39,19 @@ auto JobDatabase::retried(Action&& action) -> decltype(action()) {
         if (databaseString_.empty()) {
             throw VelkorError("Cannot perform operation -- DB is not open");
         }
-        session_.attach(databaseString_);
+        try {
+            session_.attach(databaseString_);
+        } catch (const VelkorError& error) {
+            throw VelkorError(cp1251("Нет связи с базой данных ") + utf8ToCp1251(databaseString_) +
+                              ": " + error.what());
+        }
     }
     try {
         return action();
+    } catch (const DatabaseNotAnswering& error) {
+        // A server that does not answer would not answer a new connection either.
+        abandonConnection();
+        throw lostConnection(error);
     } catch (const DatabaseConnectionLost& error) {
         abandonConnection();
         try {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -42,6 +43,17 @@ enum class JobTable { Batches, Bars, Pieces };
 // or an update has connected.
 class JobDatabase final : public ConsoleDatabase {
   public:
+    // How long the console's own statements (a lookup, a machine variable) and a load's (a
+    // block of rows, the commit) may wait for the database's answer.
+    static constexpr std::chrono::seconds kConsoleAnswerLimit{5};
+    static constexpr std::chrono::seconds kLoadAnswerLimit{30};
+
+    // Every statement gets at most `answerLimit` for its answer (zero: no limit); one that
+    // gets none costs the connection, as when it is lost.
+    explicit JobDatabase(std::chrono::milliseconds answerLimit = {}) {
+        session_.setAnswerLimit(answerLimit);
+    }
+
     const std::string& databaseString() const { return databaseString_; }
     bool connected() const { return session_.attached(); }
     bool inTransaction() const { return session_.inTransaction(); }

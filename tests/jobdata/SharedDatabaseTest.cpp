@@ -145,6 +145,26 @@ TEST_F(SharedDatabase, OfTwoLoadsOfOneFileAtOnceTheLaterIsToldItIsLoadedAlready)
     EXPECT_EQ(count("select count(*) from optdetail where optdetailid_in >= 600000001"), kPieces);
 }
 
+// The server's machine hangs during a lookup: the lookup, and the attempt to connect again,
+// each give up after the console's limit, naming the database; once the server goes on, the
+// next lookup connects again.
+TEST_F(SharedDatabase, AServerThatHangsCostsAStatementItsLimitAndNothingMore) {
+    JobDatabase workstation(JobDatabase::kConsoleAnswerLimit);
+    workstation.connect(database());
+    importJobFile(workstation, writeJob("hang.kv", "HANG", 200000001, 1), 9, std::time(nullptr));
+    FirebirdServer::shared().hang();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string lost = errorOf([&] { workstation.readPiecePositions("200000001"); });
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, JobDatabase::kConsoleAnswerLimit + std::chrono::seconds(3));
+        EXPECT_NE(lost.find(cp1251(" базой данных ") + database()), std::string::npos)
+            << cp1251ToUtf8(lost);
+    }
+    FirebirdServer::shared().resume();
+    EXPECT_EQ(workstation.readPiecePositions("200000001"), std::vector<std::optional<double>>{1});
+}
+
 TEST_F(SharedDatabase, AServerThatStopsAndComesBackCostsTheOperationsMeanwhileAndNothingElse) {
     JobDatabase workstation;
     workstation.connect(database());

@@ -150,6 +150,14 @@ void FirebirdServer::stop() {
     }
 }
 
+void FirebirdServer::hang() {
+    ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP);
+}
+
+void FirebirdServer::resume() {
+    ::kill(static_cast<pid_t>(process_.processId()), SIGCONT);
+}
+
 void FirebirdServer::kill() {
     process_.kill();
     process_.waitForFinished(5000);

@@ -26,6 +26,10 @@ class FirebirdServer {
     void stop();
     void kill();
     void start();
+    // The server's machine hangs (SIGSTOP): connections stay open and nothing answers; and
+    // goes on again (SIGCONT).
+    void hang();
+    void resume();
 
     // The one server of a test program built with FirebirdServerEnvironment.cpp, started
     // before its first test and stopped after its last.
