@@ -4,11 +4,13 @@
 #include <QLabel>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "BigJob.h"
 #include "ComMainForm.h"
 #include "MessageBoxWatcher.h"
 #include "ReadBack.h"
@@ -152,7 +154,8 @@ TEST(Programs, AVariablesFileInEitherEncodingArrivesAsTyped) {
 }
 
 // A variable the console could not read is named with its line; a failure leaves no database
-// behind; a damaged database is a fault to restore from a backup.
+// behind; a database the engine can no longer read is a fault that a rebuild cannot save, left
+// as it is for the last backup.
 TEST(Programs, TheDatabaseToolsSayExactlyWhatIsWrong) {
     test::Workspace workspace;
     workspace.writeFile("variables.txt", "Qty_Imp_mm=16.3\nL_upor=50mm\n");
@@ -182,7 +185,91 @@ TEST(Programs, TheDatabaseToolsSayExactlyWhatIsWrong) {
     }
     const Outcome damaged = run(VELKOR_CHECKDB, {database});
     EXPECT_EQ(damaged.exitCode, 1) << damaged.err;
-    EXPECT_NE(damaged.err.find("restore it from a backup"), std::string::npos) << damaged.err;
+    EXPECT_NE(damaged.err.find("has faults that validation cannot mend"), std::string::npos)
+        << damaged.err;
+    EXPECT_NE(damaged.err.find("velkor-checkdb --rebuild " + database.toStdString()),
+              std::string::npos)
+        << damaged.err;
+    const Outcome rebuild = run(VELKOR_CHECKDB, {QStringLiteral("--rebuild"), database});
+    EXPECT_EQ(rebuild.exitCode, 1) << rebuild.err;
+    EXPECT_NE(rebuild.err.find("cannot be backed up, so it is left as it is"), std::string::npos)
+        << rebuild.err;
+    EXPECT_NE(rebuild.err.find("Restore your last backup"), std::string::npos) << rebuild.err;
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(workspace.path())) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"KV.GDB", "variables.txt"}));
+}
+
+// The README's recovery steps after a kill -9 in the middle of a load: the check releases the
+// pages the import had taken, the file loads whole, and the check then calls the index warnings
+// that the cut-off import and the whole one left harmless, the data being right; the rebuild it
+// names clears them, keeping the old file beside the new one.
+TEST(Programs, AnImportKilledMidwayThenLoadedWholeLeavesOnlyWarningsThatARebuildClears) {
+    constexpr int kPieces = 40000;
+    test::Workspace workspace;
+    workspace.createDatabase({{"L_BarCode", "9"}});
+    std::filesystem::create_directory(workspace.file("Job"));
+    workspace.writeFile("Job/big.kv", test::bigJob(kPieces));
+    const std::string database = workspace.file("KV.GDB");
+    const QString databaseArgument = QString::fromStdString(database);
+    const QStringList load = {QStringLiteral("--existing"), QStringLiteral("--job"),
+                              QString::fromStdString(workspace.file("Job/big.kv")),
+                              databaseArgument};
+    {
+        const auto emptySize = std::filesystem::file_size(database);
+        QProcess import;
+        import.start(QStringLiteral(VELKOR_MAKEDB), load);
+        ASSERT_TRUE(import.waitForStarted());
+        while (import.state() == QProcess::Running &&
+               std::filesystem::file_size(database) < emptySize + 2 * 1024 * 1024) {
+            import.waitForFinished(5);
+        }
+        ASSERT_EQ(import.state(), QProcess::Running)
+            << "the import ended before it could be killed";
+        import.kill();
+        import.waitForFinished();
+    }
+    const Outcome afterKill = run(VELKOR_CHECKDB, {databaseArgument});
+    EXPECT_EQ(afterKill.exitCode, 0) << afterKill.err;
+    EXPECT_NE(afterKill.out.find("orphan pages released; no errors and no warnings now"),
+              std::string::npos)
+        << afterKill.out;
+
+    const Outcome whole = run(VELKOR_MAKEDB, load);
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    const Outcome afterLoad = run(VELKOR_CHECKDB, {databaseArgument});
+    EXPECT_EQ(afterLoad.exitCode, 0) << afterLoad.err;
+    EXPECT_TRUE(afterLoad.err.empty()) << afterLoad.err;
+    EXPECT_NE(afterLoad.out.find(database + ": the data is sound; what validation still reports "
+                                            "is harmless:\n"),
+              std::string::npos)
+        << afterLoad.out;
+    EXPECT_NE(afterLoad.out.find("index warnings"), std::string::npos) << afterLoad.out;
+    EXPECT_NE(afterLoad.out.find("velkor-checkdb --rebuild " + database), std::string::npos);
+    EXPECT_EQ(test::bigJobPiecesNotFound(database, kPieces), 0);
+
+    const Outcome rebuilt = run(VELKOR_CHECKDB, {QStringLiteral("--rebuild"), databaseArgument});
+    ASSERT_EQ(rebuilt.exitCode, 0) << rebuilt.err;
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(workspace.path())) {
+        const std::string name = entry.path().filename().string();
+        if (name != "KV.GDB" && name != "Job") {
+            kept.push_back(name);
+        }
+    }
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_TRUE(kept[0].starts_with("KV-") && kept[0].ends_with(".GDB")) << kept[0];
+    EXPECT_EQ(rebuilt.out, database +
+                               ": rebuilt from a gbak backup and restore; no errors and no "
+                               "warnings\n" +
+                               database + ": the file it replaced is kept as " +
+                               workspace.file(kept[0]) + "\n");
+    EXPECT_EQ(run(VELKOR_CHECKDB, {databaseArgument}).out,
+              database + ": no errors and no warnings\n");
+    EXPECT_EQ(test::bigJobPiecesNotFound(database, kPieces), 0);
 }
 
 // Root makes a site's workspace in a folder that an operator account could write before: a
