@@ -218,7 +218,13 @@ void TForm1::buildControls() {
     ProgressBar_Load->setRange(0, 100);
     ProgressBar_Load->setMinimumWidth(360);
     ProgressBar_Load->hide();
+    // A database that start-up could not reach, until it answers.
+    Label_Database = named(new ElidedLabel(QString(), 500), "Label_Database");
+    Label_Database->setFont(sized(font(), 12, true));
+    Label_Database->setStyleSheet(QStringLiteral("color: white; background: #b00000;"));
+    Label_Database->hide();
     statusBar()->addPermanentWidget(ProgressBar_Load);
+    statusBar()->addPermanentWidget(Label_Database);
     statusBar()->addPermanentWidget(Label_Line);
     statusBar()->setSizeGripEnabled(false);
 
@@ -325,6 +331,7 @@ void TForm1::bindConsole() {
     connect(&console_, &Console::counterChanged, this,
             [this] { Label_CNT->setText(fromCp1251(console_.productionCounter().text())); });
     connect(&console_, &Console::lineStatusChanged, this, &TForm1::showLineStatus);
+    connect(&console_, &Console::databaseStatusChanged, this, &TForm1::showDatabaseStatus);
     connect(&console_, &Console::laminationModeShown, this, &TForm1::showLaminationMode);
     showLineStatus();
     bindScans();
@@ -359,6 +366,14 @@ void TForm1::flushLogLines() {
     }
 }
 
+void TForm1::showDatabaseStatus() {
+    Label_Database->setVisible(console_.databaseTrouble().has_value());
+    Label_Database->setText(fromCp1251(cp1251("База данных ") +
+                                       utf8ToCp1251(console_.databaseString()) +
+                                       cp1251(": нет связи, переподключение")));
+    Label_Database->setToolTip(fromCp1251(console_.databaseTrouble().value_or("")));
+}
+
 void TForm1::showLineStatus() {
     const TLineStatus status = console_.lineStatus();
     std::string text = cp1251("Порт ") + console_.portName() + ": " + console_.lineStatusText();
@@ -383,6 +398,10 @@ void TForm1::FormCreate() {
     }
     ListBoxPort->clear();
     ListBoxPort->addItems(console_.listedPorts());
+    showDatabaseStatus();
+    if (const auto& trouble = console_.databaseTrouble()) {
+        showErrorBox(*trouble);
+    }
     if (!started) {
         return;
     }

@@ -55,6 +55,7 @@ class TForm1 : public QMainWindow {
     void flushLogLines();
     void showLogNotice(const std::string& notice);
     void showLineStatus();
+    void showDatabaseStatus();
     void showLaminationMode(int mode);
     void showScan(const ShownScan& shown);
     void setLaminCaptionColour(const QColor& colour);
@@ -110,6 +111,7 @@ class TForm1 : public QMainWindow {
     QListWidget* ListBoxPort = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label_Line = nullptr;              // the line's state in the status bar
+    QLabel* Label_Database = nullptr;          // a database not reached, in the status bar
     QLabel* Label_Status = nullptr;            // scans waiting, a command not acknowledged
     QProgressBar* ProgressBar_Load = nullptr;  // how far a job file's load is
     QLabel* Label_LogDropped = nullptr;        // how many of the log's oldest lines have gone

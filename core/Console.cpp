@@ -51,9 +51,12 @@ Console::Console(ConsoleOptions options, QObject* parent)
       options_(std::move(options)),
       clock_(options_.clock != nullptr ? *options_.clock : systemClock()),
       database_(makeDatabase(options_)),
+      databaseWatch_(
+          *database_, variables_, record_.log(), clock_, [this] { emit databaseStatusChanged(); },
+          [this] { startUp_.databaseTakenUp(); }),
       port_(options_.serialDriver ? options_.serialDriver() : createSystemSerialDriver(), clock_),
       startUp_(
-          {record_, *database_, variables_, line_, packets_, counter_, clock_},
+          {record_, databaseWatch_, variables_, line_, packets_, counter_, clock_},
           options_.databaseString, [this] { return closing(); }, [this] { emit startUpBegan(); },
           [this] { pushSettings(); }),
       replies_(record_.log(), counter_, clock_,
@@ -134,17 +137,20 @@ void Console::askForCount() {
 
 void Console::pushSettings() {
     timer3_->stop();
+    databaseWatch_.require();
     runSettingsPush(sender_, variables_, record_.log());
 }
 
 // The handle delta goes to the controller and into the INI file.
 void Console::sendHandleDelta(const std::string& text) {
+    databaseWatch_.require();
     const std::string value = trimmed(text);
     line_.send(command("R_DELTA", impulseTextOf(value, variables_.Qty_Imp_mm)));
     startUp_.directory().iniFile().write("Main", "R_DELTA", value);
 }
 
 void Console::sendHandlePosition(const std::string& text) {
+    databaseWatch_.require();
     line_.send(command("R_POS", impulseTextOf(trimmed(text), variables_.Qty_Imp_mm)));
 }
 
@@ -161,6 +167,7 @@ bool Console::passwordMatches(const std::string& password) const {
 }
 
 void Console::checkSettingsMayOpen() const {
+    databaseWatch_.require();
     if (!variables_.loaded) {
         throw VelkorError(
             cp1251("Машинные переменные не загружены из базы (см. ошибку при "
@@ -169,6 +176,7 @@ void Console::checkSettingsMayOpen() const {
 }
 
 void Console::applySetting(const MachineParameter& parameter, std::string_view text) {
+    databaseWatch_.require();
     velkor::applySetting(parameter, text, variables_, line_, *database_);
 }
 

@@ -11,6 +11,7 @@
 #include "ComPort.h"
 #include "ConfirmedSend.h"
 #include "ConsoleDatabase.h"
+#include "DatabaseWatch.h"
 #include "DispatchQueue.h"
 #include "EventRecord.h"
 #include "JobLoading.h"
@@ -90,6 +91,11 @@ class Console : public QObject {
     // call does anything.
     void shutDown();
 
+    // The job database: which one, and while it is awaited (not reached at start-up) what the
+    // operator is told.
+    const std::string& databaseString() const { return startUp_.databaseString(); }
+    const std::optional<std::string>& databaseTrouble() const { return databaseWatch_.trouble(); }
+
     const ProductionCounter& productionCounter() const { return counter_; }
     // What the controller said last: the reply confirmed sends compare with, and the output
     // state its reports give.
@@ -99,8 +105,14 @@ class Console : public QObject {
 
     // The position dispatches (see DispatchQueue): a scan, "Import size", and the operator's
     // edits of the position fields. The window shows each scan as `scanShown` tells.
-    void scan(const std::string& scan) { dispatches_.scan(scan); }
-    void sendPositions() { dispatches_.sendFields(); }
+    void scan(const std::string& scan) {
+        databaseWatch_.require();
+        dispatches_.scan(scan);
+    }
+    void sendPositions() {
+        databaseWatch_.require();
+        dispatches_.sendFields();
+    }
     void editPositionField(int field, const std::string& text) {
         dispatches_.editField(field, text);
     }
@@ -113,7 +125,10 @@ class Console : public QObject {
     void askForCount();
     void clearLog() { record_.log().clear(); }
     // Toggles between white and laminated profiles; a click while a toggle runs starts nothing.
-    void toggleLaminationMode() { profileMode_.toggle(); }
+    void toggleLaminationMode() {
+        databaseWatch_.require();
+        profileMode_.toggle();
+    }
     int laminationMode() const { return profileMode_.shown(); }
     void pushSettings();
     // Esc: ends the innermost sequence of confirmed sends that waits; false when none runs.
@@ -162,6 +177,7 @@ class Console : public QObject {
     void loadEnded(const std::optional<std::string>& error);
     void counterChanged();
     void lineStatusChanged();
+    void databaseStatusChanged();
     void laminationModeShown(int mode);
     void scanShown(const velkor::ShownScan& scan);
 
@@ -179,6 +195,7 @@ class Console : public QObject {
     MachineVariables variables_;
     EventRecord record_{options_.eventLogLimit};
     std::unique_ptr<ConsoleDatabase> database_;
+    DatabaseWatch databaseWatch_;
     TComPort port_;                       // the line to the machine's controller
     ControllerLine line_{port_, clock_};  // every command goes out through it
     TComDataPacket packets_;  // cuts the controller's replies out of what the line brings

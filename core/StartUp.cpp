@@ -1,5 +1,8 @@
 #include "StartUp.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QMetaObject>
 #include <ctime>
 #include <filesystem>
@@ -11,6 +14,11 @@
 #include "Text.h"
 
 namespace velkor {
+namespace {
+
+constexpr std::string_view kRememberedPortFile = "velkor.port";
+
+}  // namespace
 
 StartUp::StartUp(Parts parts, std::optional<std::string> databaseString,
                  std::function<bool()> closing, std::function<void()> began,
@@ -36,8 +44,11 @@ void StartUp::run() {
     databaseString_ = givenDatabase_.value_or(directory_.file("KV.GDB"));
     parts_.record.log().append(utf8ToCp1251(databaseString_));
     noteAnUncleanEnd(claim);
-    parts_.database.connect(databaseString_);
-    loadMachineVariables(parts_.variables, parts_.database.readVariables());
+    if (parts_.database.connect(databaseString_)) {
+        rememberPort(parts_.variables.Port);
+    } else if (const auto port = rememberedPort()) {
+        parts_.variables.Port = *port;
+    }
     phase_ = Phase::Probing;
     probePorts();
     if (closing_()) {
@@ -45,7 +56,11 @@ void StartUp::run() {
         phase_ = Phase::EndedByStop;
         return;
     }
-    const std::optional<std::string> portTrouble = openControllersPort();
+    const bool portKnown = !parts_.database.awaited() || !parts_.variables.Port.empty();
+    const std::optional<std::string> portTrouble = portKnown ? openControllersPort() : std::nullopt;
+    if (!portKnown) {
+        phase_ = Phase::AwaitingDatabase;
+    }
     // A state report of the controller's during the probe leaves Timer1 running: its next tick
     // starts the settings push on the controller's line, with the window up.
     if (reports_.autoPush() != ProbeReports::AutoPush::Armed) {
@@ -152,7 +167,7 @@ std::optional<std::string> StartUp::openControllersPort() {
 }
 
 std::optional<std::string> StartUp::clearControllerCount() {
-    if (closing_()) {
+    if (closing_() || phase_ == Phase::AwaitingDatabase) {
         return std::nullopt;
     }
     phase_ = Phase::Finished;
@@ -184,6 +199,49 @@ void StartUp::lineOpened() {
         Qt::QueuedConnection);
 }
 
+void StartUp::databaseTakenUp() {
+    rememberPort(parts_.variables.Port);
+    if (phase_ != Phase::AwaitingDatabase || closing_()) {
+        return;
+    }
+    if (const auto trouble = openControllersPort()) {
+        phase_ = Phase::AwaitingPort;
+        parts_.record.log().append(*trouble);
+        return;
+    }
+    if (const auto trouble = clearControllerCount()) {
+        parts_.record.log().append(*trouble);
+    }
+}
+
+std::optional<std::string> StartUp::rememberedPort() const {
+    const int fd =
+        ::open(directory_.file(kRememberedPortFile).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    char text[256];
+    const ssize_t length = ::read(fd, text, sizeof text);
+    ::close(fd);
+    std::string port =
+        length > 0 ? trimmed(std::string_view(text, static_cast<std::size_t>(length))) : "";
+    return port.empty() ? std::nullopt : std::optional(port);
+}
+
+void StartUp::rememberPort(const std::string& port) const {
+    if (port.empty() || rememberedPort() == port) {
+        return;
+    }
+    try {
+        replaceFile(directory_.file(kRememberedPortFile), port + "\n");
+    } catch (const std::exception& error) {
+        qCWarning(lcConsole,
+                  "the controller's port is not remembered for a start without the "
+                  "database: %s",
+                  cp1251ToUtf8(error.what()).c_str());
+    }
+}
+
 bool StartUp::stateReportSeen(Clock::TimePoint now) {
     return reports_.reportSeen(now) && parts_.counter.saving();
 }
@@ -195,7 +253,7 @@ void StartUp::timer1Tick() {
         return;
     }
     timer1_->stop();
-    if (reports_.startArmedPush()) {
+    if (reports_.startArmedPush() && !parts_.database.awaited()) {
         pushSettings_();
     }
 }

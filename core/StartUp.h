@@ -9,8 +9,8 @@
 
 #include "Clock.h"
 #include "ComDataPacket.h"
-#include "ConsoleDatabase.h"
 #include "ControllerLine.h"
+#include "DatabaseWatch.h"
 #include "EventRecord.h"
 #include "IniFile.h"
 #include "MachineVariables.h"
@@ -43,19 +43,20 @@ class StartUp {
   public:
     enum class Phase {
         NotBegun,
-        HeldByAnother,  // another console holds the directory: this one touched nothing there
-        Probing,        // the directory is claimed, the variables loaded, the ports asked
-        PortChosen,     // the controller's port is set, open or waited for
-        AwaitingPort,   // start-up got through, its CLR_CNT waits for the port to open
-        Finished,       // start-up got through and its CLR_CNT went out (or failed, and said so)
-        EndedByStop,    // a stop signal ended the probe
+        HeldByAnother,     // another console holds the directory: this one touched nothing there
+        Probing,           // the directory is claimed, the variables loaded, the ports asked
+        PortChosen,        // the controller's port is set, open or waited for
+        AwaitingDatabase,  // start-up got through without the database or a port it knows
+        AwaitingPort,      // start-up got through, its CLR_CNT waits for the port to open
+        Finished,          // start-up got through and its CLR_CNT went out (or failed, and said so)
+        EndedByStop,       // a stop signal ended the probe
     };
 
     // What start-up brings up. `databaseString` names a database instead of KV.GDB in the
     // directory; `began` is told once the directory is claimed; `pushSettings` runs the push.
     struct Parts {
         EventRecord& record;
-        ConsoleDatabase& database;
+        DatabaseWatch& database;
         MachineVariables& variables;
         ControllerLine& line;
         TComDataPacket& packets;
@@ -75,6 +76,9 @@ class StartUp {
     std::optional<std::string> clearControllerCount();
     // The controller's line opened (after having been waited for).
     void lineOpened();
+    // The database, awaited since start-up, answered and the machine variables are in: the
+    // controller's port opens now if start-up did not know it.
+    void databaseTakenUp();
     // A state report came in at `now`: on the controller's line it arms the push; true when it
     // answers the probe with the count from before this run, which the total leaves out.
     bool stateReportSeen(Clock::TimePoint now);
@@ -101,6 +105,10 @@ class StartUp {
     void probePorts();
     std::optional<std::string> openControllersPort();
     void timer1Tick();
+    // The controller's port as the last start-up that reached the database found it, so that
+    // the line opens also while the database is awaited.
+    std::optional<std::string> rememberedPort() const;
+    void rememberPort(const std::string& port) const;
 
     Parts parts_;
     std::optional<std::string> givenDatabase_;

@@ -308,32 +308,56 @@ TEST(Startup, AFreshWorkspaceWithoutIniShowsTheMissingEntryAndReportsItsConversi
     EXPECT_TRUE(rig.controller.commands().empty());  // no CLR_CNT after a failed start-up
 }
 
-TEST(Startup, AMissingDatabaseStopsStartUpButTheWindowStillWorks) {
+// A server that boots after the workstation (a power cut brings both up): start-up goes on
+// without it on the port the last start-up found, and the console takes the database up by
+// itself once it answers. Meanwhile a scan and the settings are refused with one message that
+// names the database, and the status bar says so too.
+TEST(Startup, ADatabaseNotThereAtStartUpIsTakenUpOnceItAnswers) {
     ConsoleRig rig(withIni(test::counterIni(5)));
-    rig.database->connectFails =
-        "I/O error during \"open\" operation for file \"" + rig.workspace.file("KV.GDB") + "\"";
-    std::filesystem::create_directory(rig.workspace.file("log"));
+    rig.workspace.writeFile("velkor.port", std::string(ConsoleRig::kControllerPort) + "\n");
+    rig.database->connectFails = "Unable to complete network request to host \"server\"";
     TForm1& window = rig.window();
+    const QString message = QString::fromUtf8("База данных ") +
+                            QString::fromStdString(rig.workspace.file("KV.GDB")) +
+                            QString::fromUtf8(" недоступна: Unable to complete network request");
     ASSERT_EQ(rig.boxes.seen().size(), 1u);
-    EXPECT_TRUE(rig.boxes.seen()[0].text.contains(QStringLiteral("KV.GDB")))
+    EXPECT_TRUE(rig.boxes.seen()[0].text.startsWith(message))
         << rig.boxes.seen()[0].text.toStdString();
-    EXPECT_EQ(rig.logLines(), std::vector<std::string>{rig.workspace.file("KV.GDB")});
-    EXPECT_EQ(counter(window), QStringLiteral("0"));
-    EXPECT_TRUE(rig.console().startUpState().timerRunning());
+    EXPECT_EQ(counter(window), QStringLiteral("5"));
+    EXPECT_EQ(rig.commands(), std::vector<std::string>{"CLR_CNT"});
+    const auto* status = test::control<QLabel>(window, "Label_Database");
+    EXPECT_FALSE(status->isHidden());
 
-    // The event loop runs on: the log export from the menu still works.
-    QMetaObject::invokeMethod(window.findChild<QAction*>(QStringLiteral("N3")), "trigger",
-                              Qt::QueuedConnection);
-    EXPECT_TRUE(test::waitUntil([&] {
-        return std::distance(std::filesystem::directory_iterator(rig.workspace.file("log")), {}) ==
-               1;
-    }));
-    // The settings would show zeros and a push would send them: the gate stays shut.
+    rig.addPiece("200000001", {400.0});
+    test::scan(window, "200000001");
     window.findChild<QAction*>(QStringLiteral("N4"))->trigger();
-    ASSERT_EQ(rig.boxes.seen().size(), 2u);
-    EXPECT_TRUE(
-        rig.boxes.seen()[1].text.startsWith(QString::fromUtf8("Машинные переменные не загружены")))
-        << rig.boxes.seen()[1].text.toStdString();
+    ASSERT_EQ(rig.boxes.seen().size(), 3u);
+    EXPECT_TRUE(rig.boxes.seen()[1].text.startsWith(message));
+    EXPECT_TRUE(rig.boxes.seen()[2].text.startsWith(message));
+
+    rig.database->connectFails.clear();
+    rig.clock.run(DatabaseWatch::kRetryEvery);
+    EXPECT_TRUE(status->isHidden());
+    EXPECT_NE(rig.logLines().back().find(cp1251(" ответила: машинные переменные загружены")),
+              std::string::npos);
+    test::scan(window, "200000001");
+    EXPECT_EQ(rig.commands().size(), 2u);  // CLR_CNT and the piece's one position
+    EXPECT_EQ(rig.boxes.seen().size(), 3u);
+}
+
+// With no port known from an earlier start, the line opens once the database answers, and
+// start-up's CLR_CNT goes out then; the port is remembered for the next start.
+TEST(Startup, WithoutAKnownPortTheLineOpensOnceTheDatabaseAnswers) {
+    ConsoleRig rig(withIni(test::counterIni(5)));
+    rig.database->connectFails = "I/O error during \"open\" operation";
+    rig.window();
+    EXPECT_TRUE(rig.commands().empty());
+    EXPECT_EQ(rig.console().lineStatus(), TLineStatus::Closed);
+    rig.database->connectFails.clear();
+    rig.clock.run(DatabaseWatch::kRetryEvery);
+    EXPECT_EQ(rig.commands(), std::vector<std::string>{"CLR_CNT"});
+    EXPECT_EQ(rig.workspace.readFile("velkor.port"),
+              std::string(ConsoleRig::kControllerPort) + "\n");
 }
 
 // A workspace whose VARIABLES lacks the impulse factor (a variables file whose first key an

@@ -11,6 +11,7 @@
 #include "FirebirdServer.h"
 #include "MessageBoxWatcher.h"
 #include "SimulatorProcess.h"
+#include "WaitUntil.h"
 #include "Workspace.h"
 
 namespace velkor {
@@ -54,6 +55,47 @@ TEST(Workstations, APieceThatOneLoadsTheOtherScansAtOnce) {
     EXPECT_EQ(controller.commandsOnceThereAre(2),
               (std::vector<std::string>{"CLR_CNT", "R_POS4000"}));
     EXPECT_TRUE(boxes.seen().empty());
+}
+
+// A power cut brings the workstation up before the server: the console starts without the
+// database, on the port the last start found, and takes the database up by itself once the
+// server is there; the next scan goes out.
+TEST(Workstations, AServerThatStartsAfterTheConsoleIsTakenUpWithoutARestart) {
+    test::Workspace workstation;
+    test::CurrentDirectory current{workstation.path()};
+    test::MessageBoxWatcher boxes;
+    test::Simulator controller(workstation.file("controller.log"));
+    test::Workspace server;
+    server.createDatabase(
+        {{"L_BarCode", "9"}, {"L_upor", "0"}, {"Qty_Imp_mm", "10"}, {"Port", controller.path()}});
+    std::filesystem::create_directory(server.file("Job"));
+    server.writeFile("Job/late.kv",
+                     "PLATE\r\nC001710000001012000450004500  1  1\r\nWSCREW/4000\r\n");
+    const std::string shared = test::FirebirdServer::shared().databaseString(server.file("KV.GDB"));
+    QProcess load;
+    load.start(
+        QStringLiteral(VELKOR_MAKEDB),
+        {QStringLiteral("--existing"), QStringLiteral("--job"),
+         QString::fromStdString(server.file("Job/late.kv")), QString::fromStdString(shared)});
+    ASSERT_TRUE(load.waitForFinished(30000));
+    workstation.writeFile("Morvel.INI", test::counterIni(0));
+    workstation.writeFile("velkor.port", controller.path() + "\n");
+
+    test::FirebirdServer::shared().stop();
+    Console console(ConsoleOptions{shared});
+    TForm1 window(console);
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_TRUE(boxes.seen()[0].text.contains(QString::fromStdString(shared)));
+    EXPECT_EQ(controller.commandsOnceThereAre(1), std::vector<std::string>{"CLR_CNT"});
+
+    test::FirebirdServer::shared().start();
+    ASSERT_TRUE(test::waitUntil([&] { return !console.databaseTrouble(); }, 20000));
+    auto* barcode = window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"));
+    QTest::keyClicks(barcode, QStringLiteral("710000001"));
+    QTest::keyClick(barcode, Qt::Key_Return);
+    EXPECT_EQ(controller.commandsOnceThereAre(2),
+              (std::vector<std::string>{"CLR_CNT", "R_POS4000"}));
+    EXPECT_EQ(boxes.seen().size(), 1u);
 }
 
 }  // namespace
