@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QtTest/QTest>
+#include <csignal>
 #include <filesystem>
 
 #include "ComMainForm.h"
@@ -96,6 +97,33 @@ TEST(Workstations, AServerThatStartsAfterTheConsoleIsTakenUpWithoutARestart) {
     EXPECT_EQ(controller.commandsOnceThereAre(2),
               (std::vector<std::string>{"CLR_CNT", "R_POS4000"}));
     EXPECT_EQ(boxes.seen().size(), 1u);
+}
+
+// The server's machine hangs while the console runs: a stop signal still ends the console within
+// seconds, and the counter is saved.
+TEST(Workstations, AStopSignalEndsTheConsoleWhileTheServerHangs) {
+    test::Workspace workstation;
+    test::Simulator controller(workstation.file("controller.log"));
+    test::Workspace server;
+    server.createDatabase({{"Port", controller.path()}});
+    const std::string shared = test::FirebirdServer::shared().databaseString(server.file("KV.GDB"));
+    workstation.writeFile("Morvel.INI", test::counterIni(3));
+    QProcess console;
+    console.setWorkingDirectory(QString::fromStdString(workstation.path()));
+    console.start(QStringLiteral(VELKOR_PROGRAM),
+                  {QStringLiteral("--database"), QString::fromStdString(shared)});
+    ASSERT_EQ(controller.commandsOnceThereAre(1, 20000), std::vector<std::string>{"CLR_CNT"});
+
+    test::FirebirdServer::shared().hang();
+    const auto signalled = std::chrono::steady_clock::now();
+    ::kill(static_cast<pid_t>(console.processId()), SIGTERM);
+    const bool ended = console.waitForFinished(15000);
+    const auto took = std::chrono::steady_clock::now() - signalled;
+    test::FirebirdServer::shared().resume();
+    ASSERT_TRUE(ended);
+    EXPECT_LT(took, std::chrono::seconds(8));
+    EXPECT_EQ(console.exitCode(), 0);
+    EXPECT_EQ(workstation.readFile("Morvel.INI"), test::counterIni(3));
 }
 
 }  // namespace
