@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "BigJob.h"
 #include "ComMainForm.h"
 #include "FirebirdServer.h"
 #include "MessageBoxWatcher.h"
@@ -124,6 +125,32 @@ TEST(Workstations, AStopSignalEndsTheConsoleWhileTheServerHangs) {
     EXPECT_LT(took, std::chrono::seconds(8));
     EXPECT_EQ(console.exitCode(), 0);
     EXPECT_EQ(workstation.readFile("Morvel.INI"), test::counterIni(3));
+}
+
+// The server's machine hangs in the middle of a load: the load waits beside the window, and
+// closing the console still ends within seconds, the load with it.
+TEST(Workstations, ALoadWhoseServerHangsDoesNotHoldTheEnd) {
+    test::Workspace workstation;
+    test::CurrentDirectory current{workstation.path()};
+    test::MessageBoxWatcher boxes;
+    test::Simulator controller(workstation.file("controller.log"));
+    test::Workspace server;
+    server.createDatabase({{"L_BarCode", "9"}, {"Port", controller.path()}});
+    const std::string shared = test::FirebirdServer::shared().databaseString(server.file("KV.GDB"));
+    workstation.writeFile("Morvel.INI", test::counterIni(0));
+    std::filesystem::create_directory(workstation.file("Job"));
+    workstation.writeFile("Job/big.kv", test::bigJob(100000));
+    Console console(ConsoleOptions{shared});
+    TForm1 window(console);
+    console.importJob(workstation.file("Job/big.kv"));
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return console.load() != nullptr && console.load()->progress().pieces > 0; }, 20000));
+    test::FirebirdServer::shared().hang();
+    const auto closing = std::chrono::steady_clock::now();
+    window.close();
+    const auto took = std::chrono::steady_clock::now() - closing;
+    test::FirebirdServer::shared().resume();
+    EXPECT_LT(took, std::chrono::seconds(8));
 }
 
 }  // namespace
