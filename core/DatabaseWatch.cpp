@@ -14,6 +14,7 @@ DatabaseWatch::DatabaseWatch(ConsoleDatabase& database, MachineVariables& variab
       log_(log),
       changed_(std::move(changed)),
       takenUp_(std::move(takenUp)),
+      clock_(clock),
       retry_(clock.timer("DatabaseRetry", kRetryEvery, [this] { attempt(); })) {}
 
 bool DatabaseWatch::connect(const std::string& databaseString) {
@@ -33,9 +34,15 @@ void DatabaseWatch::require() const {
 }
 
 void DatabaseWatch::attempt() {
+    if (--ticksToWait_ > 0) {
+        return;
+    }
     const std::optional<std::string> before = trouble_;
+    const Clock::TimePoint started = clock_.now();
     try {
         if (!reached(databaseString_)) {
+            ticksToWait_ =
+                clock_.now() - started > std::chrono::seconds(1) ? kTicksAfterASlowAttempt : 1;
             if (trouble_ != before) {
                 changed_();
             }

@@ -19,9 +19,15 @@ namespace velkor {
 // opens a lost line again, and takes the variables up once the database answers. Meanwhile
 // whatever needs the database or the machine variables (a scan, a setting, the push) is refused
 // with one message that names the database.
+//
+// An attempt runs on the user-interface thread (the database is the console's one connection);
+// a server that refuses answers at once, but one whose machine does not answer at all holds the
+// window until the connection's limit. After such an attempt the next waits six times as long,
+// so that the window is held for a moment now and then, not half of the time.
 class DatabaseWatch {
   public:
     static constexpr std::chrono::seconds kRetryEvery{5};
+    static constexpr int kTicksAfterASlowAttempt = 6;
 
     // `changed` is told whenever awaited() or the reason changes; `takenUp` once the variables
     // are in after having been awaited.
@@ -50,7 +56,9 @@ class DatabaseWatch {
     std::function<void()> takenUp_;
     std::string databaseString_;
     std::optional<std::string> trouble_;
+    Clock& clock_;
     std::unique_ptr<Clock::Timer> retry_;
+    int ticksToWait_ = 0;
 };
 
 }  // namespace velkor

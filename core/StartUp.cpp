@@ -201,7 +201,13 @@ void StartUp::lineOpened() {
 
 void StartUp::databaseTakenUp() {
     rememberPort(parts_.variables.Port);
-    if (phase_ != Phase::AwaitingDatabase || closing_()) {
+    // Taken up during the probe, start-up opens the right port itself. After it, the line
+    // opens now if start-up knew no port, or again if the database names another one than
+    // the last start found.
+    const bool portChanged = parts_.line.port().Port() != parts_.variables.Port;
+    const bool startUpPast =
+        phase_ == Phase::PortChosen || phase_ == Phase::AwaitingPort || phase_ == Phase::Finished;
+    if (closing_() || !(phase_ == Phase::AwaitingDatabase || (startUpPast && portChanged))) {
         return;
     }
     if (const auto trouble = openControllersPort()) {

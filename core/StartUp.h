@@ -77,7 +77,7 @@ class StartUp {
     // The controller's line opened (after having been waited for).
     void lineOpened();
     // The database, awaited since start-up, answered and the machine variables are in: the
-    // controller's port opens now if start-up did not know it.
+    // controller's port opens now if start-up did not know it or knew another.
     void databaseTakenUp();
     // A state report came in at `now`: on the controller's line it arms the push; true when it
     // answers the probe with the count from before this run, which the total leaves out.

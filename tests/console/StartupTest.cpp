@@ -345,19 +345,26 @@ TEST(Startup, ADatabaseNotThereAtStartUpIsTakenUpOnceItAnswers) {
     EXPECT_EQ(rig.boxes.seen().size(), 3u);
 }
 
-// With no port known from an earlier start, the line opens once the database answers, and
-// start-up's CLR_CNT goes out then; the port is remembered for the next start.
-TEST(Startup, WithoutAKnownPortTheLineOpensOnceTheDatabaseAnswers) {
-    ConsoleRig rig(withIni(test::counterIni(5)));
-    rig.database->connectFails = "I/O error during \"open\" operation";
-    rig.window();
-    EXPECT_TRUE(rig.commands().empty());
-    EXPECT_EQ(rig.console().lineStatus(), TLineStatus::Closed);
-    rig.database->connectFails.clear();
-    rig.clock.run(DatabaseWatch::kRetryEvery);
-    EXPECT_EQ(rig.commands(), std::vector<std::string>{"CLR_CNT"});
-    EXPECT_EQ(rig.workspace.readFile("velkor.port"),
-              std::string(ConsoleRig::kControllerPort) + "\n");
+// With no port known from an earlier start, or one the database no longer names, the line
+// opens on the database's port once it answers, and start-up's CLR_CNT goes out then; the port
+// is remembered for the next start.
+TEST(Startup, WithoutTheRightPortTheLineOpensOnceTheDatabaseAnswers) {
+    for (const std::optional<std::string>& remembered :
+         {std::optional<std::string>(), std::optional<std::string>("/dev/ttyOLD\n")}) {
+        ConsoleRig rig(withIni(test::counterIni(5)));
+        if (remembered) {
+            rig.workspace.writeFile("velkor.port", *remembered);
+        }
+        rig.database->connectFails = "I/O error during \"open\" operation";
+        rig.window();
+        EXPECT_TRUE(rig.commands().empty());
+        rig.database->connectFails.clear();
+        rig.clock.run(DatabaseWatch::kRetryEvery);
+        EXPECT_EQ(rig.commands(), std::vector<std::string>{"CLR_CNT"});
+        EXPECT_EQ(rig.console().lineStatus(), TLineStatus::Open);
+        EXPECT_EQ(rig.workspace.readFile("velkor.port"),
+                  std::string(ConsoleRig::kControllerPort) + "\n");
+    }
 }
 
 // A workspace whose VARIABLES lacks the impulse factor (a variables file whose first key an
