@@ -19,41 +19,54 @@
 namespace velkor {
 namespace {
 
-TEST(Workstations, APieceThatOneLoadsTheOtherScansAtOnce) {
-    // Workstation A: the console, running since before the job was loaded.
+// A workstation (its start-up directory, made current, and the controller simulator on its
+// line) and the server machine's folder with the shared KV.GDB.
+class Workstations : public ::testing::Test {
+  protected:
+    Workstations() {
+        server.createDatabase({{"L_BarCode", "9"},
+                               {"L_upor", "0"},
+                               {"Qty_Imp_mm", "10"},
+                               {"Port", controller.path()}});
+        workstation.writeFile("Morvel.INI", test::counterIni(0));
+    }
+
+    // Workstation B loads a job file into the shared database, as a process of its own.
+    void loadElsewhere(const std::string& name, const std::string& text) {
+        std::filesystem::create_directories(server.file("Job"));
+        server.writeFile("Job/" + name, text);
+        QProcess other;
+        other.start(
+            QStringLiteral(VELKOR_MAKEDB),
+            {QStringLiteral("--existing"), QStringLiteral("--job"),
+             QString::fromStdString(server.file("Job/" + name)), QString::fromStdString(shared)});
+        ASSERT_TRUE(other.waitForFinished(30000));
+        ASSERT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+    }
+
+    static void scan(TForm1& window, const char* barcode) {
+        auto* edit = window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"));
+        QTest::keyClicks(edit, QString::fromLatin1(barcode));
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+
     test::Workspace workstation;
     test::CurrentDirectory current{workstation.path()};
     test::MessageBoxWatcher boxes;
-    test::Simulator controller(workstation.file("controller.log"));
-
-    test::Workspace server;  // the server machine's folder with the shared KV.GDB
-    server.createDatabase(
-        {{"L_BarCode", "9"}, {"L_upor", "0"}, {"Qty_Imp_mm", "10"}, {"Port", controller.path()}});
+    test::Simulator controller{workstation.file("controller.log")};
+    test::Workspace server;
     const std::string shared = test::FirebirdServer::shared().databaseString(server.file("KV.GDB"));
+};
 
-    workstation.writeFile("Morvel.INI", test::counterIni(0));
+TEST_F(Workstations, APieceThatOneLoadsTheOtherScansAtOnce) {
+    // Workstation A: the console, running since before the job was loaded.
     Console console(ConsoleOptions{shared});
     TForm1 window(console);
     ASSERT_TRUE(boxes.seen().empty()) << boxes.seen()[0].text.toStdString();
-    auto* barcode = window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"));
-    QTest::keyClicks(barcode, QStringLiteral("700000001"));
-    QTest::keyClick(barcode, Qt::Key_Return);  // not loaded yet: nothing to send
-
-    // Workstation B loads a job file into the shared database, as a process of its own.
-    std::filesystem::create_directory(workstation.file("Job"));
-    workstation.writeFile("Job/new.kv",
-                          "PNEW\r\nC001700000001012000450004500  1  1\r\nWSCREW/4000\r\n");
-    QProcess other;
-    other.start(
-        QStringLiteral(VELKOR_MAKEDB),
-        {QStringLiteral("--existing"), QStringLiteral("--job"),
-         QString::fromStdString(workstation.file("Job/new.kv")), QString::fromStdString(shared)});
-    ASSERT_TRUE(other.waitForFinished(30000));
-    ASSERT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
-
+    scan(window, "700000001");  // not loaded yet: nothing to send
+    loadElsewhere("new.kv", "PNEW\r\nC001700000001012000450004500  1  1\r\nWSCREW/4000\r\n");
     // The very next scan finds it: no restart, no write of A's own in between.
-    QTest::keyClicks(barcode, QStringLiteral("700000001"));
-    QTest::keyClick(barcode, Qt::Key_Return);
+    scan(window, "700000001");
     EXPECT_EQ(controller.commandsOnceThereAre(2),
               (std::vector<std::string>{"CLR_CNT", "R_POS4000"}));
     EXPECT_TRUE(boxes.seen().empty());
@@ -62,25 +75,8 @@ TEST(Workstations, APieceThatOneLoadsTheOtherScansAtOnce) {
 // A power cut brings the workstation up before the server: the console starts without the
 // database, on the port the last start found, and takes the database up by itself once the
 // server is there; the next scan goes out.
-TEST(Workstations, AServerThatStartsAfterTheConsoleIsTakenUpWithoutARestart) {
-    test::Workspace workstation;
-    test::CurrentDirectory current{workstation.path()};
-    test::MessageBoxWatcher boxes;
-    test::Simulator controller(workstation.file("controller.log"));
-    test::Workspace server;
-    server.createDatabase(
-        {{"L_BarCode", "9"}, {"L_upor", "0"}, {"Qty_Imp_mm", "10"}, {"Port", controller.path()}});
-    std::filesystem::create_directory(server.file("Job"));
-    server.writeFile("Job/late.kv",
-                     "PLATE\r\nC001710000001012000450004500  1  1\r\nWSCREW/4000\r\n");
-    const std::string shared = test::FirebirdServer::shared().databaseString(server.file("KV.GDB"));
-    QProcess load;
-    load.start(
-        QStringLiteral(VELKOR_MAKEDB),
-        {QStringLiteral("--existing"), QStringLiteral("--job"),
-         QString::fromStdString(server.file("Job/late.kv")), QString::fromStdString(shared)});
-    ASSERT_TRUE(load.waitForFinished(30000));
-    workstation.writeFile("Morvel.INI", test::counterIni(0));
+TEST_F(Workstations, AServerThatStartsAfterTheConsoleIsTakenUpWithoutARestart) {
+    loadElsewhere("late.kv", "PLATE\r\nC001710000001012000450004500  1  1\r\nWSCREW/4000\r\n");
     workstation.writeFile("velkor.port", controller.path() + "\n");
 
     test::FirebirdServer::shared().stop();
@@ -92,9 +88,7 @@ TEST(Workstations, AServerThatStartsAfterTheConsoleIsTakenUpWithoutARestart) {
 
     test::FirebirdServer::shared().start();
     ASSERT_TRUE(test::waitUntil([&] { return !console.databaseTrouble(); }, 20000));
-    auto* barcode = window.findChild<QLineEdit*>(QStringLiteral("Edit_BarCode"));
-    QTest::keyClicks(barcode, QStringLiteral("710000001"));
-    QTest::keyClick(barcode, Qt::Key_Return);
+    scan(window, "710000001");
     EXPECT_EQ(controller.commandsOnceThereAre(2),
               (std::vector<std::string>{"CLR_CNT", "R_POS4000"}));
     EXPECT_EQ(boxes.seen().size(), 1u);
@@ -102,12 +96,7 @@ TEST(Workstations, AServerThatStartsAfterTheConsoleIsTakenUpWithoutARestart) {
 
 // The server's machine hangs while the console runs: a stop signal still ends the console within
 // seconds, and the counter is saved.
-TEST(Workstations, AStopSignalEndsTheConsoleWhileTheServerHangs) {
-    test::Workspace workstation;
-    test::Simulator controller(workstation.file("controller.log"));
-    test::Workspace server;
-    server.createDatabase({{"Port", controller.path()}});
-    const std::string shared = test::FirebirdServer::shared().databaseString(server.file("KV.GDB"));
+TEST_F(Workstations, AStopSignalEndsTheConsoleWhileTheServerHangs) {
     workstation.writeFile("Morvel.INI", test::counterIni(3));
     QProcess console;
     console.setWorkingDirectory(QString::fromStdString(workstation.path()));
@@ -129,15 +118,7 @@ TEST(Workstations, AStopSignalEndsTheConsoleWhileTheServerHangs) {
 
 // The server's machine hangs in the middle of a load: the load waits beside the window, and
 // closing the console still ends within seconds, the load with it.
-TEST(Workstations, ALoadWhoseServerHangsDoesNotHoldTheEnd) {
-    test::Workspace workstation;
-    test::CurrentDirectory current{workstation.path()};
-    test::MessageBoxWatcher boxes;
-    test::Simulator controller(workstation.file("controller.log"));
-    test::Workspace server;
-    server.createDatabase({{"L_BarCode", "9"}, {"Port", controller.path()}});
-    const std::string shared = test::FirebirdServer::shared().databaseString(server.file("KV.GDB"));
-    workstation.writeFile("Morvel.INI", test::counterIni(0));
+TEST_F(Workstations, ALoadWhoseServerHangsDoesNotHoldTheEnd) {
     std::filesystem::create_directory(workstation.file("Job"));
     workstation.writeFile("Job/big.kv", test::bigJob(100000));
     Console console(ConsoleOptions{shared});
