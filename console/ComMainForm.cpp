@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -219,7 +220,7 @@ void TForm1::buildControls() {
     ProgressBar_Load->setMinimumWidth(360);
     ProgressBar_Load->hide();
     // A database that start-up could not reach, until it answers.
-    Label_Database = named(new ElidedLabel(QString(), 500), "Label_Database");
+    Label_Database = named(new ElidedLabel(QString(), 560), "Label_Database");
     Label_Database->setFont(sized(font(), 12, true));
     Label_Database->setStyleSheet(QStringLiteral("color: white; background: #b00000;"));
     Label_Database->hide();
@@ -363,14 +364,15 @@ void TForm1::flushLogLines() {
     if (!pendingLogLines_.isEmpty()) {
         Memo->appendPlainText(pendingLogLines_.join(u'\n'));
         pendingLogLines_.clear();
+        // A long line would leave the view scrolled to its end: lines are read from the left.
+        Memo->horizontalScrollBar()->setValue(0);
     }
 }
 
 void TForm1::showDatabaseStatus() {
     Label_Database->setVisible(console_.databaseTrouble().has_value());
-    Label_Database->setText(fromCp1251(cp1251("База данных ") +
-                                       utf8ToCp1251(console_.databaseString()) +
-                                       cp1251(": нет связи, переподключение")));
+    Label_Database->setText(
+        fromCp1251(cp1251("Нет связи с базой ") + utf8ToCp1251(console_.databaseString())));
     Label_Database->setToolTip(fromCp1251(console_.databaseTrouble().value_or("")));
 }
 

@@ -71,8 +71,12 @@ bool DatabaseWatch::reached(const std::string& databaseString) {
         database_.connect(databaseString);
         rows = database_.readVariables();
     } catch (const std::exception& error) {
+        std::string reason = trimmed(error.what());
+        while (!reason.empty() && reason.back() == '.') {
+            reason.pop_back();
+        }
         trouble_ = cp1251("База данных ") + utf8ToCp1251(databaseString) + cp1251(" недоступна: ") +
-                   error.what() +
+                   reason +
                    cp1251(
                        ". Консоль подключится к ней сама, как только она ответит; до тех "
                        "пор сканы и настройки не работают");
