@@ -87,8 +87,9 @@ class Watcher {
             }
             if (due == nullptr) {
                 changed_.wait(lock);
-            } else if (Clock::now() < due->deadline) {
-                changed_.wait_until(lock, due->deadline);
+            } else if (const Clock::time_point deadline = due->deadline; Clock::now() < deadline) {
+                // A copy: the watched call may end, and its entry go, while this waits.
+                changed_.wait_until(lock, deadline);
             } else {
                 cutConnection(due->attachment);
                 due->cut = true;

@@ -14,9 +14,17 @@ using velkor::fuzz::check;
 
 namespace {
 
-// An exception's text ends at its first NUL byte, so a text holding one is named up to there.
+// A NUL byte of the text is shown as \0, so that the whole text is named.
 bool names(const velkor::VelkorError& error, const std::string& message) {
-    return std::string(error.what()) == message.substr(0, message.find('\0'));
+    std::string shown;
+    for (const char c : message) {
+        if (c == '\0') {
+            shown += "\\0";
+        } else {
+            shown += c;
+        }
+    }
+    return error.what() == shown;
 }
 
 }  // namespace
