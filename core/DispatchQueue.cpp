@@ -36,6 +36,9 @@ void DispatchQueue::request(std::optional<std::string> scan) {
     } ending{*this};
     while (!waiting_.empty()) {
         if (closing_()) {  // the console is closing: nothing more goes out
+            parts_.log.append(cp1251("Консоль закрывается; не отправлено сканов и нажатий "
+                                     "\"Import size\", ждавших очереди: ") +
+                              std::to_string(waiting_.size()));
             waiting_.clear();
             break;
         }
@@ -62,7 +65,13 @@ void DispatchQueue::run(const std::optional<std::string>& scan) {
         lookUp(*scan);
     }
     requireVariables(parts_.variables, {"Qty_Imp_mm", "L_upor"});
-    dispatchPositions(fields_, parts_.variables, parts_.line, parts_.clock);
+    // Closing stops the piece before its next position, so that the shutdown's request for the
+    // count is the last command on the line.
+    if (const std::size_t unsent =
+            dispatchPositions(fields_, parts_.variables, parts_.line, parts_.clock, closing_)) {
+        parts_.log.append(cp1251("Консоль закрывается; позиций детали не отправлено: ") +
+                          std::to_string(unsent));
+    }
 }
 
 // The scan shows at once with empty fields, also when it is no barcode or the lookup fails;

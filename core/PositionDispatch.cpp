@@ -1,5 +1,6 @@
 #include "PositionDispatch.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
@@ -38,8 +39,9 @@ std::string barcodeOfScan(std::string_view scan) {
     return barcode;
 }
 
-void dispatchPositions(const PositionFields& fields, const MachineVariables& variables,
-                       ControllerLine& line, Clock& clock) {
+std::size_t dispatchPositions(const PositionFields& fields, const MachineVariables& variables,
+                              ControllerLine& line, Clock& clock,
+                              const std::function<bool()>& stopped) {
     clock.pause(150);
     // Every field is read and converted once, before the first command: a piece must never
     // start with some of its holes sent and the rest refused, nor end with another piece's.
@@ -51,6 +53,12 @@ void dispatchPositions(const PositionFields& fields, const MachineVariables& var
     }
     for (std::size_t field = 0; field < impulses.size(); ++field) {
         if (field < kPositionCommands.size()) {
+            if (impulses[field] && stopped && stopped()) {
+                return static_cast<std::size_t>(std::count_if(
+                    impulses.begin() + static_cast<std::ptrdiff_t>(field),
+                    impulses.begin() + static_cast<std::ptrdiff_t>(kPositionCommands.size()),
+                    [](const auto& sent) { return sent.has_value(); }));
+            }
             if (impulses[field]) {
                 line.send(command(kPositionCommands[field], *impulses[field]));
             }
@@ -59,6 +67,7 @@ void dispatchPositions(const PositionFields& fields, const MachineVariables& var
             clock.pause(150);
         }
     }
+    return 0;
 }
 
 }  // namespace velkor

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,7 +30,10 @@ using PositionFields = std::array<std::string, kPositionFields>;
 // eighth, on `clock`. The fields are read once, after the first pause (the operator may still
 // correct one then), and every one is checked before anything is sent: a field that is not a
 // number, or whose impulses the controller cannot hold, stops the dispatch there with its error.
-void dispatchPositions(const PositionFields& fields, const MachineVariables& variables,
-                       ControllerLine& line, Clock& clock);
+// Once `stopped` says so (the console is closing), no further position goes out: the dispatch
+// ends before its next command and returns how many of the piece's commands it left unsent.
+std::size_t dispatchPositions(const PositionFields& fields, const MachineVariables& variables,
+                              ControllerLine& line, Clock& clock,
+                              const std::function<bool()>& stopped = {});
 
 }  // namespace velkor

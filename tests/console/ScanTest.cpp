@@ -10,9 +10,11 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QtTest/QTest>
+#include <algorithm>
 
 #include "ConsoleRig.h"
 #include "PositionDispatch.h"
+#include "Text.h"
 #include "WaitUntil.h"
 
 namespace velkor {
@@ -212,6 +214,28 @@ TEST_F(ScanTest, ClicksWhilePiecesGoOutNeverRunTogetherWithAPosition) {
         }
     }
     EXPECT_EQ(positions, expected);
+}
+
+// The operator closes the window while a piece goes out and another waits: no position follows
+// the shutdown's request for the count, the piece stops before its next position, and the log
+// says what was not sent.
+TEST_F(ScanTest, ClosingWhilePiecesGoOutSendsTheCountRequestLast) {
+    TForm1& window = rig.window();
+    window.show();
+    const auto start = rig.clock.now();
+    rig.clock.at(start + 300ms, [this] { rig.console().scan("400000002"); });
+    rig.clock.at(start + 450ms, [&window] { window.close(); });
+    rig.console().scan("400000001");
+    rig.clock.run(500ms);
+    EXPECT_EQ(dispatched(), (std::vector<std::string>{"R_POS600", "R2_POS700", "GET_ALL"}));
+    const auto log = rig.logLines();
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        cp1251("Консоль закрывается; позиций детали не отправлено: 2")),
+              log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        cp1251("Консоль закрывается; не отправлено сканов и нажатий \"Import "
+                               "size\", ждавших очереди: 1")),
+              log.end());
 }
 
 // A hand correction, "Import size", and the scanner's next code: it is a scan, not more digits
