@@ -14,17 +14,9 @@ using velkor::fuzz::check;
 
 namespace {
 
-// A NUL byte of the text is shown as \0, so that the whole text is named.
+// The whole text is named, NUL bytes and all.
 bool names(const velkor::VelkorError& error, const std::string& message) {
-    std::string shown;
-    for (const char c : message) {
-        if (c == '\0') {
-            shown += "\\0";
-        } else {
-            shown += c;
-        }
-    }
-    return error.what() == shown;
+    return error.what() == velkor::withNulShown(message);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "BigJob.h"
 #include "FirebirdServer.h"
+#include "ProgramRun.h"
 #include "Workspace.h"
 
 namespace velkor {
@@ -14,20 +15,8 @@ namespace {
 
 using test::FirebirdServer;
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-Outcome run(const char* program, const QStringList& arguments) {
-    QProcess process;
-    process.start(QString::fromLatin1(program), arguments);
-    EXPECT_TRUE(process.waitForFinished(60000)) << program;
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput().toStdString(),
-            process.readAllStandardError().toStdString()};
-}
+using test::Outcome;
+using test::run;
 
 // The server's machine fails in the middle of a load (the README's recovery steps for a
 // server): the check over the network releases the pages the load had taken, calls the index

@@ -13,6 +13,7 @@
 #include "BigJob.h"
 #include "ComMainForm.h"
 #include "MessageBoxWatcher.h"
+#include "ProgramRun.h"
 #include "ReadBack.h"
 #include "RecordingDriver.h"
 #include "Text.h"
@@ -22,26 +23,8 @@
 namespace velkor {
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs a program to its end. No display and an X11 platform: a program that opened a window
-// before reading its command line would fail instead of answering.
-Outcome run(const char* program, const QStringList& arguments) {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("DISPLAY"));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    process.setProcessEnvironment(environment);
-    process.start(QString::fromLatin1(program), arguments);
-    EXPECT_TRUE(process.waitForFinished(30000)) << program;
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput().toStdString(),
-            process.readAllStandardError().toStdString()};
-}
+using test::Outcome;
+using test::run;
 
 TEST(Programs, EachAnswersHelpAndVersionAndRefusesAnUnknownOption) {
     const std::pair<const char*, const char*> programs[] = {
