@@ -28,6 +28,7 @@ class SystemClock final : public Clock {
   public:
     TimePoint now() const override { return std::chrono::steady_clock::now(); }
     void pause(int milliseconds) override { pumpingDelay(milliseconds); }
+    void pauseUntil(TimePoint deadline) override { pumpingDelayUntil(deadline); }
     std::unique_ptr<Timer> timer(const char* name, std::chrono::milliseconds interval,
                                  std::function<void()> tick) override {
         return std::make_unique<EventLoopTimer>(name, interval, std::move(tick));

@@ -39,6 +39,9 @@ class Clock {
     // Pauses at least `milliseconds`; events are handled meanwhile, so the caller must expect
     // shared state to have changed when it returns.
     virtual void pause(int milliseconds) = 0;
+    // Pauses until `deadline`, to the microsecond, as `pause` does; events are handled at least
+    // once also when it has passed already.
+    virtual void pauseUntil(TimePoint deadline) = 0;
     // A timer that calls `tick` each time `interval` has passed since it started or last
     // ticked; made stopped. `name` tells it apart where timers are looked at (Timer1).
     virtual std::unique_ptr<Timer> timer(const char* name, std::chrono::milliseconds interval,

@@ -24,9 +24,8 @@ namespace velkor {
 
 void ControllerLine::send(const std::string& command) {
     // Looked at afresh after every wait: a command sent meanwhile moves the quiet on.
-    for (auto now = clock_.now(); now < quietAt_; now = clock_.now()) {
-        clock_.pause(
-            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(quietAt_ - now).count()));
+    while (clock_.now() < quietAt_) {
+        clock_.pauseUntil(quietAt_);
     }
     port_.SendText(command);
     quietAt_ = clock_.now() + wireTime(command.size()) + kQuietGap;

@@ -61,14 +61,17 @@ void DispatchQueue::request(std::optional<std::string> scan) {
 
 // A scan is looked up and shown first; then the fields go out as they stand.
 void DispatchQueue::run(const std::optional<std::string>& scan) {
+    // The pause before the first position counts from here: the operator's Enter for a scan
+    // that found the line idle, the end of the dispatch before for one that waited.
+    const Clock::TimePoint begun = parts_.clock.now();
     if (scan) {
         lookUp(*scan);
     }
     requireVariables(parts_.variables, {"Qty_Imp_mm", "L_upor"});
     // Closing stops the piece before its next position, so that the shutdown's request for the
     // count is the last command on the line.
-    if (const std::size_t unsent =
-            dispatchPositions(fields_, parts_.variables, parts_.line, parts_.clock, closing_)) {
+    if (const std::size_t unsent = dispatchPositions(fields_, parts_.variables, parts_.line,
+                                                     parts_.clock, begun, closing_)) {
         parts_.log.append(cp1251("Консоль закрывается; позиций детали не отправлено: ") +
                           std::to_string(unsent));
     }

@@ -40,9 +40,9 @@ std::string barcodeOfScan(std::string_view scan) {
 }
 
 std::size_t dispatchPositions(const PositionFields& fields, const MachineVariables& variables,
-                              ControllerLine& line, Clock& clock,
+                              ControllerLine& line, Clock& clock, Clock::TimePoint begun,
                               const std::function<bool()>& stopped) {
-    clock.pause(150);
+    clock.pauseUntil(begun + std::chrono::milliseconds(150));
     // Every field is read and converted once, before the first command: a piece must never
     // start with some of its holes sent and the rest refused, nor end with another piece's.
     std::array<std::optional<std::string>, kPositionFields> impulses;

@@ -26,14 +26,15 @@ using PositionFields = std::array<std::string, kPositionFields>;
 
 // Sends the positions in the fields to the controller: each filled field's length, less the
 // distance from the stop to the head (L_upor), as an impulse text behind its command, with
-// 150 ms before the first field, 200 ms after each of the first seven and 150 ms after the
-// eighth, on `clock`. The fields are read once, after the first pause (the operator may still
-// correct one then), and every one is checked before anything is sent: a field that is not a
+// 150 ms from `begun` (when the dispatch began: the piece's lookup runs inside them) to the
+// first field, 200 ms after each of the first seven and 150 ms after the eighth, on `clock`.
+// The fields are read once, after the first pause (the operator may still correct one then),
+// and every one is checked before anything is sent: a field that is not a
 // number, or whose impulses the controller cannot hold, stops the dispatch there with its error.
 // Once `stopped` says so (the console is closing), no further position goes out: the dispatch
 // ends before its next command and returns how many of the piece's commands it left unsent.
 std::size_t dispatchPositions(const PositionFields& fields, const MachineVariables& variables,
-                              ControllerLine& line, Clock& clock,
+                              ControllerLine& line, Clock& clock, Clock::TimePoint begun,
                               const std::function<bool()>& stopped = {});
 
 }  // namespace velkor

@@ -16,6 +16,13 @@ TEST(PumpingDelay, WaitsAtLeastTheRequestedTime) {
         pumpingDelay(ms);
         EXPECT_GE(clock.nsecsElapsed(), ms * 1'000'000LL) << ms << " ms";
     }
+    // Deadlines between whole milliseconds, where the event loop's timers cannot end the wait.
+    for (const auto wait : {std::chrono::microseconds(300), std::chrono::microseconds(2'500),
+                            std::chrono::microseconds(20'700)}) {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        pumpingDelayUntil(deadline);
+        EXPECT_GE(std::chrono::steady_clock::now(), deadline) << wait.count() << " us";
+    }
 }
 
 TEST(PumpingDelay, ProcessesPendingEventsEvenForZeroMilliseconds) {

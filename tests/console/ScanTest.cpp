@@ -178,6 +178,21 @@ TEST_F(ScanTest, ScansThatFollowQuicklyAreSentWholeInTheirOrder) {
     EXPECT_EQ(test::labelText(window, "Label_Bar_Code"), QStringLiteral("400000004"));
 }
 
+// A lookup that takes its time (a database whose pages are not yet read) runs inside the pause
+// before the piece's first position; a piece that waited still gets the whole pause after the
+// dispatch before it.
+TEST_F(ScanTest, TheLookupTakesItsTimeInsideThePauseBeforeThePiece) {
+    rig.database->lookingUp = [this] { rig.clock.run(40ms); };
+    rig.window();
+    const auto enter = rig.clock.now();
+    rig.clock.at(enter + 300ms, [this] { rig.console().scan("400000002"); });
+    rig.console().scan("400000001");
+    const auto received = rig.controller.received();
+    ASSERT_EQ(received.size(), 9u);
+    EXPECT_EQ(received[1].at - enter, 150ms);
+    EXPECT_EQ(received[5].at - enter, 1700ms + 150ms);
+}
+
 // The operator clicks "Показать" and "STEP" at all sorts of moments while queued pieces go out,
 // faster than anyone clicks (so clicks meet each other too): the controller, which ends a
 // command by its quiet gap, takes every click and every position as a command of its own.

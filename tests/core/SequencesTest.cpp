@@ -116,7 +116,7 @@ class Sequences : public ::testing::Test {
 
 TEST_F(Sequences, ADispatchReadsEveryFieldFirstAndSendsTheFilledOnesBetweenItsPauses) {
     PositionFields fields{"550", "", " 1050,5 ", "", "", "", "", "900"};
-    dispatchPositions(fields, variables, line, clock);
+    dispatchPositions(fields, variables, line, clock, clock.now());
     EXPECT_EQ(timeline.entries, (std::vector<std::string>{"150 ms", "R_POS5000", "200 ms", "200 ms",
                                                           "R3_POS10005", "200 ms", "200 ms",
                                                           "200 ms", "200 ms", "200 ms", "150 ms"}));
@@ -125,7 +125,7 @@ TEST_F(Sequences, ADispatchReadsEveryFieldFirstAndSendsTheFilledOnesBetweenItsPa
     // before anything of the piece goes out.
     timeline.entries.clear();
     fields[7] = "12x";
-    EXPECT_THROW(dispatchPositions(fields, variables, line, clock), std::exception);
+    EXPECT_THROW(dispatchPositions(fields, variables, line, clock, clock.now()), std::exception);
     EXPECT_EQ(timeline.entries, std::vector<std::string>{"150 ms"});
 }
 

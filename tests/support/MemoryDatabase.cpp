@@ -59,6 +59,9 @@ std::vector<VariableRow> MemoryDatabase::readVariables() {
 // Distinct and ascending, as the engine sorts them: a hole without a position first.
 std::vector<std::optional<double>> MemoryDatabase::readPiecePositions(std::string_view barcode) {
     requireConnection();
+    if (contents_->lookingUp) {
+        contents_->lookingUp();
+    }
     const auto piece = contents_->pieces.find(std::string(barcode));
     if (piece == contents_->pieces.end()) {
         return {};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -24,6 +25,8 @@ class MemoryDatabase final : public ConsoleDatabase {
         std::string connectFails;
         std::string writeFails;
         std::string connectedTo;
+        // Runs in every piece lookup (one that takes its time on the test clock).
+        std::function<void()> lookingUp;
 
         // The value of a key's row, as stored.
         std::optional<std::string> value(const std::string& key) const;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <chrono>
 #include <optional>
 
 namespace velkor::test {
@@ -51,6 +52,12 @@ void TestClock::pause(int milliseconds) {
     if (const auto hook = duringPause) {
         hook(milliseconds);
     }
+}
+
+void TestClock::pauseUntil(TimePoint deadline) {
+    pause(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(
+                               std::max(deadline - now_, TimePoint::duration{}))
+                               .count()));
 }
 
 std::unique_ptr<Clock::Timer> TestClock::timer(const char* name, std::chrono::milliseconds interval,

@@ -22,6 +22,8 @@ class TestClock final : public Clock {
 
     TimePoint now() const override { return now_; }
     void pause(int milliseconds) override;
+    // Rounded up to whole milliseconds, which `pauses` lists.
+    void pauseUntil(TimePoint deadline) override;
     std::unique_ptr<Timer> timer(const char* name, std::chrono::milliseconds interval,
                                  std::function<void()> tick) override;
 
