@@ -44,13 +44,9 @@ void StartUp::run() {
     databaseString_ = givenDatabase_.value_or(directory_.file("KV.GDB"));
     parts_.record.log().append(utf8ToCp1251(databaseString_));
     noteAnUncleanEnd(claim);
-    if (parts_.database.connect(databaseString_)) {
-        rememberPort(parts_.variables.Port);
-    } else if (const auto port = rememberedPort()) {
-        parts_.variables.Port = *port;
-    }
     phase_ = Phase::Probing;
     probePorts();
+    takeDatabase();
     if (closing_()) {
         parts_.line.port().ClosePort();  // nothing but the probe's request goes to a probed port
         phase_ = Phase::EndedByStop;
@@ -114,10 +110,26 @@ void StartUp::noteAnUncleanEnd(const Claim& claim) {
     parts_.record.log().append(line);
 }
 
+// The database's machine variables, or the port the last start-up found when it cannot be
+// reached. Taken while the first port's answer is awaited: the engine's loading and the
+// connection take about as long as that wait, and the window comes up sooner.
+void StartUp::takeDatabase() {
+    if (databaseTaken_) {
+        return;
+    }
+    databaseTaken_ = true;
+    if (parts_.database.connect(databaseString_)) {
+        rememberPort(parts_.variables.Port);
+    } else if (const auto port = rememberedPort()) {
+        parts_.variables.Port = *port;
+    }
+}
+
 // Opens each serial port of the system in turn and asks whoever answers for its state, and
 // nothing else: a port that is not the controller's gets no other command. Replies are handled
 // as usual while the port is open. A port that fails costs one log line. The outcome does not
-// choose the port: the Port variable does.
+// choose the port: the Port variable does, which the database gives once the first port has
+// been asked.
 void StartUp::probePorts() {
     TCustomComPort& port = parts_.line.port();
     ListSerialPorts(listedPorts_);
@@ -129,18 +141,31 @@ void StartUp::probePorts() {
         parts_.packets.Framer()
             .ResetBuffer();  // half a packet of one device never joins the next's
         port.SetPort(name.toStdString());
-        const bool controllers = port.SameDevice(parts_.variables.Port);
-        reports_.probing(controllers);
+        std::optional<Clock::TimePoint> asked;
         try {
             port.OpenPort();
             parts_.line.send("GET_ALL");
-            if (controllers) {
-                reports_.asked(parts_.clock.now());
-            }
-            parts_.clock.pause(150);
+            asked = parts_.clock.now();
         } catch (const std::exception&) {
-            parts_.record.log().append(cp1251("Ошибка подключения ") + parts_.variables.Port);
+            // said below, in the words the operator knows, once the database names the port
         }
+        try {
+            takeDatabase();
+        } catch (...) {
+            port.ClosePort();  // variables that cannot be taken end start-up here
+            throw;
+        }
+        if (!asked) {
+            parts_.record.log().append(cp1251("Ошибка подключения ") + parts_.variables.Port);
+            continue;
+        }
+        // Nothing has handled the port's replies yet: that starts with the pause.
+        const bool controllers = port.SameDevice(parts_.variables.Port);
+        reports_.probing(controllers);
+        if (controllers) {
+            reports_.asked(*asked);
+        }
+        parts_.clock.pauseUntil(*asked + std::chrono::milliseconds(150));
     }
     reports_.probeEnded();
 }

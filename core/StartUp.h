@@ -102,6 +102,7 @@ class StartUp {
     };
     Claim claimDirectory();
     void noteAnUncleanEnd(const Claim& claim);
+    void takeDatabase();
     void probePorts();
     std::optional<std::string> openControllersPort();
     void timer1Tick();
@@ -119,6 +120,7 @@ class StartUp {
     StartupDirectory directory_;
     std::string databaseString_;
     std::optional<RunMarker> runMarker_;
+    bool databaseTaken_ = false;
     QStringList listedPorts_;
     ProbeReports reports_;
     std::unique_ptr<Clock::Timer> timer1_;
