@@ -1,17 +1,20 @@
 // Job file import on a generated file of 2,000 batches, 100,000 pieces and 800,000 holes: the
-// console's import (read, convert, insert, rename) against a bare loop that makes the same
-// inserts through the same client library, with typed messages built once and no file at all.
-// Both run on fresh databases in the same run, taking turns at going first.
+// console's import (read, convert, insert, rename) against two bare loops through the same client
+// library, with typed messages built once and no file at all: one making the same inserts one
+// row at a time, one sending 25 pieces with their holes in one EXECUTE BLOCK. All three run on
+// fresh databases of their own in every round and take turns at going first, second and third;
+// each round is printed, then each side's lines per second and the console's share of each bare
+// loop as min / median / max over the rounds.
 //
 //   velkor_import_bench [--workspace DIR] [--server] [batches] [pieces per batch]
-//                       [holes per piece] [rounds]                (defaults 2000 50 8 2)
+//                       [holes per piece] [rounds]                (defaults 2000 50 8 3)
 //
-// --server runs both through a Firebird server of the benchmark's own on the loopback address,
-// as a workstation sharing a job database does. --relay MS goes to that server through a relay
-// that holds every chunk MS milliseconds in each direction (a plant's network; 0 is the relay
-// alone) and counts round trips: it also runs a bare loop that sends 25 pieces with their holes
-// in one EXECUTE BLOCK, and reports, through the same relay, the console's start-up reads
-// (connect, machine variables) and its barcode lookup, each with its round trips.
+// --server runs all three through a Firebird server of the benchmark's own on the loopback
+// address, as a workstation sharing a job database does. --relay MS goes to that server through a
+// relay that holds every chunk MS milliseconds in each direction (a plant's network; 0 is the
+// relay alone) and counts round trips: each side's round trips per line are reported, and,
+// through the same relay, the console's start-up reads (connect, machine variables) and its
+// barcode lookup, each with its round trips.
 
 #include <firebird/Interface.h>
 #include <sys/resource.h>
@@ -436,6 +439,17 @@ void reportStartUpAndLookup(const std::string& database, const velkor::bench::De
         1000 * lookups[kLookups / 2], static_cast<double>(lookupTrips) / kLookups);
 }
 
+// The least, the middle and the largest of a figure over the rounds, in `format`.
+std::string spreadText(std::vector<double> values, const char* format) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    const double median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    const std::string three = std::string(format) + " / " + format + " / " + format;
+    char text[160];
+    std::snprintf(text, sizeof text, three.c_str(), values.front(), median, values.back());
+    return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -462,7 +476,7 @@ int main(int argc, char** argv) {
         shape.piecesPerBatch = numbers[1];
     if (numbers.size() > 2)
         shape.holesPerPiece = numbers[2];
-    const int rounds = numbers.size() > 3 ? numbers[3] : 2;
+    const int rounds = std::max(1, numbers.size() > 3 ? numbers[3] : 3);
 
     velkor::prepareFirebirdEnvironment();
     fs::create_directories(workspace / "Job");
@@ -502,54 +516,86 @@ int main(int argc, char** argv) {
     const auto tripsPerLine = [&](const Measured& m) {
         return static_cast<double>(m.roundTrips) / static_cast<double>(shape.lines());
     };
+    // The three sides take turns at going first, second and third, round by round.
+    enum Side { ConsoleImport, SingleRow, Batched, kSides };
+    const char* const sideNames[kSides] = {"console import", "bare single-row loop",
+                                           "bare batched loop"};
+    const std::string files[kSides] = {consoleFile, bareFile, batchedFile};
+    const std::string databases[kSides] = {consoleDatabase, bareDatabase, batchedDatabase};
+    std::vector<double> linesPerSecond[kSides];
+    std::vector<double> againstSingle;
+    std::vector<double> againstBatched;
+    std::vector<double> trips[kSides];
     for (int round = 0; round < rounds; ++round) {
         for (const auto& entry : fs::directory_iterator(workspace / "Job")) {
             fs::remove(entry.path());
         }
         const fs::path jobFile = workspace / "Job" / "bench.kv";
         writeJobFile(jobFile, shape);
-        makeDatabase(consoleFile);
-        makeDatabase(bareFile);
-        const auto importing = [&] {
-            return measured(counted, [&] { return consoleImport(consoleDatabase, jobFile); });
-        };
-        const auto bare = [&] {
-            return measured(counted, [&] { return bareLoop(bareDatabase, shape); });
-        };
-        Measured console{};
-        Measured single{};
-        if (round % 2 == 0) {
-            console = importing();
-            single = bare();
-        } else {
-            single = bare();
-            console = importing();
+        for (const std::string& file : files) {
+            makeDatabase(file);
+        }
+        Measured result[kSides]{};
+        std::string order;
+        for (int k = 0; k < kSides; ++k) {
+            const int side = (round + k) % kSides;
+            const std::string& database = databases[side];
+            result[side] = measured(counted, [&] {
+                switch (side) {
+                    case ConsoleImport:
+                        return consoleImport(database, jobFile);
+                    case SingleRow:
+                        return bareLoop(database, shape);
+                    default:
+                        return bareBatchedLoop(database, shape);
+                }
+            });
+            order += std::string(k == 0 ? "" : ", then ") + sideNames[side];
         }
         for (const char* table : {"grorders", "optimized", "optdetail", "perforation"}) {
-            if (countRows(consoleDatabase, table) != countRows(bareDatabase, table)) {
-                std::fprintf(stderr, "the two databases differ in %s\n", table);
+            const long long rows = countRows(consoleDatabase, table);
+            if (rows != countRows(bareDatabase, table) ||
+                rows != countRows(batchedDatabase, table)) {
+                std::fprintf(stderr, "the databases differ in %s\n", table);
                 return 1;
             }
         }
         rusage usage{};
         ::getrusage(RUSAGE_SELF, &usage);
+        std::printf("round %d (%s):\n", round + 1, order.c_str());
+        for (int side = 0; side < kSides; ++side) {
+            linesPerSecond[side].push_back(rate(result[side]));
+            trips[side].push_back(tripsPerLine(result[side]));
+            std::printf("         %-21s %7.2f s, %8.0f lines/s\n", sideNames[side],
+                        result[side].seconds, rate(result[side]));
+        }
+        againstSingle.push_back(100 * rate(result[ConsoleImport]) / rate(result[SingleRow]));
+        againstBatched.push_back(100 * rate(result[ConsoleImport]) / rate(result[Batched]));
         std::printf(
-            "round %d: console import %.1f s, %.0f lines/s; bare inserts %.1f s, %.0f lines/s; "
-            "%.0f %% of the limit; largest resident size so far %ld MB\n",
-            round + 1, console.seconds, rate(console), single.seconds, rate(single),
-            100 * rate(console) / rate(single), usage.ru_maxrss / 1024);
-        makeDatabase(batchedFile);
-        const Measured batched =
-            measured(counted, [&] { return bareBatchedLoop(batchedDatabase, shape); });
-        std::printf(
-            "         bare batched loop %.1f s, %.0f lines/s: the console does %.0f %% of it\n",
-            batched.seconds, rate(batched), 100 * rate(console) / rate(batched));
+            "         the console does %.0f %% of the single-row loop and %.0f %% of "
+            "the batched loop; largest resident size so far %ld MB\n",
+            againstSingle.back(), againstBatched.back(), usage.ru_maxrss / 1024);
         if (relay) {
             std::printf(
-                "         round trips per line: console %.3f, bare inserts %.3f, bare "
+                "         round trips per line: console %.3f, bare single-row loop %.3f, bare "
                 "batched loop %.3f\n",
-                tripsPerLine(console), tripsPerLine(single), tripsPerLine(batched));
+                trips[ConsoleImport].back(), trips[SingleRow].back(), trips[Batched].back());
         }
+    }
+    std::printf("over %d round%s, min / median / max:\n", rounds, rounds == 1 ? "" : "s");
+    for (int side = 0; side < kSides; ++side) {
+        std::printf("  %-21s %s lines/s\n", sideNames[side],
+                    spreadText(linesPerSecond[side], "%.0f").c_str());
+    }
+    std::printf("  console against the single-row loop: %s %%\n",
+                spreadText(againstSingle, "%.0f").c_str());
+    std::printf("  console against the batched loop:    %s %%\n",
+                spreadText(againstBatched, "%.0f").c_str());
+    if (relay) {
+        std::printf("  round trips per line: console %s, single-row loop %s, batched loop %s\n",
+                    spreadText(trips[ConsoleImport], "%.3f").c_str(),
+                    spreadText(trips[SingleRow], "%.3f").c_str(),
+                    spreadText(trips[Batched], "%.3f").c_str());
     }
     if (relay) {
         reportStartUpAndLookup(consoleDatabase, *relay, shape);

@@ -11,7 +11,7 @@ packages=(
   libjpeg-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-dejavu-core locales
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick libxtst-dev
   dpkg-dev file lintian desktop-file-utils devscripts
 )
 
