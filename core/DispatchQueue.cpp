@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ComPortErrors.h"
 #include "ControllerProtocol.h"
 #include "Text.h"
 
@@ -34,6 +35,8 @@ void DispatchQueue::request(std::optional<std::string> scan) {
             queue.waitingChanged_();
         }
     } ending{*this};
+    // The first failure that the queue went on after: shown once the queue is done.
+    std::exception_ptr failure;
     while (!waiting_.empty()) {
         if (closing_()) {  // the console is closing: nothing more goes out
             parts_.log.append(cp1251("Консоль закрывается; не отправлено сканов и нажатий "
@@ -47,7 +50,8 @@ void DispatchQueue::request(std::optional<std::string> scan) {
         waitingChanged_();
         try {
             run(next);
-        } catch (...) {
+        } catch (const EComPort&) {
+            // The line itself failed: nothing waiting could go out either.
             if (const std::size_t dropped = waiting_.size(); dropped > 0) {
                 waiting_.clear();
                 parts_.log.append(cp1251("Отправка прервана ошибкой; не отправлено сканов и "
@@ -55,7 +59,20 @@ void DispatchQueue::request(std::optional<std::string> scan) {
                                   std::to_string(dropped));
             }
             throw;
+        } catch (const std::exception& error) {
+            // A bad label or field costs only its own dispatch.
+            if (!failure && waiting_.empty()) {
+                throw;
+            }
+            parts_.log.append((next ? cp1251("Скан ") + *next : std::string("\"Import size\"")) +
+                              cp1251(" не отправлен: ") + error.what());
+            if (!failure) {
+                failure = std::current_exception();
+            }
         }
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
     }
 }
 

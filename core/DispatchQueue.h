@@ -27,8 +27,10 @@ struct ShownScan {
 // The position dispatches: a scan (looked up, shown, its positions sent) or "Import size" (the
 // position fields sent as they stand). They run one at a time, in the order they were asked for:
 // one that comes while another runs (inside its pauses) waits until the running one has sent its
-// last position, so that every piece's positions go out whole. A dispatch that fails drops those
-// still waiting, and the event log says how many.
+// last position, so that every piece's positions go out whole. A dispatch that fails (a label
+// that is no barcode, a field that is no number) costs only itself: those waiting go on, the
+// event log says what failed, and its error is shown once the queue is done. Only a failed line
+// drops those still waiting, and the event log says how many.
 //
 // The position fields live here; the window shows them and hands down every edit, and a
 // dispatch reads them once, before its first command.

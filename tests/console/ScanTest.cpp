@@ -107,6 +107,24 @@ TEST_F(ScanTest, AFieldThatIsNotANumberStopsTheDispatchBeforeAnythingIsSent) {
     EXPECT_EQ(dispatched().size(), 3u);
 }
 
+// A label that is no barcode, scanned between two pieces while the first goes out, costs only
+// itself: the piece behind it still goes out, and its error is shown once the queue is done.
+TEST_F(ScanTest, ABadLabelInTheQueueCostsOnlyItself) {
+    TForm1& window = rig.window();
+    const auto start = rig.clock.now();
+    rig.clock.at(start + 300ms, [&window] { test::scanner(window, "abc"); });
+    rig.clock.at(start + 600ms, [&window] { test::scanner(window, "400000002"); });
+    test::scanner(window, "400000001");
+    const std::vector<std::string> sent = dispatched();
+    ASSERT_EQ(sent.size(), 8u);
+    EXPECT_EQ(sent[4], "R_POS1600");
+    ASSERT_EQ(rig.boxes.seen().size(), 1u);
+    EXPECT_EQ(rig.boxes.seen()[0].text, QStringLiteral("'abc' is not a valid integer value."));
+    EXPECT_TRUE(std::ranges::any_of(rig.console().eventLog().lines(), [](const std::string& line) {
+        return line.ends_with(cp1251("Скан abc не отправлен: 'abc' is not a valid integer value"));
+    }));
+}
+
 TEST_F(ScanTest, AnUnknownPieceIsReportedInTheStatusLineWithoutABox) {
     TForm1& window = rig.window();
     test::scan(window, "999999999");

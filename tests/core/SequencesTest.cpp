@@ -271,14 +271,14 @@ TEST_F(ConsoleDispatches, ClicksDuringADispatchWaitTheirTurnAndEachPieceGoesOutW
     // Asked for, taken up, two more asked for meanwhile, each taken up in turn, done.
     EXPECT_EQ(activity, (std::vector<std::string>{"1", "0", "1", "2", "1", "0", "0"}));
 
-    // A dispatch that fails drops those waiting behind it, and the log says how many.
+    // A line that fails drops those waiting behind it, and the log says how many.
     timeline.entries.clear();
     clock.pauses.clear();
-    queue.editField(3, "abc");
     timeline.meanwhile = [&] {
         if (clock.pauses.size() == 1) {
             queue.sendFields();
             queue.sendFields();
+            port.ClosePort();
         }
     };
     EXPECT_THROW(queue.sendFields(), std::exception);
