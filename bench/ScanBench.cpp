@@ -32,11 +32,11 @@
 #include "FirebirdServer.h"
 #include "FirebirdSession.h"
 #include "PseudoTerminal.h"
+#include "ScanWorkspace.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kPieces = 1'000'000;
 
 struct Summary {
     double median;
@@ -46,37 +46,6 @@ struct Summary {
 Summary summarize(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return {values[values.size() / 2], values[values.size() * 99 / 100]};
-}
-
-void prepareWorkspace(const std::filesystem::path& workspace) {
-    std::filesystem::create_directories(workspace);
-    const auto database = workspace / "KV.GDB";
-    if (std::filesystem::exists(workspace / "ready")) {
-        return;
-    }
-    std::filesystem::remove(database);
-    std::printf("creating %s with %d pieces of 8 holes (a few minutes)\n", database.c_str(),
-                kPieces);
-    const std::string command = std::string(VELKOR_MAKEDB) + " --variables '" +
-                                VELKOR_DEMO_VARIABLES + "' --pieces " + std::to_string(kPieces) +
-                                " --holes 8 '" + database.string() + "'";
-    const int status = std::system(command.c_str());
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "velkor-makedb failed\n");
-        std::exit(1);
-    }
-    std::ofstream(workspace / "Morvel.INI") << "[Main]\r\nCNT=0\r\n";
-    std::ofstream(workspace / "ready") << kPieces;
-}
-
-std::vector<std::string> randomBarcodes(int count) {
-    std::mt19937 random(1251);
-    std::uniform_int_distribution<int> piece(0, kPieces - 1);
-    std::vector<std::string> barcodes;
-    for (int i = 0; i < count; ++i) {
-        barcodes.push_back(std::to_string(100000001 + piece(random)));
-    }
-    return barcodes;
 }
 
 template <typename Lookup>
@@ -115,14 +84,17 @@ int main(int argc, char** argv) {
 
     velkor::prepareFirebirdEnvironment();
     velkor::ConsoleApplication application(argc, argv);
-    prepareWorkspace(workspace);
+    if (!velkor::bench::prepareScanWorkspace(workspace)) {
+        std::fprintf(stderr, "velkor-makedb failed\n");
+        return 1;
+    }
     std::optional<velkor::test::FirebirdServer> server;
     if (throughServer) {
         server.emplace();
     }
     const std::string database =
         server ? server->databaseString(workspace / "KV.GDB") : (workspace / "KV.GDB").string();
-    const auto barcodes = randomBarcodes(lookups);
+    const auto barcodes = velkor::bench::randomScanBarcodes(static_cast<std::size_t>(lookups));
 
     velkor::JobDatabase console;
     console.connect(database);

@@ -58,6 +58,7 @@
 #include "FirebirdServer.h"
 #include "FirebirdSession.h"
 #include "JobDatabase.h"
+#include "ScanWorkspace.h"
 
 // Xlib's headers define macros (None, Bool, Status, ...) that clash with Qt's: last.
 #include <X11/Xatom.h>
@@ -72,7 +73,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-constexpr int kPieces = 1'000'000;
 constexpr double kProbePauseMs = 150.0;     // start-up waits this long for the probe's answer
 constexpr double kDispatchPauseMs = 150.0;  // and a dispatch before a piece's first command
 const char* const kConsoleTitle = "Velkor v.4";
@@ -563,24 +563,10 @@ XSession::Mapped waitForMainWindow(XSession& display, const Running& running,
 // ---------------------------------------------------------------------------------------------
 // The workspace
 
-void prepareWorkspace(const std::filesystem::path& workspace) {
-    std::filesystem::create_directories(workspace);
-    const auto database = workspace / "KV.GDB";
-    if (std::filesystem::exists(workspace / "ready")) {
-        return;
-    }
-    std::filesystem::remove(database);
-    std::printf("creating %s with %d pieces of 8 holes (a few minutes)\n", database.c_str(),
-                kPieces);
-    const std::string command = std::string(VELKOR_MAKEDB) + " --variables '" +
-                                VELKOR_DEMO_VARIABLES + "' --pieces " + std::to_string(kPieces) +
-                                " --holes 8 '" + database.string() + "'";
-    const int status = std::system(command.c_str());
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+void prepareScanWorkspaceOrFail(const std::filesystem::path& workspace) {
+    if (!velkor::bench::prepareScanWorkspace(workspace)) {
         fail("velkor-makedb failed");
     }
-    std::ofstream(workspace / "Morvel.INI") << "[Main]\r\nCNT=0\r\n";
-    std::ofstream(workspace / "ready") << kPieces;
 }
 
 // The Port variable names the line the console opens after its probe. The connection is
@@ -606,16 +592,6 @@ std::string portVariable(const std::string& database) {
     fail("the workspace's database has no Port variable");
 }
 
-std::vector<std::string> randomBarcodes(std::size_t count) {
-    std::mt19937 random(1251);
-    std::uniform_int_distribution<int> piece(0, kPieces - 1);
-    std::vector<std::string> barcodes;
-    for (std::size_t i = 0; i < count; ++i) {
-        barcodes.push_back(std::to_string(100000001 + piece(random)));
-    }
-    return barcodes;
-}
-
 struct Setup {
     std::filesystem::path workspace;
     std::string console;
@@ -623,6 +599,24 @@ struct Setup {
     std::string database;  // as the console is given it (or its own KV.GDB)
     bool throughServer = false;
 };
+
+struct Started {
+    Running running;
+    XSession::Mapped mapped;
+};
+
+// Starts `program` on `line` (the console with its Port variable naming it) and waits for its
+// main window.
+Started start(XSession& display, ControllerEnd& line, const Program& program, bool isConsole,
+              const Setup& setup) {
+    if (isConsole) {
+        setPort(setup.database, line.path());
+    }
+    line.drain();
+    display.discardEvents();
+    const Running running = launch(program);
+    return {running, waitForMainWindow(display, running, program)};
+}
 
 Program consoleProgram(const Setup& setup, const ControllerEnd& line) {
     Program program{setup.console,
@@ -694,13 +688,7 @@ int startupBench(const Setup& setup, int rounds) {
         for (int turn = 0; turn < 2; ++turn) {
             const bool isConsole = (turn == 0) == consoleFirst;
             const Program& program = isConsole ? console : bare;
-            if (isConsole) {
-                setPort(setup.database, line.path());
-            }
-            line.drain();
-            display.discardEvents();
-            const Running running = launch(program);
-            const XSession::Mapped mapped = waitForMainWindow(display, running, program);
+            const auto [running, mapped] = start(display, line, program, isConsole, setup);
             const double ms = millisBetween(running.exec, mapped.when);
             std::string breakdown;
             if (isConsole) {
@@ -798,13 +786,7 @@ constexpr milliseconds kWindowUpBeforeFirstScan{500};
 
 RunFigures scanRun(XSession& display, ControllerEnd& line, const Program& program, bool isConsole,
                    const Setup& setup, const std::vector<std::string>& barcodes) {
-    if (isConsole) {
-        setPort(setup.database, line.path());
-    }
-    line.drain();
-    display.discardEvents();
-    const Running running = launch(program);
-    const XSession::Mapped mapped = waitForMainWindow(display, running, program);
+    const auto [running, mapped] = start(display, line, program, isConsole, setup);
     display.focus(mapped.window);
     if (isConsole) {
         // Start-up is over once its CLR_CNT is on the line; what it sent is not a scan's.
@@ -871,7 +853,8 @@ int scanBench(const Setup& setup, int runs, int scans) {
     const Program console = consoleProgram(setup, consoleLine);
     const Program bare = bareProgram(setup, &bareLine);
     const auto perRun = static_cast<std::size_t>(scans) + 1;
-    const auto barcodes = randomBarcodes(perRun * static_cast<std::size_t>(runs));
+    const auto barcodes =
+        velkor::bench::randomScanBarcodes(perRun * static_cast<std::size_t>(runs));
     std::printf(
         "Enter to the first position command on the line: %d runs of 1 + %d scans; "
         "console beyond its 150 ms pause (%s), bare window as it is\n",
@@ -973,7 +956,7 @@ int main(int argc, char** argv) {
 
     velkor::prepareFirebirdEnvironment();
     QCoreApplication application(argc, argv);
-    prepareWorkspace(setup.workspace);
+    prepareScanWorkspaceOrFail(setup.workspace);
     std::optional<velkor::test::FirebirdServer> server;
     if (setup.throughServer) {
         server.emplace();

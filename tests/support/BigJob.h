@@ -1,10 +1,12 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "JobDatabase.h"
+#include "Workspace.h"
 
 namespace velkor::test {
 
@@ -18,6 +20,14 @@ inline std::string bigJob(int pieces) {
                 std::to_string(10 * (piece % 900 + 1)) + "\r\n";
     }
     return text;
+}
+
+// A site's workspace whose job database reads barcodes of nine characters and whose Job folder
+// holds bigJob(pieces) as big.kv, not yet loaded.
+inline void putBigJobIn(Workspace& workspace, int pieces) {
+    workspace.createDatabase({{"L_BarCode", "9"}});
+    std::filesystem::create_directory(workspace.file("Job"));
+    workspace.writeFile("Job/big.kv", bigJob(pieces));
 }
 
 // How many of bigJob's pieces a scan would not find with their hole, through the console's own

@@ -25,9 +25,7 @@ using test::run;
 TEST(CheckdbOnAServer, AServerKilledDuringALoadLeavesWarningsThatARebuildOnItsMachineClears) {
     constexpr int kPieces = 40000;
     test::Workspace workspace;
-    workspace.createDatabase({{"L_BarCode", "9"}});
-    std::filesystem::create_directory(workspace.file("Job"));
-    workspace.writeFile("Job/big.kv", test::bigJob(kPieces));
+    test::putBigJobIn(workspace, kPieces);
     const std::string file = workspace.file("KV.GDB");
     const std::string database = FirebirdServer::shared().databaseString(file);
     const QStringList load = {QStringLiteral("--existing"), QStringLiteral("--job"),

@@ -193,9 +193,7 @@ TEST(Programs, TheDatabaseToolsSayExactlyWhatIsWrong) {
 TEST(Programs, AnImportKilledMidwayThenLoadedWholeLeavesOnlyWarningsThatARebuildClears) {
     constexpr int kPieces = 40000;
     test::Workspace workspace;
-    workspace.createDatabase({{"L_BarCode", "9"}});
-    std::filesystem::create_directory(workspace.file("Job"));
-    workspace.writeFile("Job/big.kv", test::bigJob(kPieces));
+    test::putBigJobIn(workspace, kPieces);
     const std::string database = workspace.file("KV.GDB");
     const QString databaseArgument = QString::fromStdString(database);
     const QStringList load = {QStringLiteral("--existing"), QStringLiteral("--job"),
