@@ -67,9 +67,14 @@ Console::Console(ConsoleOptions options, QObject* parent)
       lineWatch_(
           port_, packets_, record_.log(), [this] { startUp_.lineOpened(); },
           [this] { emit lineStatusChanged(); }),
+      records_({record_.log(),
+                options_.productionBook ? options_.productionBook : makeFirebirdProductionBook,
+                [this] { return profileMode_.shown(); }, [this] { return counter_.known(); },
+                options_.recordRetry}),
       dispatches_(
-          {*database_, variables_, line_, clock_, record_.log()}, [this] { return closing(); },
-          [this](const ShownScan& shown) { emit scanShown(shown); }, [this] { showActivity(); }),
+          {*database_, variables_, line_, clock_, record_.log(), records_},
+          [this] { return closing(); }, [this](const ShownScan& shown) { emit scanShown(shown); },
+          [this] { showActivity(); }),
       timer3_(clock_.timer("Timer3", std::chrono::milliseconds(3000),
                            [this] { delayedSettingsPush(); })) {
     configureControllerLine(port_);
@@ -84,11 +89,29 @@ Console::Console(ConsoleOptions options, QObject* parent)
         unconfirmed_ = std::move(waiting);
         showActivity();
     });
+    connect(&records_, &ProductionRecord::noticed, this, &Console::pieceNoticed);
     connect(&loads_, &JobLoading::changed, this, &Console::loadChanged);
     connect(&loads_, &JobLoading::ended, this, &Console::loadEnded);
 }
 
 Console::~Console() = default;
+
+void Console::startUp() {
+    try {
+        startUp_.run();
+    } catch (...) {
+        openProductionRecord();
+        throw;
+    }
+    openProductionRecord();
+}
+
+// Once start-up holds the directory: the records are kept in it.
+void Console::openProductionRecord() {
+    if (!startUp_.databaseString().empty() && !heldByAnotherConsole()) {
+        records_.open(startUp_.directory().path, startUp_.databaseString());
+    }
+}
 
 void Console::stop() {
     if (life_ == Life::Running) {
@@ -229,6 +252,9 @@ void Console::shutDown() {
                   cp1251ToUtf8(error.what()).c_str());
     }
     clock_.pause(200);
+    // A record that the database does not take within a second waits on disk for the next
+    // start, as does the end of a dispatch that the shutdown stopped.
+    records_.close(std::chrono::seconds(1));
     // A counter that holds no known count (start-up stopped before reading the saved one, or
     // the text of a missing entry) is never written over the saved one.
     try {

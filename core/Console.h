@@ -19,6 +19,7 @@
 #include "LineWatch.h"
 #include "MachineParameters.h"
 #include "ProductionCounter.h"
+#include "ProductionRecord.h"
 #include "ProfileMode.h"
 #include "ReplyHandler.h"
 #include "StartUp.h"
@@ -34,6 +35,10 @@ struct ConsoleOptions {
     std::function<std::unique_ptr<ConsoleDatabase>()> database = {};
     // Makes the serial driver of the controller's line; unset, the system's driver.
     std::function<std::unique_ptr<SerialDriver>()> serialDriver = {};
+    // Makes where the production record goes; unset, the job database's PRODUCTION table.
+    std::function<std::unique_ptr<ProductionBook>()> productionBook = {};
+    // How long after a record that could not be written the next try comes.
+    std::chrono::milliseconds recordRetry{5000};
     // The clock of the pauses in sequences, the probe's answers, the confirmed sends and
     // start-up's timer; unset, the system's.
     Clock* clock = nullptr;
@@ -75,7 +80,7 @@ class Console : public QObject {
 
     // Start-up (see StartUp): throws at the step that failed; the console goes on with whatever
     // was set so far.
-    void startUp() { startUp_.run(); }
+    void startUp();
     // Start-up's last step: the controller counts from zero. A failure returns what the
     // operator is told.
     std::optional<std::string> clearControllerCount() { return startUp_.clearControllerCount(); }
@@ -97,6 +102,7 @@ class Console : public QObject {
     const std::optional<std::string>& databaseTrouble() const { return databaseWatch_.trouble(); }
 
     const ProductionCounter& productionCounter() const { return counter_; }
+    const ProductionRecord& productionRecord() const { return records_; }
     // What the controller said last: the reply confirmed sends compare with, and the output
     // state its reports give.
     const std::string& lastReply() const { return replies_.lastReply(); }
@@ -180,6 +186,8 @@ class Console : public QObject {
     void databaseStatusChanged();
     void laminationModeShown(int mode);
     void scanShown(const velkor::ShownScan& scan);
+    // What the production record found about a scan: sent before, and its batch's progress.
+    void pieceNoticed(const velkor::PieceNotice& notice);
 
   private:
     // The console's life: running, stopped by a signal (shutdown follows), shut down.
@@ -188,6 +196,7 @@ class Console : public QObject {
     bool closing() const { return life_ != Life::Running; }
     void showActivity();
     void delayedSettingsPush();
+    void openProductionRecord();
 
     ConsoleOptions options_;
     Clock& clock_;
@@ -205,6 +214,7 @@ class Console : public QObject {
     ConfirmedSender sender_;
     ProfileMode profileMode_;
     LineWatch lineWatch_;
+    ProductionRecord records_;
     DispatchQueue dispatches_;
     JobLoading loads_{record_.log()};
     std::optional<ConfirmedSender::Waiting> unconfirmed_;

@@ -42,7 +42,7 @@ void DispatchQueue::request(std::optional<std::string> scan) {
             parts_.log.append(cp1251("Консоль закрывается; не отправлено сканов и нажатий "
                                      "\"Import size\", ждавших очереди: ") +
                               std::to_string(waiting_.size()));
-            waiting_.clear();
+            dropWaiting(cp1251("Консоль закрывается"));
             break;
         }
         const std::optional<std::string> next = std::move(waiting_.front());
@@ -50,13 +50,13 @@ void DispatchQueue::request(std::optional<std::string> scan) {
         waitingChanged_();
         try {
             run(next);
-        } catch (const EComPort&) {
+        } catch (const EComPort& error) {
             // The line itself failed: nothing waiting could go out either.
             if (const std::size_t dropped = waiting_.size(); dropped > 0) {
-                waiting_.clear();
                 parts_.log.append(cp1251("Отправка прервана ошибкой; не отправлено сканов и "
                                          "нажатий \"Import size\", ждавших очереди: ") +
                                   std::to_string(dropped));
+                dropWaiting(error.what());
             }
             throw;
         } catch (const std::exception& error) {
@@ -76,36 +76,71 @@ void DispatchQueue::request(std::optional<std::string> scan) {
     }
 }
 
-// A scan is looked up and shown first; then the fields go out as they stand.
+void DispatchQueue::dropWaiting(const std::string& why) {
+    for (const std::optional<std::string>& dropped : waiting_) {
+        parts_.ledger.dropped(dropped, why);
+    }
+    waiting_.clear();
+}
+
+// A scan is looked up and shown first; then the fields go out as they stand. The dispatch goes
+// on record just before its first pause ends, and its end once it has one.
 void DispatchQueue::run(const std::optional<std::string>& scan) {
     // The pause before the first position counts from here: the operator's Enter for a scan
     // that found the line idle, the end of the dispatch before for one that waited.
     const Clock::TimePoint begun = parts_.clock.now();
-    if (scan) {
-        lookUp(*scan);
-    }
-    requireVariables(parts_.variables, {"Qty_Imp_mm", "L_upor"});
-    // Closing stops the piece before its next position, so that the shutdown's request for the
-    // count is the last command on the line.
-    if (const std::size_t unsent = dispatchPositions(fields_, parts_.variables, parts_.line,
-                                                     parts_.clock, begun, closing_)) {
-        parts_.log.append(cp1251("Консоль закрывается; позиций детали не отправлено: ") +
-                          std::to_string(unsent));
+    DispatchLedger::Begun dispatch{scan, std::nullopt, std::nullopt};
+    std::optional<std::string> key;
+    DispatchSteps steps{closing_,
+                        [&](const std::string& command) { parts_.ledger.sent(*key, command); }};
+    bool sending = false;
+    try {
+        if (scan) {
+            lookUp(*scan, dispatch);
+        }
+        requireVariables(parts_.variables, {"Qty_Imp_mm", "L_upor"});
+        key = parts_.ledger.begin(dispatch);
+        sending = true;
+        // Closing stops the piece before its next position, so that the shutdown's request for
+        // the count is the last command on the line.
+        if (const std::size_t unsent = dispatchPositions(fields_, parts_.variables, parts_.line,
+                                                         parts_.clock, begun, &steps)) {
+            parts_.log.append(cp1251("Консоль закрывается; позиций детали не отправлено: ") +
+                              std::to_string(unsent));
+            parts_.ledger.end(*key, DispatchOutcome::Stopped, static_cast<int>(steps.field) + 1,
+                              cp1251("Консоль закрывается"));
+        } else if (scan && !dispatch.piece) {
+            parts_.ledger.end(*key, DispatchOutcome::Failed, 0,
+                              cp1251("Деталь ") + *scan + cp1251(" не найдена: позиций нет"));
+        } else {
+            parts_.ledger.end(*key, DispatchOutcome::Sent, 0, {});
+        }
+    } catch (const std::exception& error) {
+        if (!key) {
+            key = parts_.ledger.begin(dispatch);
+        }
+        parts_.ledger.end(*key, sending ? DispatchOutcome::Stopped : DispatchOutcome::Failed,
+                          sending ? static_cast<int>(steps.field) + 1 : 0, error.what());
+        throw;
     }
 }
 
 // The scan shows at once with empty fields, also when it is no barcode or the lookup fails;
 // a piece's positions (up to eight) fill the fields.
-void DispatchQueue::lookUp(const std::string& scan) {
+void DispatchQueue::lookUp(const std::string& scan, DispatchLedger::Begun& dispatch) {
     ShownScan shown{scan};
     fields_ = shown.fields;
-    std::vector<std::optional<double>> positions;
+    FoundPiece piece;
     try {
-        positions = parts_.database.readPiecePositions(barcodeOfScan(scan));
+        const std::string barcode = barcodeOfScan(scan);
+        dispatch.barcode = std::stoll(barcode);
+        piece = parts_.database.readPiece(barcode);
     } catch (...) {
         shown_(shown);
         throw;
     }
+    dispatch.piece = piece.id;
+    const auto& positions = piece.positions;
     for (std::size_t i = 0; i < positions.size() && i < shown.fields.size(); ++i) {
         if (positions[i]) {
             shown.fields[i] = generalText(*positions[i]);

@@ -9,6 +9,7 @@
 #include "Clock.h"
 #include "ConsoleDatabase.h"
 #include "ControllerLine.h"
+#include "DispatchLedger.h"
 #include "EventLog.h"
 #include "MachineVariables.h"
 #include "PositionDispatch.h"
@@ -30,7 +31,8 @@ struct ShownScan {
 // last position, so that every piece's positions go out whole. A dispatch that fails (a label
 // that is no barcode, a field that is no number) costs only itself: those waiting go on, the
 // event log says what failed, and its error is shown once the queue is done. Only a failed line
-// drops those still waiting, and the event log says how many.
+// drops those still waiting, and the event log says how many. Each dispatch, whatever became
+// of it, is on record (DispatchLedger).
 //
 // The position fields live here; the window shows them and hands down every edit, and a
 // dispatch reads them once, before its first command.
@@ -42,6 +44,7 @@ class DispatchQueue {
         ControllerLine& line;
         Clock& clock;
         EventLog& log;
+        DispatchLedger& ledger;  // every dispatch, begun or dropped, goes on record
     };
     // `closing` says when nothing more may go out; `shown` is told what to show at each scan's
     // turn, `waitingChanged` whenever the number of waiting dispatches changes.
@@ -61,7 +64,8 @@ class DispatchQueue {
   private:
     void request(std::optional<std::string> scan);
     void run(const std::optional<std::string>& scan);
-    void lookUp(const std::string& scan);
+    void lookUp(const std::string& scan, DispatchLedger::Begun& dispatch);
+    void dropWaiting(const std::string& why);
 
     Parts parts_;
     std::function<bool()> closing_;

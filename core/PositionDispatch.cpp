@@ -41,26 +41,33 @@ std::string barcodeOfScan(std::string_view scan) {
 
 std::size_t dispatchPositions(const PositionFields& fields, const MachineVariables& variables,
                               ControllerLine& line, Clock& clock, Clock::TimePoint begun,
-                              const std::function<bool()>& stopped) {
+                              DispatchSteps* steps) {
+    DispatchSteps unwatched;
+    DispatchSteps& watch = steps != nullptr ? *steps : unwatched;
     clock.pauseUntil(begun + std::chrono::milliseconds(150));
     // Every field is read and converted once, before the first command: a piece must never
     // start with some of its holes sent and the rest refused, nor end with another piece's.
     std::array<std::optional<std::string>, kPositionFields> impulses;
-    for (std::size_t field = 0; field < fields.size(); ++field) {
-        if (const std::optional<long double> position = positionOf(fields[field])) {
-            impulses[field] = positionImpulses(*position, variables);
+    for (watch.field = 0; watch.field < fields.size(); ++watch.field) {
+        if (const std::optional<long double> position = positionOf(fields[watch.field])) {
+            impulses[watch.field] = positionImpulses(*position, variables);
         }
     }
-    for (std::size_t field = 0; field < impulses.size(); ++field) {
-        if (field < kPositionCommands.size()) {
-            if (impulses[field] && stopped && stopped()) {
+    for (watch.field = 0; watch.field < impulses.size(); ++watch.field) {
+        const std::optional<std::string>& fieldImpulses = impulses[watch.field];
+        if (watch.field < kPositionCommands.size()) {
+            if (fieldImpulses && watch.stopped && watch.stopped()) {
                 return static_cast<std::size_t>(std::count_if(
-                    impulses.begin() + static_cast<std::ptrdiff_t>(field),
+                    impulses.begin() + static_cast<std::ptrdiff_t>(watch.field),
                     impulses.begin() + static_cast<std::ptrdiff_t>(kPositionCommands.size()),
-                    [](const auto& sent) { return sent.has_value(); }));
+                    [](const auto& unsent) { return unsent.has_value(); }));
             }
-            if (impulses[field]) {
-                line.send(command(kPositionCommands[field], *impulses[field]));
+            if (fieldImpulses) {
+                const std::string sent = command(kPositionCommands[watch.field], *fieldImpulses);
+                line.send(sent);
+                if (watch.sent) {
+                    watch.sent(sent);
+                }
             }
             clock.pause(200);
         } else {

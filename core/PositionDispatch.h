@@ -24,6 +24,15 @@ std::string barcodeOfScan(std::string_view scan);
 // The position fields' texts, as the window shows them.
 using PositionFields = std::array<std::string, kPositionFields>;
 
+// What a dispatch tells its caller as it goes: `stopped` says when no further position may go
+// out (the console is closing), `sent` hears every command once it is on the line, and `field`
+// is the field (0 to 7) being read or sent, where a dispatch that ends early ended.
+struct DispatchSteps {
+    std::function<bool()> stopped;
+    std::function<void(const std::string&)> sent;
+    std::size_t field = 0;
+};
+
 // Sends the positions in the fields to the controller: each filled field's length, less the
 // distance from the stop to the head (L_upor), as an impulse text behind its command, with
 // 150 ms from `begun` (when the dispatch began: the piece's lookup runs inside them) to the
@@ -31,10 +40,11 @@ using PositionFields = std::array<std::string, kPositionFields>;
 // The fields are read once, after the first pause (the operator may still correct one then),
 // and every one is checked before anything is sent: a field that is not a
 // number, or whose impulses the controller cannot hold, stops the dispatch there with its error.
-// Once `stopped` says so (the console is closing), no further position goes out: the dispatch
-// ends before its next command and returns how many of the piece's commands it left unsent.
+// Once `steps` says it is stopped (the console is closing), no further position goes out: the
+// dispatch ends before its next command and returns how many of the piece's commands it left
+// unsent.
 std::size_t dispatchPositions(const PositionFields& fields, const MachineVariables& variables,
                               ControllerLine& line, Clock& clock, Clock::TimePoint begun,
-                              const std::function<bool()>& stopped = {});
+                              DispatchSteps* steps = nullptr);
 
 }  // namespace velkor

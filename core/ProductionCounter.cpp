@@ -28,6 +28,17 @@ void ProductionCounter::readAtStartUp(const IniFile& ini, const std::tm& now) {
     ini_ = ini;
 }
 
+std::optional<std::int64_t> ProductionCounter::known() const {
+    if (!known_) {
+        return std::nullopt;
+    }
+    try {
+        return readInteger64(text_);
+    } catch (const VelkorError&) {
+        return std::nullopt;
+    }
+}
+
 std::optional<std::int64_t> ProductionCounter::totalOf(const std::string& count) const {
     std::int32_t counted = 0;
     try {

@@ -25,6 +25,8 @@ class ProductionCounter {
     // that says so.
     const std::string& text() const { return text_; }
     std::int64_t base() const { return base_; }
+    // The count shown, when it is one (not the text of a missing entry).
+    std::optional<std::int64_t> known() const;
     // True once start-up has read the saved counter (or found it missing): only from then on
     // do reports and shutdown write it, so neither the port probe's report (counted without the
     // base) nor a start-up that failed early ever wipes the saved total.

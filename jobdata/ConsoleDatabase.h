@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,13 @@ namespace velkor {
 struct VariableRow {
     std::string key;
     std::string value;
+};
+
+// What a barcode's lookup found: the piece (nothing when there is none) and its distinct hole
+// positions, ascending; a hole stored without a position gives an empty one (first).
+struct FoundPiece {
+    std::optional<std::int64_t> id;
+    std::vector<std::optional<double>> positions;
 };
 
 // The statements the running console runs on its job database: start-up's connection and
@@ -30,10 +38,12 @@ class ConsoleDatabase {
     virtual void connect(std::string databaseString) = 0;
     // Every machine variable row, in the order the database returns them.
     virtual std::vector<VariableRow> readVariables() = 0;
-    // The distinct hole positions of the piece with this barcode, ascending; a hole stored
-    // without a position gives an empty one (first). When several imports brought the barcode
-    // (a corrected re-export), the piece imported last is the one.
-    virtual std::vector<std::optional<double>> readPiecePositions(std::string_view barcode) = 0;
+    // The piece with this barcode. When several imports brought the barcode (a corrected
+    // re-export), the piece imported last is the one.
+    virtual FoundPiece readPiece(std::string_view barcode) = 0;
+    std::vector<std::optional<double>> readPiecePositions(std::string_view barcode) {
+        return readPiece(barcode).positions;
+    }
     // Sets VAR_STR of the rows whose upper-cased key equals `upperKey`; no row, no change.
     // Durable when it returns.
     virtual void updateVariable(std::string_view upperKey, std::string_view value) = 0;

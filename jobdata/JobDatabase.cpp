@@ -13,7 +13,7 @@ namespace velkor {
 void JobDatabase::abandonConnection() {
     prepared_.clear();
     keyColumns_.clear();
-    loadedFilesTableSeen_ = false;
+    tablesSeen_.clear();
     session_.abandon();
 }
 
@@ -141,20 +141,28 @@ std::vector<VariableRow> JobDatabase::readVariables() {
     return variables;
 }
 
-std::vector<std::optional<double>> JobDatabase::readPiecePositions(std::string_view barcode) {
-    std::vector<std::optional<double>> positions;
-    // The newest piece is found first, by the barcode's index, and its holes then by theirs: no
-    // join that the engine could drive from PERFORATION (in a database whose index statistics
-    // date from when its tables were empty it would read every hole of every job).
+FoundPiece JobDatabase::readPiece(std::string_view barcode) {
+    FoundPiece piece;
+    // The newest piece is found by the barcode's index, both times, and its holes then by
+    // theirs: the engine is given no way to drive the join from PERFORATION (in a database
+    // whose index statistics date from when its tables were empty it would read every hole of
+    // every job). A piece without holes gives one row that counts none.
+    const std::string number(barcode);
     for (const auto& row :
-         read("select p.posx from PERFORATION p where p.optdetailid = "
-              "(select max(o.optdetailid) from optdetail o where o.optdetailid_in = ?) "
-              "group by 1 order by 1",
-              {std::string(barcode)})) {
-        // A hole without a position (NULL) is no position: nothing to send for it.
-        positions.push_back(row[0].isNull() ? std::nullopt : std::optional(row[0].asReal()));
+         read("select o.optdetailid, p.posx, count(p.perforationid) from optdetail o "
+              "left join PERFORATION p on p.optdetailid = o.optdetailid "
+              "where o.optdetailid_in = ? and o.optdetailid = "
+              "(select max(n.optdetailid) from optdetail n where n.optdetailid_in = ?) "
+              "group by 1, 2 order by 2",
+              {number, number})) {
+        piece.id = row[0].asInteger();
+        if (row[2].asInteger() > 0) {
+            // A hole without a position (NULL) is no position: nothing to send for it.
+            piece.positions.push_back(row[1].isNull() ? std::nullopt
+                                                      : std::optional(row[1].asReal()));
+        }
     }
-    return positions;
+    return piece;
 }
 
 void JobDatabase::updateVariable(std::string_view upperKey, std::string_view value) {
@@ -162,39 +170,48 @@ void JobDatabase::updateVariable(std::string_view upperKey, std::string_view val
           {std::string(value), std::string(upperKey)});
 }
 
-// The table as the schema script defines it; made once, in a transaction of its own. Two
-// workstations that make it at the same moment: the second finds it there.
-void JobDatabase::ensureLoadedFilesTable() {
-    const auto there = [this] {
-        return read("select count(*) from rdb$relations where rdb$relation_name = 'JOBFILES'",
-                    {})[0][0]
-                   .asInteger() > 0;
-    };
-    if (loadedFilesTableSeen_ || there()) {
-        loadedFilesTableSeen_ = true;
+// The table and its indexes as the schema script defines them; what is missing is made, each
+// in a transaction of its own, so that a table made by a run that ended before its indexes gets
+// them the next time. Two workstations that make one at the same moment: the second finds it.
+void JobDatabase::ensureTable(std::string_view table) {
+    if (tablesSeen_.contains(table)) {
         return;
     }
-    std::string definition;
+    const std::string tableStatement = "CREATE TABLE " + std::string(table) + " ";
+    const std::string indexOn = " ON " + std::string(table) + " (";
     for (const std::string& statement : splitSqlScript(jobDatabaseSchema())) {
-        if (statement.starts_with("CREATE TABLE JOBFILES")) {
-            definition = statement;
+        std::string there;
+        std::string name;
+        if (statement.starts_with(tableStatement)) {
+            there = "select count(*) from rdb$relations where rdb$relation_name = ?";
+            name = table;
+        } else if (statement.starts_with("CREATE INDEX ") &&
+                   statement.find(indexOn) != std::string::npos) {
+            there = "select count(*) from rdb$indices where rdb$index_name = ?";
+            name = statement.substr(13, statement.find(' ', 13) - 13);
+        } else {
+            continue;
+        }
+        const auto found = [&] { return read(there, {name})[0][0].asInteger() > 0; };
+        if (found()) {
+            continue;
+        }
+        try {
+            beginWriting();
+            guarded([&] {
+                session_.execute(statement);
+                session_.commit();
+            });
+        } catch (const VelkorError&) {
+            if (session_.inTransaction()) {
+                session_.rollback();
+            }
+            if (!found()) {
+                throw;
+            }
         }
     }
-    try {
-        beginWriting();
-        guarded([&] {
-            session_.execute(definition);
-            session_.commit();
-        });
-    } catch (const VelkorError&) {
-        if (session_.inTransaction()) {
-            session_.rollback();
-        }
-        if (!there()) {
-            throw;
-        }
-    }
-    loadedFilesTableSeen_ = true;
+    tablesSeen_.emplace(table);
 }
 
 std::vector<Row> JobDatabase::selectOnce(std::string_view sql,

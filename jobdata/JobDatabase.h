@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,18 +65,22 @@ class JobDatabase final : public ConsoleDatabase {
 
     // Every machine variable row, in the order the engine returns them.
     std::vector<VariableRow> readVariables() override;
-    // The distinct hole positions of the piece with this barcode, ascending; a hole stored
-    // without a position gives an empty one (first, as the engine sorts it). When several
-    // imports brought the barcode (a corrected re-export), the piece imported last is the one.
-    std::vector<std::optional<double>> readPiecePositions(std::string_view barcode) override;
+    FoundPiece readPiece(std::string_view barcode) override;
     // Sets VAR_STR of the rows whose upper-cased key equals `upperKey`; no row, no change.
     void updateVariable(std::string_view upperKey, std::string_view value) override;
     // The longest value text VARIABLES holds (characters of VAR_STR), as readVariables found
     // it; unlimited before.
     std::size_t variableValueLimit() const override { return variableValueLimit_; }
 
-    // Makes the table of loaded job files (JOBFILES) in an older database that lacks it.
-    void ensureLoadedFilesTable();
+    // Makes a table of the schema (JOBFILES, PRODUCTION) and its indexes in an older database
+    // that lacks them.
+    void ensureTable(std::string_view table);
+
+    // A read in the read transaction, and a write committed at once (see above): each connects
+    // again and runs once more when it finds the connection gone.
+    std::vector<Row> read(std::string_view sql, const std::vector<Parameter>& parameters,
+                          std::size_t maxRows = SIZE_MAX);
+    void write(std::string_view sql, const std::vector<Parameter>& parameters);
 
     // For writers of a job file's rows (JobRowWriter). Their statements all run in one write
     // transaction and each runs once: one that finds the connection gone lets it go and reports
@@ -103,9 +108,6 @@ class JobDatabase final : public ConsoleDatabase {
 
   private:
     FirebirdSession::PreparedQuery& prepared(std::string_view sql);
-    std::vector<Row> read(std::string_view sql, const std::vector<Parameter>& parameters,
-                          std::size_t maxRows = SIZE_MAX);
-    void write(std::string_view sql, const std::vector<Parameter>& parameters);
     void startWriteTransaction();
     void readVariableValueLimit();
     template <typename Action>
@@ -117,8 +119,8 @@ class JobDatabase final : public ConsoleDatabase {
 
     std::string databaseString_;
     FirebirdSession session_;
-    std::map<JobTable, KeyColumn> keyColumns_;  // found once per connection
-    bool loadedFilesTableSeen_ = false;
+    std::map<JobTable, KeyColumn> keyColumns_;       // found once per connection
+    std::set<std::string, std::less<>> tablesSeen_;  // made or found, once per connection
     std::size_t variableValueLimit_ = SIZE_MAX;
     // Statements are prepared once per connection: a scan then costs one execution, not a
     // prepare and an execution.

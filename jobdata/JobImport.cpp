@@ -467,7 +467,7 @@ JobImportReport loadRows(JobDatabase& database, std::ifstream& file, const std::
     const FileState opened = stateOf(path, fileName);
     report.bytesTotal = opened.size;
     const std::string hash = contentHash(path);
-    database.ensureLoadedFilesTable();
+    database.ensureTable("JOBFILES");
     JobRowWriter rows(database);
     refuseLoadedBefore(rows, hash, fileName);
     RecordReader reader(rows, fileName, barcodeLength, options, report);

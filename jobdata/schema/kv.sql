@@ -76,6 +76,33 @@ CREATE TABLE JOBFILES (
   PIECES      INTEGER
 );
 
+-- Every dispatch of positions to the controller, one row each, written whole by the
+-- workstation that sent it (the console makes this table in an older database that has none).
+-- RECORDKEY is the workstation's own key of the dispatch; DISPATCHED is when it began, on the
+-- database server's clock; OUTCOME is SENT, STOPPED (at field STOPPEDAT), FAILED (nothing
+-- sent), DROPPED (never began) or CUT (the console ended during it).
+CREATE TABLE PRODUCTION (
+  RECORDKEY   CHAR(32) NOT NULL PRIMARY KEY,
+  DISPATCHED  TIMESTAMP NOT NULL,
+  WORKSTATION VARCHAR(64) NOT NULL,
+  ACCOUNT     VARCHAR(64) NOT NULL,
+  SCAN        VARCHAR(40),
+  BARCODE     BIGINT,
+  OPTDETAILID INTEGER,
+  GRORDERSID  INTEGER,
+  BATCH       VARCHAR(20),
+  PROFILEMODE SMALLINT NOT NULL,
+  COMMANDS    VARCHAR(160),
+  OUTCOME     VARCHAR(8) NOT NULL,
+  STOPPEDAT   SMALLINT,
+  MESSAGE     VARCHAR(255),
+  COUNTER     BIGINT
+);
+CREATE INDEX PRODUCTION_DISPATCHED ON PRODUCTION (DISPATCHED);
+CREATE INDEX PRODUCTION_BARCODE ON PRODUCTION (BARCODE);
+CREATE INDEX PRODUCTION_BATCH ON PRODUCTION (GRORDERSID);
+CREATE INDEX PRODUCTION_WORKSTATION ON PRODUCTION (WORKSTATION);
+
 -- The barcode lookup: without this index every scan reads OPTDETAIL in full. The foreign key
 -- above already indexes PERFORATION.OPTDETAILID, the other half of the lookup.
 CREATE INDEX OPTDETAIL_BARCODE ON OPTDETAIL (OPTDETAILID_IN);

@@ -230,6 +230,25 @@ TEST_F(Sequences, TheToggleShiftsLengthsByTheStrokeAndShowsOnlyWhatTheController
     EXPECT_EQ(mode.shown(), 1);
 }
 
+// What the queue puts on record, one line an entry.
+struct LedgerLines final : DispatchLedger {
+    std::string begin(Begun dispatch) override {
+        lines.push_back("begin " + dispatch.scan.value_or("-"));
+        return std::to_string(lines.size());
+    }
+    void sent(const std::string& /*key*/, const std::string& command) override {
+        lines.push_back(command);
+    }
+    void end(const std::string& /*key*/, DispatchOutcome outcome, int stoppedAt,
+             const std::string& /*message*/) override {
+        lines.push_back(std::string(outcomeCode(outcome)) + " " + std::to_string(stoppedAt));
+    }
+    void dropped(const std::optional<std::string>& scan, const std::string& /*why*/) override {
+        lines.push_back("dropped " + scan.value_or("-"));
+    }
+    std::vector<std::string> lines;
+};
+
 // The queue of dispatches, on the same clock and line.
 class ConsoleDispatches : public ::testing::Test {
   protected:
@@ -250,7 +269,8 @@ class ConsoleDispatches : public ::testing::Test {
     ControllerLine line{port, clock};
     test::MemoryDatabase database{std::make_shared<test::MemoryDatabase::Contents>()};
     std::vector<std::string> activity;
-    DispatchQueue queue{{database, variables, line, clock, eventLog},
+    LedgerLines ledger;
+    DispatchQueue queue{{database, variables, line, clock, eventLog, ledger},
                         [] { return false; },
                         {},
                         [this] { activity.push_back(std::to_string(queue.waiting())); }};
@@ -285,6 +305,27 @@ TEST_F(ConsoleDispatches, ClicksDuringADispatchWaitTheirTurnAndEachPieceGoesOutW
     EXPECT_TRUE(timeline.sent().empty());
     EXPECT_EQ(queue.waiting(), 0u);
     EXPECT_TRUE(eventLog.lines().back().ends_with(": 2"));
+}
+
+TEST_F(ConsoleDispatches, EveryDispatchGoesOnRecordWithWhatItSentAndWhereItEnded) {
+    queue.editField(2, "250");
+    queue.sendFields();
+    queue.editField(5, "12x");  // checked before anything goes out: stopped there
+    EXPECT_THROW(queue.sendFields(), std::exception);
+    EXPECT_THROW(queue.scan("abc"), std::exception);  // no barcode: nothing begins
+    timeline.meanwhile = [&] {
+        if (clock.pauses.size() == 1) {  // the line fails with one more waiting
+            queue.sendFields();
+            port.ClosePort();
+        }
+    };
+    queue.editField(0, "150");  // the scan emptied the fields
+    clock.pauses.clear();
+    EXPECT_THROW(queue.sendFields(), std::exception);
+    EXPECT_EQ(ledger.lines,
+              (std::vector<std::string>{"begin -", "R_POS1000", "R3_POS2000", "SENT 0", "begin -",
+                                        "STOPPED 6", "begin abc", "FAILED 0", "begin -",
+                                        "STOPPED 1", "dropped -"}));
 }
 
 }  // namespace

@@ -74,6 +74,8 @@ ConsoleRig::~ConsoleRig() {
 ConsoleOptions ConsoleRig::options() {
     ConsoleOptions options;
     options.database = MemoryDatabase::factory(database);
+    options.productionBook = MemoryDatabase::productionBooks(database);
+    options.recordRetry = std::chrono::milliseconds(20);
     options.serialDriver = serialDriver_;
     options.clock = &clock;
     options.eventLogLimit = eventLogLimit_;

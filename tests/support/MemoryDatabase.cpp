@@ -57,7 +57,7 @@ std::vector<VariableRow> MemoryDatabase::readVariables() {
 }
 
 // Distinct and ascending, as the engine sorts them: a hole without a position first.
-std::vector<std::optional<double>> MemoryDatabase::readPiecePositions(std::string_view barcode) {
+FoundPiece MemoryDatabase::readPiece(std::string_view barcode) {
     requireConnection();
     if (contents_->lookingUp) {
         contents_->lookingUp();
@@ -69,7 +69,7 @@ std::vector<std::optional<double>> MemoryDatabase::readPiecePositions(std::strin
     std::vector<std::optional<double>> positions = piece->second;
     std::sort(positions.begin(), positions.end());
     positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-    return positions;
+    return {std::stoll(piece->first), positions};
 }
 
 void MemoryDatabase::updateVariable(std::string_view upperKey, std::string_view value) {
@@ -86,6 +86,81 @@ void MemoryDatabase::updateVariable(std::string_view upperKey, std::string_view 
 
 std::size_t MemoryDatabase::variableValueLimit() const {
     return variablesRead_ ? contents_->valueLimit : std::numeric_limits<std::size_t>::max();
+}
+
+std::vector<DispatchRecord> MemoryDatabase::Production::records() const {
+    const std::lock_guard lock(mutex);
+    return entered;
+}
+
+namespace {
+
+class MemoryProductionBook final : public ProductionBook {
+  public:
+    explicit MemoryProductionBook(std::shared_ptr<MemoryDatabase::Production> production)
+        : production_(std::move(production)) {}
+
+    void open(const std::string& /*databaseString*/) override { failIfTold(); }
+
+    void enter(const DispatchRecord& record, std::chrono::milliseconds /*age*/) override {
+        failIfTold();
+        const std::lock_guard lock(production_->mutex);
+        if (std::none_of(production_->entered.begin(), production_->entered.end(),
+                         [&](const DispatchRecord& in) { return in.key == record.key; })) {
+            production_->entered.push_back(record);
+        }
+    }
+
+    std::optional<EarlierDispatch> latestSentOf(std::int64_t barcode) override {
+        failIfTold();
+        const std::lock_guard lock(production_->mutex);
+        for (auto in = production_->entered.rbegin(); in != production_->entered.rend(); ++in) {
+            if (in->barcode == barcode && in->outcome == DispatchOutcome::Sent) {
+                return EarlierDispatch{"sent", in->workstation};
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::optional<BatchProgress> progressOfPiece(std::int64_t piece) override {
+        failIfTold();
+        const std::lock_guard lock(production_->mutex);
+        for (const auto& [batch, pieces] : production_->batches) {
+            if (std::find(pieces.begin(), pieces.end(), piece) == pieces.end()) {
+                continue;
+            }
+            std::vector<std::int64_t> done;
+            for (const DispatchRecord& in : production_->entered) {
+                if (in.piece && in.outcome == DispatchOutcome::Sent &&
+                    std::find(pieces.begin(), pieces.end(), *in.piece) != pieces.end() &&
+                    std::find(done.begin(), done.end(), *in.piece) == done.end()) {
+                    done.push_back(*in.piece);
+                }
+            }
+            return BatchProgress{batch, static_cast<std::int64_t>(done.size()),
+                                 static_cast<std::int64_t>(pieces.size())};
+        }
+        return std::nullopt;
+    }
+
+  private:
+    void failIfTold() const {
+        const std::lock_guard lock(production_->mutex);
+        if (!production_->fails.empty()) {
+            throw VelkorError(production_->fails);
+        }
+    }
+
+    std::shared_ptr<MemoryDatabase::Production> production_;
+};
+
+}  // namespace
+
+std::function<std::unique_ptr<ProductionBook>()> MemoryDatabase::productionBooks(
+    const std::shared_ptr<Contents>& contents) {
+    return [production = contents->production] {
+        return std::unique_ptr<ProductionBook>(std::make_unique<MemoryProductionBook>(production));
+    };
 }
 
 }  // namespace velkor::test

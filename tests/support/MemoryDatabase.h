@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <mutex>
+
 #include "ConsoleDatabase.h"
+#include "ProductionBook.h"
 
 namespace velkor::test {
 
@@ -16,6 +19,18 @@ namespace velkor::test {
 // console that used them, so that the next start-up reads what the last run wrote.
 class MemoryDatabase final : public ConsoleDatabase {
   public:
+    // The production record, shared with the thread that writes it.
+    struct Production {
+        std::vector<DispatchRecord> records() const;
+        std::size_t count() const { return records().size(); }
+
+        mutable std::mutex mutex;  // everything below
+        std::vector<DispatchRecord> entered;
+        // The barcodes of each batch's pieces (a memory piece's number is its barcode's).
+        std::map<std::string, std::vector<std::int64_t>> batches;
+        std::string fails;  // what entering a record fails with; empty: nothing fails
+    };
+
     struct Contents {
         std::vector<VariableRow> variables;  // in the order a read returns them
         // The holes of each barcode's piece, as loaded (a hole without a position is empty).
@@ -27,6 +42,7 @@ class MemoryDatabase final : public ConsoleDatabase {
         std::string connectedTo;
         // Runs in every piece lookup (one that takes its time on the test clock).
         std::function<void()> lookingUp;
+        std::shared_ptr<Production> production = std::make_shared<Production>();
 
         // The value of a key's row, as stored.
         std::optional<std::string> value(const std::string& key) const;
@@ -40,10 +56,13 @@ class MemoryDatabase final : public ConsoleDatabase {
             return std::unique_ptr<ConsoleDatabase>(std::make_unique<MemoryDatabase>(contents));
         };
     }
+    // Makes production books over `contents`, likewise.
+    static std::function<std::unique_ptr<ProductionBook>()> productionBooks(
+        const std::shared_ptr<Contents>& contents);
 
     void connect(std::string databaseString) override;
     std::vector<VariableRow> readVariables() override;
-    std::vector<std::optional<double>> readPiecePositions(std::string_view barcode) override;
+    FoundPiece readPiece(std::string_view barcode) override;
     void updateVariable(std::string_view upperKey, std::string_view value) override;
     std::size_t variableValueLimit() const override;
 
