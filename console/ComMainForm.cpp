@@ -155,6 +155,8 @@ void TForm1::buildControls() {
     Edit_BarCode->setStyleSheet(QStringLiteral("QLineEdit { color: red; }"));
     Label_Bar_Code = named(new ElidedLabel(QStringLiteral("0"), 320), "Label_Bar_Code");
     Label_Bar_Code->setFont(sized(font(), 12, false));
+    Label_Batch = named(new ElidedLabel(QString(), 360), "Label_Batch");
+    Label_Batch->setFont(sized(font(), 12, true));
 
     SpeedButton2 = speedButton("SpeedButton2", ru("Показать"));
     Speed_step = speedButton("Speed_step", QStringLiteral("STEP"));
@@ -224,6 +226,13 @@ void TForm1::buildControls() {
     Label_Database->setFont(sized(font(), 12, true));
     Label_Database->setStyleSheet(QStringLiteral("color: white; background: #b00000;"));
     Label_Database->hide();
+    // A piece scanned again: said where the operator looks, in a colour that stands out, and
+    // with no box that the scanner's next Enter would close unread.
+    Label_Repeat = named(new ElidedLabel(QString(), 760), "Label_Repeat");
+    Label_Repeat->setFont(sized(font(), 12, true));
+    Label_Repeat->setStyleSheet(QStringLiteral("color: black; background: #ffb000;"));
+    Label_Repeat->hide();
+    statusBar()->addWidget(Label_Repeat, 1);
     statusBar()->addPermanentWidget(ProgressBar_Load);
     statusBar()->addPermanentWidget(Label_Database);
     statusBar()->addPermanentWidget(Label_Line);
@@ -251,6 +260,8 @@ void TForm1::buildControls() {
     auto* scan = new QHBoxLayout;
     scan->addWidget(Edit_BarCode, 1);
     scan->addWidget(Label_Bar_Code);
+    scan->addSpacing(16);
+    scan->addWidget(Label_Batch);
 
     // What the console is busy with: scans waiting their turn, a command not acknowledged.
     Label_Status = named(new ElidedLabel(QString(), 520), "Label_Status");
@@ -451,6 +462,7 @@ void TForm1::bindScans() {
                 [this, i](const QString& text) { console_.editPositionField(i, toCp1251(text)); });
     }
     connect(&console_, &Console::scanShown, this, &TForm1::showScan);
+    connect(&console_, &Console::pieceNoticed, this, &TForm1::showPieceNotice);
     connect(&console_, &Console::activityChanged, this,
             [this] { Label_Status->setText(fromCp1251(console_.activity())); });
 }
@@ -462,10 +474,27 @@ void TForm1::showScan(const ShownScan& shown) {
         positionField(i)->setText(fromCp1251(shown.fields[static_cast<std::size_t>(i)]));
     }
     statusBar()->clearMessage();
+    Label_Repeat->hide();
     if (shown.noPositions) {
         // Said where the operator looks, without a box that would stop the next scan.
         statusBar()->showMessage(
             ru("Деталь ") + fromCp1251(shown.scan) + ru(" не найдена: позиций нет"), 30000);
+    }
+}
+
+// What the record found comes a moment after the scan showed: a warning that belongs to an
+// earlier scan is not shown over a later one (the event log has it).
+void TForm1::showPieceNotice(const PieceNotice& notice) {
+    if (notice.progress) {
+        Label_Batch->setText(ru("Партия ") + fromCp1251(notice.progress->batch) +
+                             QStringLiteral(": ") + QString::number(notice.progress->done) +
+                             ru(" из ") + QString::number(notice.progress->total) + ru(" деталей"));
+    }
+    if (notice.earlier && fromCp1251(notice.scan) == Label_Bar_Code->text()) {
+        Label_Repeat->setText(ru("Деталь ") + fromCp1251(notice.scan) + ru(" уже обработана ") +
+                              fromCp1251(notice.earlier->when) + ru(", рабочее место ") +
+                              fromCp1251(notice.earlier->workstation));
+        Label_Repeat->show();
     }
 }
 

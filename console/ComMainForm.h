@@ -58,6 +58,7 @@ class TForm1 : public QMainWindow {
     void showDatabaseStatus();
     void showLaminationMode(int mode);
     void showScan(const ShownScan& shown);
+    void showPieceNotice(const PieceNotice& notice);
     void setLaminCaptionColour(const QColor& colour);
     void FormCreate();
     void Edit_BarCodeKeyPress();
@@ -84,6 +85,8 @@ class TForm1 : public QMainWindow {
     QLabel* Label8 = nullptr;
     QLineEdit* Edit_BarCode = nullptr;
     QLabel* Label_Bar_Code = nullptr;
+    QLabel* Label_Batch = nullptr;   // the scanned piece's batch: "n из m деталей"
+    QLabel* Label_Repeat = nullptr;  // in the status bar: the scanned piece was sent before
     QPushButton* SpeedButton2 = nullptr;
     QPushButton* Speed_step = nullptr;
     QPushButton* SpeedButton4 = nullptr;

@@ -206,8 +206,7 @@ void ProductionRecord::work(std::string databaseString) {
                     if (notice.earlier) {
                         parts_.log.append(cp1251("Деталь ") + notice.scan +
                                           cp1251(" уже обработана ") + notice.earlier->when +
-                                          cp1251(", рабочее место ") +
-                                          notice.earlier->workstation);
+                                          cp1251(", рабочее место ") + notice.earlier->workstation);
                     }
                     emit noticed(notice);
                 });

@@ -77,8 +77,9 @@ VelkorError spoolError(const std::string& path, const char* what) {
 RecordSpool::RecordSpool(const std::string& folder) : path_(folder + "/" + kFileName) {
     file_ = ::open(path_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (file_ < 0) {
-        throw spoolError(path_, errno == ELOOP ? cp1251("символическая ссылка не открывается").c_str()
-                                               : cp1251("не открывается").c_str());
+        throw spoolError(path_, errno == ELOOP
+                                    ? cp1251("символическая ссылка не открывается").c_str()
+                                    : cp1251("не открывается").c_str());
     }
     read();
 }

@@ -42,7 +42,7 @@ class RecordSpool {
 
     std::string path_;
     int file_ = -1;
-    std::size_t waiting_ = 0;  // records begun and not yet in the database
+    std::size_t waiting_ = 0;                          // records begun and not yet in the database
     std::map<std::string, DispatchRecord> unwritten_;  // read from the file, by key
     std::vector<std::string> order_;
 };

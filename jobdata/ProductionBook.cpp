@@ -95,12 +95,12 @@ class FirebirdProductionBook final : public ProductionBook {
                                               .asInteger())
                         .first;
         }
-        const std::int64_t done =
-            database_
-                .read("select count(distinct p.optdetailid) from PRODUCTION p "
-                      "where p.grordersid = ? and p.outcome = 'SENT'",
-                      {std::to_string(batchId)})[0][0]
-                .asInteger();
+        const std::int64_t done = database_
+                                      .read(
+                                          "select count(distinct p.optdetailid) from PRODUCTION p "
+                                          "where p.grordersid = ? and p.outcome = 'SENT'",
+                                          {std::to_string(batchId)})[0][0]
+                                      .asInteger();
         return BatchProgress{batch[0][1].asText(), done, total->second};
     }
 

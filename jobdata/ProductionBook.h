@@ -29,18 +29,19 @@ struct DispatchRecord {
     std::chrono::system_clock::time_point begun;
     std::string workstation;
     std::string account;
-    std::optional<std::string> scan;     // as scanned; nothing for "Import size"
-    std::optional<std::int64_t> barcode; // the scan's number, when it is one
-    std::optional<std::int64_t> piece;   // OPTDETAILID of the piece the scan found
-    int profileMode = 0;                 // 0 white, 1 laminated
-    std::vector<std::string> commands;   // the position commands sent, in order
+    std::optional<std::string> scan;      // as scanned; nothing for "Import size"
+    std::optional<std::int64_t> barcode;  // the scan's number, when it is one
+    std::optional<std::int64_t> piece;    // OPTDETAILID of the piece the scan found
+    int profileMode = 0;                  // 0 white, 1 laminated
+    std::vector<std::string> commands;    // the position commands sent, in order
     DispatchOutcome outcome = DispatchOutcome::Sent;
-    int stoppedAt = 0;                   // the field (1 to 8) a stopped dispatch ended at
-    std::string message;                 // the error shown, or why it never began
-    std::optional<std::int64_t> counter; // the production counter after it
+    int stoppedAt = 0;                    // the field (1 to 8) a stopped dispatch ended at
+    std::string message;                  // the error shown, or why it never began
+    std::optional<std::int64_t> counter;  // the production counter after it
 
     // The commands as the record's column holds them: separated by blanks.
-    std::string commandText() const;};
+    std::string commandText() const;
+};
 
 // The latest dispatch of a barcode that sent every position, as the record has it.
 struct EarlierDispatch {

@@ -1,0 +1,126 @@
+// The production record on the rig: what each dispatch leaves on record, a piece scanned again,
+// a batch's progress, and records that wait on disk while the database does not take them.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QStatusBar>
+#include <algorithm>
+#include <filesystem>
+
+#include "ConsoleRig.h"
+#include "RecordSpool.h"
+#include "Text.h"
+#include "WaitUntil.h"
+
+namespace velkor {
+namespace {
+
+using test::ConsoleRig;
+
+class ProductionRecordTest : public ::testing::Test {
+  protected:
+    ProductionRecordTest() {
+        rig.addPiece("400000001", {110, 120});
+        rig.addPiece("400000002", {210});
+        rig.database->production->batches["B-117"] = {400000001, 400000002, 400000003};
+    }
+
+    std::vector<DispatchRecord> recordsOnceThereAre(std::size_t count) {
+        EXPECT_TRUE(test::waitUntil([&] { return production().count() >= count; }));
+        return production().records();
+    }
+    test::MemoryDatabase::Production& production() { return *rig.database->production; }
+    bool logSays(const std::string& utf8) {
+        const auto lines = rig.logLines();
+        return std::ranges::any_of(lines, [&](const std::string& line) {
+            return line.find(cp1251(utf8)) != std::string::npos;
+        });
+    }
+
+    ConsoleRig rig{{.variables = {{"L_upor", "50"}, {"Qty_Imp_mm", "10"}, {"L_BarCode", "9"}}}};
+};
+
+TEST_F(ProductionRecordTest, ABadLabelBetweenTwoGoodOnesIsOnRecordAsFailedAndTheyAsSent) {
+    TForm1& window = rig.window();
+    const auto start = rig.clock.now();
+    rig.clock.at(start + std::chrono::milliseconds(300), [&] { test::scanner(window, "abc"); });
+    rig.clock.at(start + std::chrono::milliseconds(600),
+                 [&] { test::scanner(window, "400000002"); });
+    test::scanner(window, "400000001");
+    const auto records = recordsOnceThereAre(3);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].scan, "400000001");
+    EXPECT_EQ(records[0].piece, 400000001);
+    EXPECT_EQ(records[0].outcome, DispatchOutcome::Sent);
+    EXPECT_EQ(records[0].commandText(), "R_POS600 R2_POS700");
+    EXPECT_EQ(records[1].scan, "abc");
+    EXPECT_EQ(records[1].outcome, DispatchOutcome::Failed);
+    EXPECT_EQ(records[1].message, "'abc' is not a valid integer value");
+    EXPECT_TRUE(records[1].commands.empty());
+    EXPECT_EQ(records[2].scan, "400000002");
+    EXPECT_EQ(records[2].outcome, DispatchOutcome::Sent);
+    // "Import size" is on record too, with no scan and no piece.
+    rig.console().sendPositions();
+    const auto withImport = recordsOnceThereAre(4);
+    EXPECT_EQ(withImport.back().scan, std::nullopt);
+    EXPECT_EQ(withImport.back().piece, std::nullopt);
+    EXPECT_EQ(withImport.back().commandText(), "R_POS1600");
+    EXPECT_EQ(withImport.back().counter, 0);
+}
+
+TEST_F(ProductionRecordTest, APieceScannedAgainGoesOutAndTheStatusLineSaysWhenItWasSentBefore) {
+    TForm1& window = rig.window();
+    test::scan(window, "400000001");
+    recordsOnceThereAre(1);
+    EXPECT_TRUE(test::waitUntil([&] {
+        return test::labelText(window, "Label_Batch") ==
+               QString::fromUtf8("Партия B-117: 1 из 3 деталей");
+    }));
+    const auto* repeat = test::control<QLabel>(window, "Label_Repeat");
+    EXPECT_FALSE(repeat->isVisibleTo(&window));
+
+    test::scan(window, "400000001");  // sent again, and said so without a box
+    EXPECT_TRUE(test::waitUntil([&] { return repeat->isVisibleTo(&window); }));
+    EXPECT_TRUE(repeat->text().startsWith(QString::fromUtf8("Деталь 400000001 уже обработана ")));
+    EXPECT_TRUE(logSays("Деталь 400000001 уже обработана "));
+    EXPECT_TRUE(rig.boxes.seen().empty());
+    EXPECT_EQ(recordsOnceThereAre(2).size(), 2u);
+    const auto commands = rig.commands();
+    EXPECT_EQ(std::ranges::count(commands, "R_POS600"), 2);
+    // The piece counts once; the next scan of another piece of the batch hides the warning.
+    test::scan(window, "400000002");
+    EXPECT_FALSE(repeat->isVisibleTo(&window));
+    EXPECT_TRUE(test::waitUntil([&] {
+        return test::labelText(window, "Label_Batch") ==
+               QString::fromUtf8("Партия B-117: 2 из 3 деталей");
+    }));
+}
+
+TEST_F(ProductionRecordTest, RecordsTheDatabaseRefusesWaitOnDiskThroughAKillAndGoInAtTheNextStart) {
+    production().fails = cp1251("нет связи с сервером");
+    TForm1& window = rig.window();
+    test::scan(window, "400000001");
+    test::scan(window, "400000002");
+    EXPECT_TRUE(test::waitUntil([&] { return logSays("не записываются в базу данных"); }));
+    const auto told = std::ranges::count_if(rig.logLines(), [](const std::string& line) {
+        return line.find(cp1251("не записываются в базу данных")) != std::string::npos;
+    });
+    EXPECT_EQ(told, 1);  // once, not at every scan
+    EXPECT_EQ(rig.console().productionRecord().unwritten(), 2u);
+    rig.endWithoutShutdown();  // killed: only the file has them
+
+    production().fails.clear();
+    rig.window();
+    const auto records = recordsOnceThereAre(2);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].scan, "400000001");
+    EXPECT_EQ(records[1].commandText(), "R_POS1600");
+    EXPECT_TRUE(logSays("прошлого запуска ещё не в базе: 2"));
+    EXPECT_TRUE(test::waitUntil([&] {
+        return std::filesystem::file_size(rig.workspace.path() + "/" + RecordSpool::kFileName) ==
+               0;
+    }));
+}
+
+}  // namespace
+}  // namespace velkor
