@@ -117,8 +117,7 @@ TEST_F(ProductionRecordTest, RecordsTheDatabaseRefusesWaitOnDiskThroughAKillAndG
     EXPECT_EQ(records[1].commandText(), "R_POS1600");
     EXPECT_TRUE(logSays("прошлого запуска ещё не в базе: 2"));
     EXPECT_TRUE(test::waitUntil([&] {
-        return std::filesystem::file_size(rig.workspace.path() + "/" + RecordSpool::kFileName) ==
-               0;
+        return std::filesystem::file_size(rig.workspace.path() + "/" + RecordSpool::kFileName) == 0;
     }));
 }
 

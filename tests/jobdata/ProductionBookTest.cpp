@@ -52,9 +52,10 @@ TEST_F(ProductionBookTest, AnOlderDatabaseGetsTheTableAndARecordGoesInWholeAndOn
     database.write("drop table PRODUCTION", {});
     const auto book = makeFirebirdProductionBook();
     book->open(workspace.file("KV.GDB"));
-    EXPECT_EQ(database.read("select count(*) from rdb$indices where rdb$relation_name = "
-                            "'PRODUCTION' and rdb$index_name starting with 'PRODUCTION_'",
-                            {})[0][0]
+    EXPECT_EQ(database
+                  .read("select count(*) from rdb$indices where rdb$relation_name = "
+                        "'PRODUCTION' and rdb$index_name starting with 'PRODUCTION_'",
+                        {})[0][0]
                   .asInteger(),
               4);
 

@@ -12,7 +12,9 @@
 
 #include "BigJob.h"
 #include "ComMainForm.h"
+#include "JobRowWriter.h"
 #include "MessageBoxWatcher.h"
+#include "ProductionBook.h"
 #include "ProgramRun.h"
 #include "ReadBack.h"
 #include "RecordingDriver.h"
@@ -32,6 +34,7 @@ TEST(Programs, EachAnswersHelpAndVersionAndRefusesAnUnknownOption) {
         {VELKOR_MAKEDB, "velkor-makedb"},
         {VELKOR_SIMULATOR, "velkor-simulator"},
         {VELKOR_CHECKDB, "velkor-checkdb"},
+        {VELKOR_REPORT, "velkor-report"},
     };
     for (const auto& [program, name] : programs) {
         const Outcome help = run(program, {QStringLiteral("--help")});
@@ -54,6 +57,64 @@ TEST(Programs, EachAnswersHelpAndVersionAndRefusesAnUnknownOption) {
     const Outcome console = run(VELKOR_PROGRAM, {QStringLiteral("--help")});
     EXPECT_NE(console.out.find("--database DATABASE"), std::string::npos);
     EXPECT_NE(console.out.find("current"), std::string::npos);
+}
+
+// Records of two workstations, one batch with a Cyrillic name: the report picks by batch, time
+// and workstation and keeps every letter.
+TEST(Programs, TheReportPrintsTheChosenRecordsAsCsvWithTheirCyrillicIntact) {
+    test::Workspace workspace;
+    workspace.createDatabase();
+    {
+        JobDatabase database;
+        database.connect(workspace.file("KV.GDB"));
+        JobRowWriter rows(database);
+        const auto piece =
+            rows.insertPiece(rows.insertBatch(cp1251("Окна-7")),
+                             {"1000.0", "45.0", "45.0", "1", "1", "1", "700000001", std::nullopt});
+        rows.commit();
+        const auto book = makeFirebirdProductionBook();
+        book->open(workspace.file("KV.GDB"));
+        for (const char* workstation : {"ws-1", "ws-2"}) {
+            DispatchRecord record;
+            record.key = workstation;
+            record.begun = std::chrono::system_clock::now();
+            record.workstation = workstation;
+            record.account = "operator";
+            record.scan = "700000001";
+            record.barcode = 700000001;
+            record.piece = piece;
+            record.commands = {"R_POS600"};
+            record.message = cp1251("текст; с \"кавычками\"");
+            book->enter(record, std::chrono::hours(workstation == std::string("ws-1") ? 2 : 0));
+        }
+    }
+    const QString database = QString::fromStdString(workspace.file("KV.GDB"));
+    const Outcome all = run(VELKOR_REPORT, {QStringLiteral("--batch=Окна-7"), database});
+    ASSERT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_EQ(all.out.substr(0, all.out.find("\r\n")),
+              "Время;Рабочее место;Учётная запись;Скан;Деталь;Партия;Режим;Команды;Итог;Поле;"
+              "Сообщение;Счётчик;Ключ записи");
+    EXPECT_EQ(std::ranges::count(all.out, '\n'), 3);
+    EXPECT_NE(all.out.find(";ws-1;operator;700000001;"), std::string::npos);
+    EXPECT_LT(all.out.find(";ws-1;"), all.out.find(";ws-2;"));  // oldest first
+    EXPECT_NE(all.out.find(";Окна-7;0;R_POS600;SENT;;\"текст; с \"\"кавычками\"\"\";;ws-2\r\n"),
+              std::string::npos)
+        << all.out;
+
+    const std::time_t anHourAgo = std::time(nullptr) - 3600;
+    char from[32];
+    std::strftime(from, sizeof from, "%Y-%m-%d %H:%M:%S", std::localtime(&anHourAgo));
+    const Outcome recent = run(
+        VELKOR_REPORT, {QStringLiteral("--bom"), QStringLiteral("--from"),
+                        QString::fromLatin1(from), QStringLiteral("--workstation=ws-2"), database});
+    EXPECT_EQ(recent.out.rfind("\xEF\xBB\xBF", 0), 0u);
+    EXPECT_EQ(std::ranges::count(recent.out, '\n'), 2);
+    EXPECT_EQ(run(VELKOR_REPORT, {QStringLiteral("--batch=B-0"), database}).out.find('\n'),
+              all.out.find('\n'));  // nothing but the heading
+    const Outcome badTime =
+        run(VELKOR_REPORT, {QStringLiteral("--from=2026-13-45 10:00"), database});
+    EXPECT_EQ(badTime.exitCode, 1);
+    EXPECT_EQ(badTime.err.rfind("velkor-report: ", 0), 0u);
 }
 
 TEST(Programs, AWorkspaceIsMadeOnceAndTheConsoleStartsInIt) {
