@@ -2,6 +2,7 @@
 // scans at once.
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QtTest/QTest>
@@ -11,6 +12,9 @@
 #include "BigJob.h"
 #include "ComMainForm.h"
 #include "FirebirdServer.h"
+#include "JobDatabase.h"
+#include "ProductionBook.h"
+#include "Text.h"
 #include "MessageBoxWatcher.h"
 #include "SimulatorProcess.h"
 #include "WaitUntil.h"
@@ -42,6 +46,15 @@ class Workstations : public ::testing::Test {
              QString::fromStdString(server.file("Job/" + name)), QString::fromStdString(shared)});
         ASSERT_TRUE(other.waitForFinished(30000));
         ASSERT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+    }
+
+    // The records on the server that workstations other than `except` wrote.
+    std::vector<Row> recordsOnTheServer(const std::string& except = "ws-2") const {
+        JobDatabase database;
+        database.connect(shared);
+        return database.read(
+            "select p.outcome, p.commands, p.batch from PRODUCTION p where p.workstation <> ?",
+            {except});
     }
 
     static void scan(TForm1& window, const char* barcode) {
@@ -132,6 +145,76 @@ TEST_F(Workstations, ALoadWhoseServerHangsDoesNotHoldTheEnd) {
     const auto took = std::chrono::steady_clock::now() - closing;
     test::FirebirdServer::shared().resume();
     EXPECT_LT(took, std::chrono::seconds(8));
+}
+
+// Workstation B sent a piece an hour ago; A scans it: it goes out all the same, A's status line
+// says where it was sent before, the batch counts it once, and A's record is on the server.
+TEST_F(Workstations, APieceAnotherWorkstationSentGoesOutShownAsSuchAndOnRecord) {
+    loadElsewhere("two.kv",
+                  "PB-9\r\nC001720000001012000450004500  1  1\r\nWSCREW/4000\r\n"
+                  "C001720000002012000450004500  1  1\r\nWSCREW/4100\r\n");
+    {
+        JobDatabase database;
+        database.connect(shared);
+        DispatchRecord elsewhere;
+        elsewhere.key = "ws-2 an hour ago";
+        elsewhere.begun = std::chrono::system_clock::now();
+        elsewhere.workstation = "ws-2";
+        elsewhere.account = "operator";
+        elsewhere.scan = "720000001";
+        elsewhere.barcode = 720000001;
+        elsewhere.piece = database.readPiece("720000001").id;
+        const auto book = makeFirebirdProductionBook();
+        book->open(shared);
+        book->enter(elsewhere, std::chrono::hours(1));
+    }
+    Console console(ConsoleOptions{shared});
+    TForm1 window(console);
+    scan(window, "720000001");
+    auto* repeat = window.findChild<QLabel*>(QStringLiteral("Label_Repeat"));
+    ASSERT_TRUE(test::waitUntil([&] { return repeat->isVisibleTo(&window); }, 10000));
+    EXPECT_TRUE(repeat->text().endsWith(QStringLiteral(", рабочее место ws-2")));
+    EXPECT_EQ(controller.commandsOnceThereAre(2),
+              (std::vector<std::string>{"CLR_CNT", "R_POS4000"}));
+    auto* batch = window.findChild<QLabel*>(QStringLiteral("Label_Batch"));
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return batch->text() == QStringLiteral("Партия B-9: 1 из 2 деталей"); }, 10000))
+        << batch->text().toStdString();
+    const auto records = recordsOnTheServer();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0][0].asText(), "SENT");
+    EXPECT_EQ(records[0][1].asText(), "R_POS4000");
+    EXPECT_TRUE(boxes.seen().empty());
+}
+
+// The server's machine goes down while a piece goes out: every position goes out on its time,
+// the operator is told once that records wait, and the record arrives once the server is back.
+TEST_F(Workstations, AServerGoneDuringADispatchGetsItsRecordOnceItIsBack) {
+    loadElsewhere("one.kv", "PB-8\r\nC001730000001012000450004500  1  1\r\nWSCREW/4000\r\n");
+    ConsoleOptions options{shared};
+    options.recordRetry = std::chrono::milliseconds(200);
+    Console console(options);
+    TForm1 window(console);
+    test::whenTrue([&] { return controller.commands().size() == 2; },
+                   [] { test::FirebirdServer::shared().kill(); });
+    scan(window, "730000001");  // returns once its last pause is over
+    EXPECT_EQ(controller.commands(), (std::vector<std::string>{"CLR_CNT", "R_POS4000"}));
+    const auto told = [&] {
+        return std::ranges::count_if(console.eventLog().lines(), [](const std::string& line) {
+            return line.find(cp1251("не записываются в базу данных")) != std::string::npos;
+        });
+    };
+    ASSERT_TRUE(test::waitUntil([&] { return told() == 1; }, 10000));
+    EXPECT_EQ(console.productionRecord().unwritten(), 1u);
+
+    test::FirebirdServer::shared().start();
+    ASSERT_TRUE(
+        test::waitUntil([&] { return console.productionRecord().unwritten() == 0; }, 30000));
+    EXPECT_EQ(told(), 1);
+    const auto records = recordsOnTheServer();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0][1].asText(), "R_POS4000");
+    EXPECT_EQ(records[0][2].asText(), "B-8");
 }
 
 }  // namespace
