@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   clang clang-format clang-tidy libclang-rt-14-dev
-  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-translations-l10n libqt6svg6
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-translations-l10n libqt6svg6 qt6-charts-dev
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils firebird3.0-server
   libjpeg-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
