@@ -119,6 +119,13 @@ void TForm1::connectHandlers() {
     connect(N2, &QAction::triggered, this, guarded([this] { N2Click(); }));
     connect(ExportLogItem, &QAction::triggered, this, guarded([this] { console_.exportLog(); }));
     connect(SettingsItem, &QAction::triggered, this, guarded([this] { N4Click(); }));
+    connect(ProductionItem, &QAction::triggered, this, guarded([this] {
+                if (!productionWindow_) {
+                    productionWindow_ = std::make_unique<ProductionWindow>(console_);
+                }
+                productionWindow_->show();
+                productionWindow_->raise();
+            }));
     connect(AboutItem, &QAction::triggered, this, guarded([this] { AboutItemClick(); }));
 }
 
@@ -309,6 +316,7 @@ void TForm1::buildMenu() {
     N2 = named(file->addAction(ru("Загрузить")), "N2");
     ExportLogItem = named(file->addAction(QStringLiteral("Export log")), "N3");
     SettingsItem = named(menuBar()->addAction(ru("Настройки")), "N4");
+    ProductionItem = named(menuBar()->addAction(ru("Производство")), "N6");
     AboutItem = named(menuBar()->addAction(ru("О программе")), "N5");
 }
 

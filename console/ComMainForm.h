@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Console.h"
+#include "ProductionWindow.h"
 #include "ScannerInput.h"
 
 class QAction;
@@ -73,6 +74,7 @@ class TForm1 : public QMainWindow {
     Console& console_;
     std::unique_ptr<ScannerInput> scannerInput_;
     QWidget* settingsWindow_ = nullptr;
+    std::unique_ptr<ProductionWindow> productionWindow_;  // made when first opened
     QColor laminCaptionColour_;
     QStringList pendingLogLines_;  // log lines on their way to the Memo
     std::string logNotice_;        // what Label_LogDropped is to say, shown a few times a second
@@ -121,7 +123,8 @@ class TForm1 : public QMainWindow {
     QAction* N2 = nullptr;                     // Файл / Загрузить
     QAction* ExportLogItem = nullptr;
     QAction* SettingsItem = nullptr;
-    QAction* AboutItem = nullptr;  // "О программе": the version
+    QAction* ProductionItem = nullptr;  // "Производство": the production window
+    QAction* AboutItem = nullptr;       // "О программе": the version
     std::unique_ptr<Clock::Timer> Timer2;
 };
 

@@ -20,8 +20,8 @@ std::string whereOf(JobDatabase& database, const ProductionFilter& filter,
     }
     if (filter.batch) {
         std::string ids;
-        for (const Row& row :
-             database.read("select g.grordersid from grorders g where g.name = ?", {filter.batch})) {
+        for (const Row& row : database.read("select g.grordersid from grorders g where g.name = ?",
+                                            {filter.batch})) {
             ids += (ids.empty() ? "" : ", ") + std::to_string(row[0].asInteger());
         }
         where += " and p.grordersid in (" + (ids.empty() ? std::string("null") : ids) + ")";
@@ -55,15 +55,13 @@ std::string csvField(const std::string& text) {
 
 const std::array<const char*, ProductionLine::kColumns>& productionHeadings() {
     static const std::array<const char*, ProductionLine::kColumns> headings{
-        "Время",    "Рабочее место", "Учётная запись", "Скан",    "Деталь",
-        "Партия",   "Режим",         "Команды",        "Итог",    "Поле",
-        "Сообщение", "Счётчик",      "Ключ записи"};
+        "Время",   "Рабочее место", "Учётная запись", "Скан",      "Деталь",  "Партия",     "Режим",
+        "Команды", "Итог",          "Поле",           "Сообщение", "Счётчик", "Ключ записи"};
     return headings;
 }
 
 std::vector<ProductionLine> readProductionLines(JobDatabase& database,
-                                                const ProductionFilter& filter,
-                                                std::size_t most) {
+                                                const ProductionFilter& filter, std::size_t most) {
     std::vector<Parameter> parameters;
     const std::string where = whereOf(database, filter, parameters);
     // The newest `most` are found by the time's index from the end, then put oldest first.
@@ -109,18 +107,17 @@ std::vector<BatchLine> readBatchLines(JobDatabase& database, const ProductionFil
                            " and p.grordersid is not null group by 1 order by 2",
                        parameters)) {
         const std::string id = std::to_string(batch[0].asInteger());
-        batches.push_back(
-            {batch[1].asText(),
-             database
-                 .read("select count(distinct p.optdetailid) from PRODUCTION p "
-                       "where p.grordersid = ? and p.outcome = 'SENT'",
-                       {id})[0][0]
-                 .asInteger(),
-             database
-                 .read("select count(*) from optimized b join optdetail o on "
-                       "o.optimizedid = b.optimizedid where b.grordersid = ?",
-                       {id})[0][0]
-                 .asInteger()});
+        batches.push_back({batch[1].asText(),
+                           database
+                               .read("select count(distinct p.optdetailid) from PRODUCTION p "
+                                     "where p.grordersid = ? and p.outcome = 'SENT'",
+                                     {id})[0][0]
+                               .asInteger(),
+                           database
+                               .read("select count(*) from optimized b join optdetail o on "
+                                     "o.optimizedid = b.optimizedid where b.grordersid = ?",
+                                     {id})[0][0]
+                               .asInteger()});
     }
     return batches;
 }

@@ -52,25 +52,24 @@ int main(int argc, char** argv) {
     std::optional<std::string> workstation;
     bool bom = false;
     std::vector<std::string> operands;
-    const auto outcome =
-        velkor::CommandLine()
-            .option("--from", from)
-            .option("--to", to)
-            .option("--batch", batch)
-            .option("--workstation", workstation)
-            .option("--barcode",
-                    [&filter](const std::string& text) {
-                        try {
-                            std::size_t used = 0;
-                            filter.barcode = std::stoll(text, &used);
-                            return used == text.size() && *filter.barcode >= 0;
-                        } catch (const std::logic_error&) {
-                            return false;
-                        }
-                    })
-            .flag("--bom", bom)
-            .operands(operands, 1)
-            .read(std::vector<std::string>(argv + 1, argv + argc));
+    const auto outcome = velkor::CommandLine()
+                             .option("--from", from)
+                             .option("--to", to)
+                             .option("--batch", batch)
+                             .option("--workstation", workstation)
+                             .option("--barcode",
+                                     [&filter](const std::string& text) {
+                                         try {
+                                             std::size_t used = 0;
+                                             filter.barcode = std::stoll(text, &used);
+                                             return used == text.size() && *filter.barcode >= 0;
+                                         } catch (const std::logic_error&) {
+                                             return false;
+                                         }
+                                     })
+                             .flag("--bom", bom)
+                             .operands(operands, 1)
+                             .read(std::vector<std::string>(argv + 1, argv + argc));
     if (const auto status =
             velkor::answerCommandLine(outcome, "velkor-report", kUsage, velkor::kVersion)) {
         return *status;
@@ -93,8 +92,7 @@ int main(int argc, char** argv) {
         try {
             jobs.connect(database);
         } catch (const std::exception& error) {
-            const std::string folder =
-                std::filesystem::absolute(database).parent_path().string();
+            const std::string folder = std::filesystem::absolute(database).parent_path().string();
             throw velkor::VelkorError(
                 error.what() +
                 (local && std::filesystem::exists(folder + "/velkor.running")

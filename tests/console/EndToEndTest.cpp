@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTableWidget>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "ComMainForm.h"
 #include "JobRowWriter.h"
 #include "MessageBoxWatcher.h"
+#include "ProductionWindow.h"
 #include "SimulatorProcess.h"
 #include "Text.h"
 #include "WaitUntil.h"
@@ -72,6 +74,46 @@ class EndToEnd : public ::testing::Test {
     test::MessageBoxWatcher boxes;
     Console console;
 };
+
+// A piece scanned twice and one that is none: the production window shows the day's three
+// records newest first, the batch with its one piece done, and exports them for a spreadsheet.
+TEST_F(EndToEnd, TheProductionWindowShowsTheDaysRecordsAndTheirBatchAndExportsThem) {
+    TForm1 window(console);
+    scan(window, "200000001");
+    scan(window, "200000001");
+    scan(window, "300000009");
+    ASSERT_TRUE(test::waitUntil([&] { return console.productionRecord().unwritten() == 0; }));
+    window.findChild<QAction*>(QStringLiteral("N6"))->trigger();
+    auto* production = window.findChild<ProductionWindow*>();
+    ASSERT_EQ(production, nullptr);  // a window of its own, not a child
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (auto* found = qobject_cast<ProductionWindow*>(top)) {
+            production = found;
+        }
+    }
+    ASSERT_NE(production, nullptr);
+    auto* records = production->findChild<QTableWidget*>(QStringLiteral("Table_Records"));
+    ASSERT_EQ(records->rowCount(), 3);
+    EXPECT_EQ(records->item(0, 3)->text(), QStringLiteral("300000009"));
+    EXPECT_EQ(records->item(0, 8)->text(), QStringLiteral("FAILED"));
+    EXPECT_EQ(records->item(2, 7)->text(), QStringLiteral("R_POS500 R2_POS2005 R3_POS3500"));
+    auto* batches = production->findChild<QTableWidget*>(QStringLiteral("Table_Batches"));
+    ASSERT_EQ(batches->rowCount(), 1);
+    EXPECT_EQ(
+        batches->item(0, 0)->text() + batches->item(0, 1)->text() + batches->item(0, 2)->text(),
+        QStringLiteral("TEST11"));
+
+    production->exportTo(QString::fromStdString(workspace.file("shift.csv")));
+    const std::string csv = workspace.readFile("shift.csv");
+    EXPECT_EQ(csv.rfind("\xEF\xBB\xBFВремя;Рабочее место;", 0), 0u);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 4);
+    EXPECT_NE(csv.find(";FAILED;;Деталь 300000009 не найдена: позиций нет;"), std::string::npos);
+
+    production->findChild<QLineEdit*>(QStringLiteral("Edit_Barcode"))->setText("300000009");
+    production->refresh();
+    EXPECT_EQ(records->rowCount(), 1);
+    production->close();
+}
 
 // The operator also clicks "Показать" just before and just after positions go out: on the real
 // line, too, each click is a command of its own.

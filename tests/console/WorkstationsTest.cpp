@@ -13,10 +13,10 @@
 #include "ComMainForm.h"
 #include "FirebirdServer.h"
 #include "JobDatabase.h"
-#include "ProductionBook.h"
-#include "Text.h"
 #include "MessageBoxWatcher.h"
+#include "ProductionBook.h"
 #include "SimulatorProcess.h"
+#include "Text.h"
 #include "WaitUntil.h"
 #include "Workspace.h"
 
