@@ -499,7 +499,7 @@ void TForm1::showPieceNotice(const PieceNotice& notice) {
                              ru(" из ") + QString::number(notice.progress->total) + ru(" деталей"));
     }
     if (notice.earlier && fromCp1251(notice.scan) == Label_Bar_Code->text()) {
-        Label_Repeat->setText(ru("Деталь ") + fromCp1251(notice.scan) + ru(" уже обработана ") +
+        Label_Repeat->setText(fromCp1251(notice.scan) + ru(" уже обработана ") +
                               fromCp1251(notice.earlier->when) + ru(", рабочее место ") +
                               fromCp1251(notice.earlier->workstation));
         Label_Repeat->show();
@@ -598,6 +598,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
     console_.endAllSequences();  // an unacknowledged command must not keep the program alive
     console_.shutDown();
     event->accept();
+    // The console's other windows go with it: one left open would keep the program running.
+    for (QWidget* other : {settingsWindow_, static_cast<QWidget*>(productionWindow_.get())}) {
+        if (other != nullptr) {
+            other->close();
+        }
+    }
 }
 
 }  // namespace velkor

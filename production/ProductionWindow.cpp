@@ -70,6 +70,7 @@ ProductionWindow::~ProductionWindow() = default;
 void ProductionWindow::buildControls() {
     Date_Day = named(new QDateEdit(QDate::currentDate()), "Date_Day");
     Date_Day->setCalendarPopup(true);
+    Date_Day->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
     Combo_Shift = named(new QComboBox, "Combo_Shift");
     for (const Shift& shift : kShifts) {
         Combo_Shift->addItem(ru(shift.name));
@@ -87,8 +88,8 @@ void ProductionWindow::buildControls() {
     Chart_Hours = named(new QChartView(chart), "Chart_Hours");
     Chart_Hours->setMinimumHeight(220);
 
-    Table_Records = named(new QTableWidget(0, static_cast<int>(ProductionLine::kColumns)),
-                          "Table_Records");
+    Table_Records =
+        named(new QTableWidget(0, static_cast<int>(ProductionLine::kColumns)), "Table_Records");
     QStringList headings;
     for (const char* heading : productionHeadings()) {
         headings << QString::fromUtf8(heading);
@@ -96,6 +97,7 @@ void ProductionWindow::buildControls() {
     Table_Records->setHorizontalHeaderLabels(headings);
     Table_Records->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table_Records->verticalHeader()->hide();
+    Table_Records->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     Table_Batches = named(new QTableWidget(0, 3), "Table_Batches");
     Table_Batches->setHorizontalHeaderLabels({ru("Партия"), ru("Сделано"), ru("Всего")});
     Table_Batches->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -106,9 +108,9 @@ void ProductionWindow::buildControls() {
     filters->addWidget(new QLabel(ru("День")));
     filters->addWidget(Date_Day);
     filters->addWidget(Combo_Shift);
-    for (const auto& [caption, edit] : {std::pair{"Партия", Edit_Batch},
-                                        std::pair{"Штрихкод", Edit_Barcode},
-                                        std::pair{"Рабочее место", Edit_Workstation}}) {
+    for (const auto& [caption, edit] :
+         {std::pair{"Партия", Edit_Batch}, std::pair{"Штрихкод", Edit_Barcode},
+          std::pair{"Рабочее место", Edit_Workstation}}) {
         filters->addSpacing(8);
         filters->addWidget(new QLabel(ru(caption)));
         filters->addWidget(edit);
@@ -135,7 +137,8 @@ void ProductionWindow::showEvent(QShowEvent* event) {
 }
 
 ProductionFilter ProductionWindow::filter() const {
-    const Shift& shift = kShifts.at(static_cast<std::size_t>(std::max(0, Combo_Shift->currentIndex())));
+    const Shift& shift =
+        kShifts.at(static_cast<std::size_t>(std::max(0, Combo_Shift->currentIndex())));
     const QDateTime from = QDateTime(Date_Day->date(), QTime(0, 0)).addSecs(shift.firstHour * 3600);
     ProductionFilter chosen;
     chosen.from = timeText(from);
@@ -172,7 +175,8 @@ void ProductionWindow::refresh() {
 
 // One bar an hour of the day or shift, the hours without pieces included.
 void ProductionWindow::showHours(const std::vector<std::pair<std::string, std::int64_t>>& hours) {
-    const Shift& shift = kShifts.at(static_cast<std::size_t>(std::max(0, Combo_Shift->currentIndex())));
+    const Shift& shift =
+        kShifts.at(static_cast<std::size_t>(std::max(0, Combo_Shift->currentIndex())));
     auto* pieces = new QBarSet(ru("Деталей"));
     QStringList labels;
     const QDateTime from = QDateTime(Date_Day->date(), QTime(0, 0)).addSecs(shift.firstHour * 3600);
@@ -224,10 +228,10 @@ void ProductionWindow::showRecords() {
         }
     }
     Table_Records->resizeColumnsToContents();
-    Label_Summary->setText(
-        ru("Записей: ") + QString::number(lines_.size()) +
-        (lines_.size() == kRecordsShown ? ru(" (последние; уточните отбор, чтобы увидеть прочие)")
-                                        : QString()));
+    Label_Summary->setText(ru("Записей: ") + QString::number(lines_.size()) +
+                           (lines_.size() == kRecordsShown
+                                ? ru(" (последние; уточните отбор, чтобы увидеть прочие)")
+                                : QString()));
 }
 
 void ProductionWindow::showBatches(const std::vector<BatchLine>& batches) {

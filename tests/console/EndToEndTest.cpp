@@ -112,7 +112,8 @@ TEST_F(EndToEnd, TheProductionWindowShowsTheDaysRecordsAndTheirBatchAndExportsTh
     production->findChild<QLineEdit*>(QStringLiteral("Edit_Barcode"))->setText("300000009");
     production->refresh();
     EXPECT_EQ(records->rowCount(), 1);
-    production->close();
+    window.close();  // the console ends: its production window must not keep the program alive
+    EXPECT_FALSE(production->isVisible());
 }
 
 // The operator also clicks "Показать" just before and just after positions go out: on the real
