@@ -121,7 +121,8 @@ void TForm1::connectHandlers() {
     connect(SettingsItem, &QAction::triggered, this, guarded([this] { N4Click(); }));
     connect(ProductionItem, &QAction::triggered, this, guarded([this] {
                 if (!productionWindow_) {
-                    productionWindow_ = std::make_unique<ProductionWindow>(console_);
+                    productionWindow_ = std::make_unique<ProductionWindow>(
+                        console_.databaseString(), console_.startUpState().directory().path);
                 }
                 productionWindow_->show();
                 productionWindow_->raise();

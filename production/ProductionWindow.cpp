@@ -23,6 +23,7 @@
 #include "Controls.h"
 #include "ErrorBox.h"
 #include "JobDatabase.h"
+#include "ProductionReport.h"
 #include "Text.h"
 #include "VelkorError.h"
 
@@ -53,8 +54,10 @@ std::optional<std::string> textOf(const QLineEdit& edit) {
 
 }  // namespace
 
-ProductionWindow::ProductionWindow(Console& console, QWidget* parent)
-    : QWidget(parent, Qt::Window), console_(console) {
+ProductionWindow::ProductionWindow(std::string databaseString, std::string folder, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      databaseString_(std::move(databaseString)),
+      folder_(std::move(folder)) {
     setObjectName(QStringLiteral("ProductionWindow"));
     setWindowTitle(ru("Производство"));
     buildControls();
@@ -160,7 +163,7 @@ void ProductionWindow::refresh() {
     if (!database_) {
         database_ = std::make_unique<JobDatabase>(JobDatabase::kConsoleAnswerLimit);
         try {
-            database_->connect(console_.databaseString());
+            database_->connect(databaseString_);
             database_->ensureTable("PRODUCTION");
         } catch (...) {
             database_.reset();  // the next refresh tries again
@@ -257,8 +260,7 @@ void ProductionWindow::exportTo(const QString& path) const {
 
 void ProductionWindow::ExportClick() {
     const QString path = QFileDialog::getSaveFileName(
-        this, ru("Экспорт в CSV"),
-        QString::fromStdString(console_.startUpState().directory().file("production.csv")),
+        this, ru("Экспорт в CSV"), QString::fromStdString(folder_ + "/production.csv"),
         ru("Таблицы CSV (*.csv)"));
     if (!path.isEmpty()) {
         exportTo(path);

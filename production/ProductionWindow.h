@@ -4,7 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "Console.h"
+#include <string>
+
 #include "ProductionReport.h"
 
 class QChartView;
@@ -31,7 +32,8 @@ class ProductionWindow : public QWidget {
   public:
     static constexpr std::size_t kRecordsShown = 1000;
 
-    explicit ProductionWindow(Console& console, QWidget* parent = nullptr);
+    // Over the job database that `databaseString` names; exports are offered in `folder`.
+    ProductionWindow(std::string databaseString, std::string folder, QWidget* parent = nullptr);
     ~ProductionWindow() override;
 
     // Reads what the filters choose and shows it; throws what the database said.
@@ -50,7 +52,8 @@ class ProductionWindow : public QWidget {
     void showBatches(const std::vector<BatchLine>& batches);
     void ExportClick();
 
-    Console& console_;
+    std::string databaseString_;
+    std::string folder_;
     std::unique_ptr<JobDatabase> database_;
     std::vector<ProductionLine> lines_;  // the records shown
 
