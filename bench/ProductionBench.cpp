@@ -109,8 +109,7 @@ double open(const std::string& database, std::size_t& rows) {
     window.show();
     QApplication::processEvents();
     const double took =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begun)
-            .count();
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begun).count();
     rows = static_cast<std::size_t>(
         window.findChild<QTableWidget*>(QStringLiteral("Table_Records"))->rowCount());
     return took;

@@ -600,7 +600,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     console_.shutDown();
     event->accept();
     // The console's other windows go with it: one left open would keep the program running.
-    for (QWidget* other : {settingsWindow_, static_cast<QWidget*>(productionWindow_.get())}) {
+    for (QWidget* other :
+         {settingsWindow_.data(), static_cast<QWidget*>(productionWindow_.get())}) {
         if (other != nullptr) {
             other->close();
         }

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -73,7 +74,7 @@ class TForm1 : public QMainWindow {
 
     Console& console_;
     std::unique_ptr<ScannerInput> scannerInput_;
-    QWidget* settingsWindow_ = nullptr;
+    QPointer<QWidget> settingsWindow_;                    // gone with whoever made it
     std::unique_ptr<ProductionWindow> productionWindow_;  // made when first opened
     QColor laminCaptionColour_;
     QStringList pendingLogLines_;  // log lines on their way to the Memo

@@ -91,8 +91,8 @@ void DispatchQueue::run(const std::optional<std::string>& scan) {
     const Clock::TimePoint begun = parts_.clock.now();
     DispatchLedger::Begun dispatch{scan, std::nullopt, std::nullopt};
     std::optional<std::string> key;
-    DispatchSteps steps{closing_,
-                        [&](const std::string& command) { parts_.ledger.sent(*key, command); }};
+    DispatchSteps steps{
+        closing_, [&](const std::string& command) { parts_.ledger.sent(key.value(), command); }};
     bool sending = false;
     try {
         if (scan) {

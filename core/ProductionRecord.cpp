@@ -126,7 +126,7 @@ std::string ProductionRecord::begin(Begun dispatch) {
     {
         const std::lock_guard lock(mutex_);
         keep([&](RecordSpool& spool) { spool.begun(record); });
-        if (record.barcode) {
+        if (record.scan && record.barcode) {
             question_ = Question{*record.scan, *record.barcode, record.piece};
         }
         open_.emplace(record.key, record);
@@ -173,7 +173,7 @@ void ProductionRecord::troubleBegan(const std::string& error) {
 // record goes in, so that it finds only earlier ones), then the records in the order they
 // ended. A failure waits `retryEvery` and tries again; once the console ends, what could not be
 // written in time stays on disk.
-void ProductionRecord::work(std::string databaseString) {
+void ProductionRecord::work(const std::string& databaseString) {
     std::unique_ptr<ProductionBook> book;
     bool opened = false;
     bool troubled = false;
@@ -216,7 +216,7 @@ void ProductionRecord::work(std::string databaseString) {
                                          std::chrono::system_clock::now() - record->begun));
                 if (record->piece && record->outcome == DispatchOutcome::Sent) {
                     if (auto progress = book->progressOfPiece(*record->piece)) {
-                        post([this, notice = PieceNotice{*record->scan, std::nullopt,
+                        post([this, notice = PieceNotice{record->scan.value_or(""), std::nullopt,
                                                          std::move(progress)}] {
                             emit noticed(notice);
                         });

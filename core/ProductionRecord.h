@@ -78,7 +78,7 @@ class ProductionRecord : public QObject, public DispatchLedger {
     };
 
     void keep(const std::function<void(RecordSpool&)>& entry);
-    void work(std::string databaseString);
+    void work(const std::string& databaseString);
     void post(std::function<void()> onWindowThread);
     void troubleBegan(const std::string& error);
 

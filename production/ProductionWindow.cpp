@@ -139,13 +139,18 @@ void ProductionWindow::showEvent(QShowEvent* event) {
     guarded([this] { refresh(); })();
 }
 
-ProductionFilter ProductionWindow::filter() const {
+ProductionWindow::Hours ProductionWindow::chosenHours() const {
     const Shift& shift =
         kShifts.at(static_cast<std::size_t>(std::max(0, Combo_Shift->currentIndex())));
-    const QDateTime from = QDateTime(Date_Day->date(), QTime(0, 0)).addSecs(shift.firstHour * 3600);
+    return {QDateTime(Date_Day->date(), QTime(0, 0)).addSecs(qint64{shift.firstHour} * 3600),
+            shift.hours};
+}
+
+ProductionFilter ProductionWindow::filter() const {
+    const Hours hours = chosenHours();
     ProductionFilter chosen;
-    chosen.from = timeText(from);
-    chosen.to = timeText(from.addSecs(shift.hours * 3600));
+    chosen.from = timeText(hours.first);
+    chosen.to = timeText(hours.first.addSecs(qint64{hours.count} * 3600));
     chosen.batch = textOf(*Edit_Batch);
     chosen.workstation = textOf(*Edit_Workstation);
     if (const auto barcode = textOf(*Edit_Barcode)) {
@@ -171,22 +176,20 @@ void ProductionWindow::refresh() {
         }
     }
     lines_ = readProductionLines(*database_, chosen, kRecordsShown);
-    showHours(piecesPerHour(*database_, *chosen.from, *chosen.to));
+    showHours(piecesPerHour(*database_, chosen.from.value(), chosen.to.value()));
     showRecords();
     showBatches(readBatchLines(*database_, chosen));
 }
 
 // One bar an hour of the day or shift, the hours without pieces included.
 void ProductionWindow::showHours(const std::vector<std::pair<std::string, std::int64_t>>& hours) {
-    const Shift& shift =
-        kShifts.at(static_cast<std::size_t>(std::max(0, Combo_Shift->currentIndex())));
+    const Hours chosen = chosenHours();
     auto* pieces = new QBarSet(ru("Деталей"));
     QStringList labels;
-    const QDateTime from = QDateTime(Date_Day->date(), QTime(0, 0)).addSecs(shift.firstHour * 3600);
     std::int64_t most = 0;
     std::int64_t all = 0;
-    for (int hour = 0; hour < shift.hours; ++hour) {
-        const QDateTime start = from.addSecs(hour * 3600);
+    for (int hour = 0; hour < chosen.count; ++hour) {
+        const QDateTime start = chosen.first.addSecs(qint64{hour} * 3600);
         const std::string key = start.toString(QStringLiteral("yyyy-MM-dd HH")).toStdString();
         std::int64_t count = 0;
         for (const auto& [at, counted] : hours) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QWidget>
 #include <memory>
 #include <vector>
@@ -45,7 +46,14 @@ class ProductionWindow : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // The hours the day or shift chosen covers: the first, and how many.
+    struct Hours {
+        QDateTime first;
+        int count = 0;
+    };
+
     void buildControls();
+    Hours chosenHours() const;
     ProductionFilter filter() const;
     void showHours(const std::vector<std::pair<std::string, std::int64_t>>& hours);
     void showRecords();

@@ -61,8 +61,9 @@ int main(int argc, char** argv) {
                                      [&filter](const std::string& text) {
                                          try {
                                              std::size_t used = 0;
-                                             filter.barcode = std::stoll(text, &used);
-                                             return used == text.size() && *filter.barcode >= 0;
+                                             const long long barcode = std::stoll(text, &used);
+                                             filter.barcode = barcode;
+                                             return used == text.size() && barcode >= 0;
                                          } catch (const std::logic_error&) {
                                              return false;
                                          }

@@ -244,9 +244,10 @@ TEST(Startup, TheMainWindowHasEveryControlWithItsCaptionAndVisibility) {
             }
         }
     }
-    EXPECT_EQ(menu, (QStringList{QString::fromUtf8("Файл"), QString::fromUtf8("  Загрузить"),
-                                 QStringLiteral("  Export log"), QString::fromUtf8("Настройки"),
-                                 QString::fromUtf8("О программе")}));
+    EXPECT_EQ(menu,
+              (QStringList{QString::fromUtf8("Файл"), QString::fromUtf8("  Загрузить"),
+                           QStringLiteral("  Export log"), QString::fromUtf8("Настройки"),
+                           QString::fromUtf8("Производство"), QString::fromUtf8("О программе")}));
 
     for (const auto& [name, interval, active] :
          {std::tuple{"Timer1", 1000ms, false}, std::tuple{"Timer2", 500ms, true},
