@@ -577,14 +577,14 @@ void TForm1::N4Click() {
     dialog.setObjectName(QStringLiteral("PasswordBox"));
     dialog.setWindowTitle(ru("Ввод пароля"));
     dialog.setLabelText(ru("Пароль"));
-    dialog.setTextEchoMode(QLineEdit::Normal);
+    dialog.setTextEchoMode(QLineEdit::Password);  // the shop floor sees the screen
     if (auto* edit = dialog.findChild<QLineEdit*>()) {
         edit->setMaxLength(255);
     }
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
-    if (console_.passwordMatches(toCp1251(dialog.textValue()))) {
+    if (console_.tryPassword(toCp1251(dialog.textValue()))) {
         if (settingsWindow_ != nullptr) {
             settingsWindow_->show();
             settingsWindow_->raise();

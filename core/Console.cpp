@@ -185,8 +185,13 @@ void Console::exportLog() {
     exportEventLog(record_.log().lines(), startUp_.directory().path, localNow());
 }
 
-bool Console::passwordMatches(const std::string& password) const {
-    return password == variables_.pwd;
+bool Console::tryPassword(const std::string& password) {
+    if (gate_.tryPassword(password, variables_.pwd)) {
+        return true;
+    }
+    record_.log().append(cp1251("Неверный пароль окна настроек, подряд раз: ") +
+                         std::to_string(gate_.failuresInARow()));
+    return false;
 }
 
 void Console::checkSettingsMayOpen() const {
@@ -196,6 +201,7 @@ void Console::checkSettingsMayOpen() const {
             cp1251("Машинные переменные не загружены из базы (см. ошибку при "
                    "запуске): окно настроек не открывается"));
     }
+    gate_.requireOpenForTrying();
 }
 
 void Console::applySetting(const MachineParameter& parameter, std::string_view text) {

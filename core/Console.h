@@ -22,6 +22,7 @@
 #include "ProductionRecord.h"
 #include "ProfileMode.h"
 #include "ReplyHandler.h"
+#include "SettingsGate.h"
 #include "StartUp.h"
 
 namespace velkor {
@@ -148,9 +149,12 @@ class Console : public QObject {
     void importJob(const std::string& path);
     const JobLoad* load() const { return loads_.current(); }
     void exportLog();
-    bool passwordMatches(const std::string& password) const;
-    // The settings gate stays shut while the machine variables were not loaded: the window
-    // would show zeros and a push would send them. Throws what the operator is told.
+    // The settings gate (see SettingsGate): true for the password in `pwd`, compared exactly;
+    // a wrong one goes on record and shuts the gate for a while.
+    bool tryPassword(const std::string& password);
+    // The settings gate stays shut while the machine variables were not loaded (the window
+    // would show zeros and a push would send them) and while a wrong password keeps it shut.
+    // Throws what the operator is told.
     void checkSettingsMayOpen() const;
 
     // The settings window: applying a row's edit sends the value to the controller and keeps it
@@ -217,6 +221,7 @@ class Console : public QObject {
     ProductionRecord records_;
     DispatchQueue dispatches_;
     JobLoading loads_{record_.log()};
+    SettingsGate gate_{clock_};
     std::optional<ConfirmedSender::Waiting> unconfirmed_;
     std::string activity_;
     // Created stopped, and nothing here starts it: a tick would push the settings once, half a

@@ -1,7 +1,9 @@
 #include "U_Set_Form.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -58,6 +60,9 @@ TSet_Form::TSet_Form(Console& console, QWidget* parent)
     setFont(smallFont);
     buildControls();
     fitOnScreen(*this, QSize(kClientWidth, kClientHeight), QPoint(389, 198));
+    idle_ = console_.clock().timer("SettingsIdle", kIdleLimit, [this] { hide(); });
+    // Input anywhere in the window, its boxes and dialogs included, keeps it open.
+    qApp->installEventFilter(this);
     // The port group follows the line also when it is lost or comes back by itself.
     connect(&console_, &Console::lineStatusChanged, this, &TSet_Form::showPortState);
 }
@@ -186,7 +191,29 @@ void TSet_Form::resizeEvent(QResizeEvent* event) {
     Panel2->setGeometry(0, above, event->size().width(), kCloseStripHeight);
 }
 
+void TSet_Form::hideEvent(QHideEvent* event) {
+    idle_->stop();
+    QWidget::hideEvent(event);
+}
+
+// Only input meant for this window counts: scans keep coming to the main window meanwhile.
+bool TSet_Form::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    const QWidget* inWindow = widget != nullptr ? widget->window() : nullptr;
+    const bool ours =
+        inWindow == this || (inWindow != nullptr && inWindow->parentWidget() != nullptr &&
+                             inWindow->parentWidget()->window() == this);
+    if (ours && idle_->active() &&
+        (type == QEvent::KeyPress || type == QEvent::MouseButtonPress || type == QEvent::Wheel)) {
+        idle_->stop();
+        idle_->start();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void TSet_Form::showEvent(QShowEvent* event) {
+    idle_->start();
     // A window restored from the task bar gets a spontaneous show; only a hidden window that is
     // shown again is refilled.
     if (!event->spontaneous()) {

@@ -2,7 +2,9 @@
 
 #include <QPalette>
 #include <QWidget>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "Console.h"
@@ -26,8 +28,14 @@ class TSet_Form : public QWidget {
   public:
     explicit TSet_Form(Console& console, QWidget* parent = nullptr);
 
+    // Ten minutes without a key, a click or the wheel in it, and the window closes: the next
+    // opening asks for the password again.
+    static constexpr std::chrono::minutes kIdleLimit{10};
+
   protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
   private:
@@ -54,7 +62,8 @@ class TSet_Form : public QWidget {
     QPushButton* SpeedButton19 = nullptr;  // "СОХРАНИТЬ" of the laminated group
     std::vector<QLineEdit*> edits_;        // one per row of settingControls(), in its order
     QPalette normalPalette_;
-    QPalette appliedPalette_;  // pure green: applied since the window was last shown
+    QPalette appliedPalette_;             // pure green: applied since the window was last shown
+    std::unique_ptr<Clock::Timer> idle_;  // ticks once the window has been left alone
 };
 
 }  // namespace velkor

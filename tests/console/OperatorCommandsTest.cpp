@@ -132,34 +132,60 @@ TEST_F(WithAnsweringController, AToggleThatCannotSendLeavesTheModeAsItWas) {
     EXPECT_EQ(rig.console().laminationMode(), 0);
 }
 
-TEST_F(WithAnsweringController, TheSettingsGateOpensOnlyForTheExactPassword) {
+TEST_F(WithAnsweringController, TheSettingsGateIsMaskedAndEachWrongPasswordShutsItLonger) {
     TSet_Form settings(rig.console());
     rig.window().setSettingsWindow(&settings);
+    const auto tryGate = [&] { rig.window().findChild<QAction*>(QStringLiteral("N4"))->trigger(); };
     auto answer = [&](const QString& password) {
         test::whenModalShows<QInputDialog>([password](QInputDialog& box) {
             EXPECT_EQ(box.windowTitle(), QString::fromUtf8("Ввод пароля"));
+            EXPECT_EQ(box.textEchoMode(), QLineEdit::Password);
             EXPECT_EQ(box.findChild<QLineEdit*>()->maxLength(), 255);
             box.setTextValue(password);
             box.accept();
         });
-        rig.window().findChild<QAction*>(QStringLiteral("N4"))->trigger();
+        tryGate();
     };
-    answer(QStringLiteral("secret "));
+    const auto refusedFor = [&](const char* seconds) {
+        tryGate();  // no password box: the gate says how long it stays shut
+        return rig.boxes.seen().back().text.endsWith(
+            QString::fromUtf8("через ") + QString::fromLatin1(seconds) + QString::fromUtf8(" с."));
+    };
+    answer(QStringLiteral("secret "));  // 1 s
+    EXPECT_TRUE(refusedFor("1"));
+    rig.clock.run(1s);
+    answer(QStringLiteral("Secret"));  // 2 s
+    rig.clock.run(1s);
+    EXPECT_TRUE(refusedFor("1"));
+    rig.clock.run(1s);
+    answer(QString());  // 4 s
+    rig.clock.run(3s);
+    EXPECT_TRUE(refusedFor("1"));
     EXPECT_FALSE(settings.isVisible());
-    answer(QStringLiteral("Secret"));
-    EXPECT_FALSE(settings.isVisible());
-    answer(QString());
-    EXPECT_FALSE(settings.isVisible());
-    ASSERT_EQ(rig.boxes.seen().size(), 3u);
     EXPECT_EQ(rig.boxes.seen()[0].title, QStringLiteral("Warning"));
     EXPECT_EQ(rig.boxes.seen()[0].text, QString::fromUtf8("Не вырный пароль!"));
-    // On record like every other box.
+    EXPECT_EQ(rig.logLines().back(), cp1251("Неверный пароль окна настроек, подряд раз: 3"));
     const auto day = std::filesystem::directory_iterator(rig.workspace.file("journal"))->path();
     EXPECT_NE(rig.workspace.readFile("journal/" + day.filename().string())
                   .find(cp1251("Показано сообщение: Не вырный пароль!")),
               std::string::npos);
+    rig.clock.run(1s);
     answer(QStringLiteral("secret"));
     EXPECT_TRUE(settings.isVisible());
+
+    // The right password started the count again; ten minutes left alone close the window.
+    settings.hide();
+    answer(QStringLiteral("guess"));
+    rig.clock.run(1s);
+    answer(QStringLiteral("secret"));
+    ASSERT_TRUE(settings.isVisible());
+    rig.clock.run(9min);
+    QTest::keyClick(settings.findChild<QLineEdit*>(), Qt::Key_Right);
+    rig.clock.run(9min);
+    EXPECT_TRUE(settings.isVisible());
+    test::scan(rig.window(), "200000001");  // the main window's work does not keep it open
+    rig.clock.run(1min + 1s);
+    EXPECT_FALSE(settings.isVisible());
 }
 
 // A controller whose replies come late, each after junk bytes and in two or three pieces a few
