@@ -29,8 +29,8 @@ bool SettingsGate::tryPassword(std::string_view typed, std::string_view password
     ++failures_;
     const std::chrono::seconds wait =
         failures_ > 6 ? kLongestWait
-                      : std::min<std::chrono::seconds>(
-                            std::chrono::seconds(1LL << (failures_ - 1)), kLongestWait);
+                      : std::min<std::chrono::seconds>(std::chrono::seconds(1LL << (failures_ - 1)),
+                                                       kLongestWait);
     shutUntil_ = clock_.now() + wait;
     return false;
 }

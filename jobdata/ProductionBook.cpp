@@ -4,6 +4,7 @@
 #include <map>
 
 #include "JobDatabase.h"
+#include "ProductionReport.h"
 
 namespace velkor {
 namespace {
@@ -30,19 +31,8 @@ class FirebirdProductionBook final : public ProductionBook {
     // The batch is the piece's at the time of the dispatch: a piece's rows never change (a
     // corrected re-export brings a new piece), so it is looked up as the row goes in.
     void enter(const DispatchRecord& record, std::chrono::milliseconds age) override {
-        std::optional<std::int64_t> batchId;
-        Parameter batchName;
-        if (record.piece) {
-            const auto batch = database_.read(
-                "select g.grordersid, g.name from optdetail o "
-                "join optimized b on b.optimizedid = o.optimizedid "
-                "join grorders g on g.grordersid = b.grordersid where o.optdetailid = ?",
-                {std::to_string(*record.piece)});
-            if (!batch.empty()) {
-                batchId = batch[0][0].asInteger();
-                batchName = batch[0][1].isNull() ? std::nullopt : Parameter(batch[0][1].asText());
-            }
-        }
+        const std::optional<PieceBatch> batch =
+            record.piece ? batchOfPiece(database_, *record.piece) : std::nullopt;
         const bool stopped = record.outcome == DispatchOutcome::Stopped;
         database_.write(
             "update or insert into PRODUCTION (RECORDKEY, DISPATCHED, WORKSTATION, ACCOUNT, SCAN, "
@@ -51,7 +41,8 @@ class FirebirdProductionBook final : public ProductionBook {
             "current_timestamp), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) matching (RECORDKEY)",
             {record.key, std::to_string(-age.count()), record.workstation, record.account,
              record.scan, numberOrNull(record.barcode), numberOrNull(record.piece),
-             numberOrNull(batchId), batchName, std::to_string(record.profileMode),
+             numberOrNull(batch ? std::optional(batch->id) : std::nullopt),
+             batch ? Parameter(batch->name) : std::nullopt, std::to_string(record.profileMode),
              record.commandText(), std::string(outcomeCode(record.outcome)),
              stopped ? Parameter(std::to_string(record.stoppedAt)) : std::nullopt,
              record.message.empty() ? std::nullopt : Parameter(record.message),
@@ -74,34 +65,16 @@ class FirebirdProductionBook final : public ProductionBook {
     }
 
     std::optional<BatchProgress> progressOfPiece(std::int64_t piece) override {
-        const auto batch = database_.read(
-            "select g.grordersid, g.name from optdetail o "
-            "join optimized b on b.optimizedid = o.optimizedid "
-            "join grorders g on g.grordersid = b.grordersid where o.optdetailid = ?",
-            {std::to_string(piece)});
-        if (batch.empty()) {
+        const std::optional<PieceBatch> batch = batchOfPiece(database_, piece);
+        if (!batch) {
             return std::nullopt;
         }
-        const std::int64_t batchId = batch[0][0].asInteger();
         // A batch's pieces never change once its load has committed: counted once.
-        auto total = totals_.find(batchId);
+        auto total = totals_.find(batch->id);
         if (total == totals_.end()) {
-            total = totals_
-                        .emplace(batchId, database_
-                                              .read("select count(*) from optimized b join "
-                                                    "optdetail o on o.optimizedid = "
-                                                    "b.optimizedid where b.grordersid = ?",
-                                                    {std::to_string(batchId)})[0][0]
-                                              .asInteger())
-                        .first;
+            total = totals_.emplace(batch->id, piecesOfBatch(database_, batch->id)).first;
         }
-        const std::int64_t done = database_
-                                      .read(
-                                          "select count(distinct p.optdetailid) from PRODUCTION p "
-                                          "where p.grordersid = ? and p.outcome = 'SENT'",
-                                          {std::to_string(batchId)})[0][0]
-                                      .asInteger();
-        return BatchProgress{batch[0][1].asText(), done, total->second};
+        return BatchProgress{batch->name, piecesSentOfBatch(database_, batch->id), total->second};
     }
 
   private:

@@ -98,6 +98,36 @@ std::vector<std::pair<std::string, std::int64_t>> piecesPerHour(JobDatabase& dat
     return hours;
 }
 
+std::optional<PieceBatch> batchOfPiece(JobDatabase& database, std::int64_t piece) {
+    const auto rows = database.read(
+        "select g.grordersid, g.name from optdetail o "
+        "join optimized b on b.optimizedid = o.optimizedid "
+        "join grorders g on g.grordersid = b.grordersid where o.optdetailid = ?",
+        {std::to_string(piece)});
+    if (rows.empty()) {
+        return std::nullopt;
+    }
+    return PieceBatch{rows[0][0].asInteger(), rows[0][1].asText()};
+}
+
+std::int64_t piecesSentOfBatch(JobDatabase& database, std::int64_t batch) {
+    return database
+        .read(
+            "select count(distinct p.optdetailid) from PRODUCTION p "
+            "where p.grordersid = ? and p.outcome = 'SENT'",
+            {std::to_string(batch)})[0][0]
+        .asInteger();
+}
+
+std::int64_t piecesOfBatch(JobDatabase& database, std::int64_t batch) {
+    return database
+        .read(
+            "select count(*) from optimized b join optdetail o on "
+            "o.optimizedid = b.optimizedid where b.grordersid = ?",
+            {std::to_string(batch)})[0][0]
+        .asInteger();
+}
+
 std::vector<BatchLine> readBatchLines(JobDatabase& database, const ProductionFilter& filter) {
     std::vector<Parameter> parameters;
     const std::string where = whereOf(database, filter, parameters);
@@ -106,18 +136,9 @@ std::vector<BatchLine> readBatchLines(JobDatabase& database, const ProductionFil
          database.read("select p.grordersid, max(p.batch) from PRODUCTION p" + where +
                            " and p.grordersid is not null group by 1 order by 2",
                        parameters)) {
-        const std::string id = std::to_string(batch[0].asInteger());
-        batches.push_back({batch[1].asText(),
-                           database
-                               .read("select count(distinct p.optdetailid) from PRODUCTION p "
-                                     "where p.grordersid = ? and p.outcome = 'SENT'",
-                                     {id})[0][0]
-                               .asInteger(),
-                           database
-                               .read("select count(*) from optimized b join optdetail o on "
-                                     "o.optimizedid = b.optimizedid where b.grordersid = ?",
-                                     {id})[0][0]
-                               .asInteger()});
+        const std::int64_t id = batch[0].asInteger();
+        batches.push_back(
+            {batch[1].asText(), piecesSentOfBatch(database, id), piecesOfBatch(database, id)});
     }
     return batches;
 }

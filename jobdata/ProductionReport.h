@@ -49,6 +49,16 @@ struct BatchLine {
 };
 std::vector<BatchLine> readBatchLines(JobDatabase& database, const ProductionFilter& filter);
 
+// A piece's batch: its key and name; nothing for a piece that has none.
+struct PieceBatch {
+    std::int64_t id = 0;
+    std::string name;
+};
+std::optional<PieceBatch> batchOfPiece(JobDatabase& database, std::int64_t piece);
+// The batch's pieces sent whole, each once, by any workstation; and its pieces in all.
+std::int64_t piecesSentOfBatch(JobDatabase& database, std::int64_t batch);
+std::int64_t piecesOfBatch(JobDatabase& database, std::int64_t batch);
+
 // Writes the lines as CSV in UTF-8 (with its byte order mark when `forSpreadsheet`, so that an
 // office spreadsheet reads the Cyrillic letters as such): a heading line, ";" between fields,
 // CR LF line ends, a field quoted when it holds ";", a quote or a line end.
