@@ -47,7 +47,9 @@ TypedValue typedValue(const MachineParameter& parameter, const std::string& type
 }  // namespace
 
 void applySetting(const MachineParameter& parameter, std::string_view editText,
-                  MachineVariables& variables, ControllerLine& line, ConsoleDatabase& database) {
+                  MachineVariables& variables, ControllerLine& line, ConsoleDatabase& database,
+                  SettingsChange& change) {
+    change.subject = parameter.databaseKey();
     // Everything is checked before the variable is kept: a length the controller cannot hold,
     // or a text the database cannot, is neither kept nor sent, nor pushed at the next start.
     const TypedValue value = typedValue(parameter, trimmed(editText), variables.Qty_Imp_mm);
@@ -57,16 +59,18 @@ void applySetting(const MachineParameter& parameter, std::string_view editText,
                           cp1251(" знаков, которые хранит база: ничего не отправлено и не "
                                  "сохранено"));
     }
+    change.after = value.stored;
     value.keep(variables);
     variables.given.emplace(parameter.key);
     if (parameter.applied != Applied::Sent) {
-        database.updateVariable(parameter.databaseKey(), value.stored);
+        change.before = database.updateVariable(parameter.databaseKey(), value.stored);
         return;
     }
     const std::string sent = command(parameter.commandWord, value.sent);
     line.send(sent);
+    change.sent = {sent};
     try {
-        database.updateVariable(parameter.databaseKey(), value.stored);
+        change.before = database.updateVariable(parameter.databaseKey(), value.stored);
     } catch (const std::exception& error) {
         // The operator must know that the two now differ: the next start pushes the old value.
         throw VelkorError(cp1251("Контроллер получил ") + sent +

@@ -5,6 +5,7 @@
 #include "ConsoleDatabase.h"
 #include "ControllerLine.h"
 #include "MachineParameters.h"
+#include "RecordBook.h"
 
 namespace velkor {
 
@@ -14,9 +15,11 @@ namespace velkor {
 // impulses the controller cannot hold or a text longer than VARIABLES holds changes nothing.
 // After that a failure throws at its step and what the earlier steps did stays done: a failed
 // send leaves the variable changed and the database alone; a failed write leaves the variable
-// changed and the command sent, and says so.
+// changed and the command sent, and says so. `change` learns, step by step, what the history
+// keeps of it: the key, the value to store, the command sent and the value stored before.
 void applySetting(const MachineParameter& parameter, std::string_view editText,
-                  MachineVariables& variables, ControllerLine& line, ConsoleDatabase& database);
+                  MachineVariables& variables, ControllerLine& line, ConsoleDatabase& database,
+                  SettingsChange& change);
 
 // Tells the controller to keep its parameters over a power cut.
 void saveControllerSettings(ControllerLine& line);

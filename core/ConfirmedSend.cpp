@@ -10,9 +10,10 @@ ConfirmedSender::Sequence* ConfirmedSender::current(int id) {
     return found == sequences_.end() ? nullptr : &*found;
 }
 
-void ConfirmedSender::runSequence(const std::function<void()>& body) {
+SequenceEnd ConfirmedSender::runSequence(const std::function<void()>& body,
+                                         std::vector<std::string>* acknowledged) {
     const int id = nextId_++;
-    sequences_.push_back({id});
+    sequences_.push_back({id, std::nullopt, acknowledged});
     struct Pop {
         ConfirmedSender& sender;
         int id;
@@ -27,7 +28,9 @@ void ConfirmedSender::runSequence(const std::function<void()>& body) {
             throw;
         }
         log_.append("CANCEL " + cancelled.command);
+        return cancelled.endedBy;
     }
+    return SequenceEnd::Completed;
 }
 
 void ConfirmedSender::send(const std::string& command, int waitMilliseconds) {
@@ -48,8 +51,10 @@ void ConfirmedSender::send(const std::string& command, int waitMilliseconds) {
     } ended{*this, sent};
     for (;;) {
         // Looked up afresh after every wait: nested sequences come and go meanwhile.
-        if (const Sequence* sequence = current(id); sequence == nullptr || sequence->cancelled) {
-            throw Cancelled{id, command};
+        const Sequence* sequence = current(id);
+        if (sequence == nullptr || sequence->endedBy) {
+            throw Cancelled{id, command,
+                            sequence != nullptr ? *sequence->endedBy : SequenceEnd::EndedByClosing};
         }
         // While the line is lost nothing is written: the sequence waits for the port to come
         // back by itself and then goes on repeating where it was.
@@ -68,6 +73,10 @@ void ConfirmedSender::send(const std::string& command, int waitMilliseconds) {
         }
         clock_.pause(waitMilliseconds);
         if (replies_.lastReply() == command) {
+            if (Sequence* acknowledging = current(id);
+                acknowledging != nullptr && acknowledging->acknowledged != nullptr) {
+                acknowledging->acknowledged->push_back(command);
+            }
             return;
         }
     }
@@ -81,8 +90,8 @@ void ConfirmedSender::tellWaiting(std::optional<Waiting> waiting) const {
 
 bool ConfirmedSender::cancelInnermost() {
     for (auto sequence = sequences_.rbegin(); sequence != sequences_.rend(); ++sequence) {
-        if (!sequence->cancelled) {
-            sequence->cancelled = true;
+        if (!sequence->endedBy) {
+            sequence->endedBy = SequenceEnd::EndedByOperator;
             return true;
         }
     }
@@ -91,7 +100,9 @@ bool ConfirmedSender::cancelInnermost() {
 
 void ConfirmedSender::cancelAll() {
     for (auto& sequence : sequences_) {
-        sequence.cancelled = true;
+        if (!sequence.endedBy) {
+            sequence.endedBy = SequenceEnd::EndedByClosing;
+        }
     }
 }
 

@@ -13,6 +13,10 @@
 
 namespace velkor {
 
+// How a sequence of confirmed sends ended: every command acknowledged, or ended by the operator
+// (Esc) or by the console closing or stopping.
+enum class SequenceEnd { Completed, EndedByOperator, EndedByClosing };
+
 // Sequences of confirmed sends (the mode toggle, the settings push). A confirmed send writes
 // its command, logs "->" and the command, waits, and writes it again until the last reply
 // equals the command. A controller that never acknowledges would keep a sequence going for
@@ -29,8 +33,11 @@ class ConfirmedSender {
     Clock& clock() const { return clock_; }
 
     // Runs `body` as one sequence; when the sequence is ended from outside, its remaining
-    // commands are dropped and the event log says which command was left unconfirmed.
-    void runSequence(const std::function<void()>& body);
+    // commands are dropped and the event log says which command was left unconfirmed. The
+    // commands acknowledged in it are added to `acknowledged` as they are, so that a caller
+    // learns them also when the sequence ends by an error.
+    SequenceEnd runSequence(const std::function<void()>& body,
+                            std::vector<std::string>* acknowledged = nullptr);
 
     // One confirmed send inside the innermost running sequence.
     void send(const std::string& command, int waitMilliseconds);
@@ -54,12 +61,14 @@ class ConfirmedSender {
   private:
     struct Sequence {
         int id;
-        bool cancelled = false;
+        std::optional<SequenceEnd> endedBy;  // from outside
+        std::vector<std::string>* acknowledged = nullptr;
     };
     // Thrown inside a sequence that was ended, and caught by its runSequence.
     struct Cancelled {
         int sequence;
         std::string command;
+        SequenceEnd endedBy;
     };
     Sequence* current(int id);
 

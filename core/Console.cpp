@@ -26,6 +26,24 @@ std::unique_ptr<ConsoleDatabase> makeDatabase(const ConsoleOptions& options) {
                             : std::make_unique<JobDatabase>(JobDatabase::kConsoleAnswerLimit);
 }
 
+ChangeOutcome outcomeOf(SequenceEnd end) {
+    switch (end) {
+        case SequenceEnd::Completed:
+            return ChangeOutcome::Done;
+        case SequenceEnd::EndedByOperator:
+            return ChangeOutcome::Ended;
+        case SequenceEnd::EndedByClosing:
+            break;
+    }
+    return ChangeOutcome::Closed;
+}
+
+SettingsChange changeOf(ChangeKind kind) {
+    SettingsChange change;
+    change.kind = kind;
+    return change;
+}
+
 }  // namespace
 
 void Console::prepareProcess() {
@@ -67,8 +85,7 @@ Console::Console(ConsoleOptions options, QObject* parent)
       lineWatch_(
           port_, packets_, record_.log(), [this] { startUp_.lineOpened(); },
           [this] { emit lineStatusChanged(); }),
-      records_({record_.log(),
-                options_.productionBook ? options_.productionBook : makeFirebirdProductionBook,
+      records_({record_.log(), options_.recordBook ? options_.recordBook : makeFirebirdRecordBook,
                 [this] { return profileMode_.shown(); }, [this] { return counter_.known(); },
                 options_.recordRetry}),
       dispatches_(
@@ -89,7 +106,7 @@ Console::Console(ConsoleOptions options, QObject* parent)
         unconfirmed_ = std::move(waiting);
         showActivity();
     });
-    connect(&records_, &ProductionRecord::noticed, this, &Console::pieceNoticed);
+    connect(&records_, &WorkRecord::noticed, this, &Console::pieceNoticed);
     connect(&loads_, &JobLoading::changed, this, &Console::loadChanged);
     connect(&loads_, &JobLoading::ended, this, &Console::loadEnded);
 }
@@ -100,14 +117,14 @@ void Console::startUp() {
     try {
         startUp_.run();
     } catch (...) {
-        openProductionRecord();
+        openWorkRecord();
         throw;
     }
-    openProductionRecord();
+    openWorkRecord();
 }
 
 // Once start-up holds the directory: the records are kept in it.
-void Console::openProductionRecord() {
+void Console::openWorkRecord() {
     if (!startUp_.databaseString().empty() && !heldByAnotherConsole()) {
         records_.open(startUp_.directory().path, startUp_.databaseString());
     }
@@ -158,10 +175,43 @@ void Console::askForCount() {
     clock_.pause(150);
 }
 
+void Console::onRecord(SettingsChange change,
+                       const std::function<std::optional<ChangeOutcome>(SettingsChange&)>& act) {
+    std::optional<ChangeOutcome> outcome;
+    try {
+        outcome = act(change);
+    } catch (const std::exception& error) {
+        // A setting is refused when nothing reached the controller, and not stored when it did.
+        change.outcome = change.kind != ChangeKind::Setting ? ChangeOutcome::Failed
+                         : change.sent.empty()              ? ChangeOutcome::Refused
+                                                            : ChangeOutcome::Unstored;
+        change.message = error.what();
+        records_.note(std::move(change));
+        throw;
+    }
+    if (outcome) {
+        change.outcome = *outcome;
+        records_.note(std::move(change));
+    }
+}
+
 void Console::pushSettings() {
     timer3_->stop();
     databaseWatch_.require();
-    runSettingsPush(sender_, variables_, record_.log());
+    onRecord(changeOf(ChangeKind::Push), [this](SettingsChange& change) {
+        return outcomeOf(runSettingsPush(sender_, variables_, record_.log(), change.sent));
+    });
+}
+
+void Console::toggleLaminationMode() {
+    databaseWatch_.require();
+    SettingsChange change = changeOf(ChangeKind::Mode);
+    change.before = std::to_string(profileMode_.shown());
+    onRecord(std::move(change), [this](SettingsChange& toggle) -> std::optional<ChangeOutcome> {
+        const std::optional<SequenceEnd> end = profileMode_.toggle(toggle.sent);
+        toggle.after = std::to_string(profileMode_.shown());
+        return end ? std::optional(outcomeOf(*end)) : std::nullopt;
+    });
 }
 
 // The handle delta goes to the controller and into the INI file.
@@ -187,10 +237,15 @@ void Console::exportLog() {
 
 bool Console::tryPassword(const std::string& password) {
     if (gate_.tryPassword(password, variables_.pwd)) {
+        records_.note(changeOf(ChangeKind::Opened));
         return true;
     }
-    record_.log().append(cp1251("Неверный пароль окна настроек, подряд раз: ") +
-                         std::to_string(gate_.failuresInARow()));
+    SettingsChange refused = changeOf(ChangeKind::Password);
+    refused.outcome = ChangeOutcome::Refused;
+    refused.message = cp1251("Неверный пароль окна настроек, подряд раз: ") +
+                      std::to_string(gate_.failuresInARow());
+    record_.log().append(refused.message);
+    records_.note(std::move(refused));
     return false;
 }
 
@@ -206,11 +261,18 @@ void Console::checkSettingsMayOpen() const {
 
 void Console::applySetting(const MachineParameter& parameter, std::string_view text) {
     databaseWatch_.require();
-    velkor::applySetting(parameter, text, variables_, line_, *database_);
+    onRecord(changeOf(ChangeKind::Setting), [&](SettingsChange& change) {
+        velkor::applySetting(parameter, text, variables_, line_, *database_, change);
+        return ChangeOutcome::Stored;
+    });
 }
 
 void Console::saveControllerSettings() {
-    velkor::saveControllerSettings(line_);
+    onRecord(changeOf(ChangeKind::SaveFlash), [this](SettingsChange& change) {
+        velkor::saveControllerSettings(line_);
+        change.sent = {"SaveFlash"};
+        return ChangeOutcome::Sent;
+    });
 }
 
 void Console::openLineUnlessWaitedFor() {

@@ -19,11 +19,11 @@
 #include "LineWatch.h"
 #include "MachineParameters.h"
 #include "ProductionCounter.h"
-#include "ProductionRecord.h"
 #include "ProfileMode.h"
 #include "ReplyHandler.h"
 #include "SettingsGate.h"
 #include "StartUp.h"
+#include "WorkRecord.h"
 
 namespace velkor {
 
@@ -37,7 +37,7 @@ struct ConsoleOptions {
     // Makes the serial driver of the controller's line; unset, the system's driver.
     std::function<std::unique_ptr<SerialDriver>()> serialDriver = {};
     // Makes where the production record goes; unset, the job database's PRODUCTION table.
-    std::function<std::unique_ptr<ProductionBook>()> productionBook = {};
+    std::function<std::unique_ptr<RecordBook>()> recordBook = {};
     // How long after a record that could not be written the next try comes.
     std::chrono::milliseconds recordRetry{5000};
     // The clock of the pauses in sequences, the probe's answers, the confirmed sends and
@@ -103,7 +103,7 @@ class Console : public QObject {
     const std::optional<std::string>& databaseTrouble() const { return databaseWatch_.trouble(); }
 
     const ProductionCounter& productionCounter() const { return counter_; }
-    const ProductionRecord& productionRecord() const { return records_; }
+    const WorkRecord& workRecord() const { return records_; }
     // What the controller said last: the reply confirmed sends compare with, and the output
     // state its reports give.
     const std::string& lastReply() const { return replies_.lastReply(); }
@@ -132,10 +132,7 @@ class Console : public QObject {
     void askForCount();
     void clearLog() { record_.log().clear(); }
     // Toggles between white and laminated profiles; a click while a toggle runs starts nothing.
-    void toggleLaminationMode() {
-        databaseWatch_.require();
-        profileMode_.toggle();
-    }
+    void toggleLaminationMode();
     int laminationMode() const { return profileMode_.shown(); }
     void pushSettings();
     // Esc: ends the innermost sequence of confirmed sends that waits; false when none runs.
@@ -150,7 +147,7 @@ class Console : public QObject {
     const JobLoad* load() const { return loads_.current(); }
     void exportLog();
     // The settings gate (see SettingsGate): true for the password in `pwd`, compared exactly;
-    // a wrong one goes on record and shuts the gate for a while.
+    // a wrong one shuts the gate for a while. Either goes in the settings history.
     bool tryPassword(const std::string& password);
     // The settings gate stays shut while the machine variables were not loaded (the window
     // would show zeros and a push would send them) and while a wrong password keeps it shut.
@@ -159,7 +156,8 @@ class Console : public QObject {
 
     // The settings window: applying a row's edit sends the value to the controller and keeps it
     // in VARIABLES, throwing at the step that failed (see applySetting()); "СОХРАНИТЬ" tells
-    // the controller to keep its parameters.
+    // the controller to keep its parameters. Every change to the machine's settings (these, the
+    // push, the toggle, a job file loaded) goes in the settings history however it ends.
     void applySetting(const MachineParameter& parameter, std::string_view text);
     void saveControllerSettings();
 
@@ -200,7 +198,11 @@ class Console : public QObject {
     bool closing() const { return life_ != Life::Running; }
     void showActivity();
     void delayedSettingsPush();
-    void openProductionRecord();
+    void openWorkRecord();
+    // Runs `act`, which fills in what it did and says how it ended (nothing: it did nothing);
+    // the change goes in the history, also when `act` throws, with the error shown.
+    void onRecord(SettingsChange change,
+                  const std::function<std::optional<ChangeOutcome>(SettingsChange&)>& act);
 
     ConsoleOptions options_;
     Clock& clock_;
@@ -218,9 +220,9 @@ class Console : public QObject {
     ConfirmedSender sender_;
     ProfileMode profileMode_;
     LineWatch lineWatch_;
-    ProductionRecord records_;
+    WorkRecord records_;
     DispatchQueue dispatches_;
-    JobLoading loads_{record_.log()};
+    JobLoading loads_{record_.log(), [this](SettingsChange change) { records_.note(change); }};
     SettingsGate gate_{clock_};
     std::optional<ConfirmedSender::Waiting> unconfirmed_;
     std::string activity_;

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "ProductionBook.h"
+#include "RecordBook.h"
 
 namespace velkor {
 

@@ -56,6 +56,19 @@ void JobLoading::finished() {
                     std::to_string(report.holes) + cp1251(", заменено деталей прежних загрузок: ") +
                     std::to_string(report.superseded) + ", " + took + cp1251(" с"));
     }
+    SettingsChange change;
+    change.kind = ChangeKind::JobFile;
+    change.outcome = outcome.error ? ChangeOutcome::Failed : ChangeOutcome::Loaded;
+    change.subject = file;
+    change.message = outcome.error.value_or("");
+    if (!report.contentHash.empty()) {
+        change.contentHash = report.contentHash;
+    }
+    if (!outcome.error) {  // a failed load leaves nothing of its pieces
+        change.pieces = report.pieces;
+        change.superseded = report.superseded;
+    }
+    noted_(std::move(change));
     emit changed();
     emit ended(outcome.error);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,17 +9,19 @@
 #include "EventLog.h"
 #include "JobLoad.h"
 #include "MachineVariables.h"
+#include "RecordBook.h"
 
 namespace velkor {
 
 // The console's job file loads: one at a time, each beside the window on its own connection,
 // and every one on record in the event log (the file, what it brought or why not, how long it
-// took).
+// took) and in the settings history (`noted`).
 class JobLoading : public QObject {
     Q_OBJECT
 
   public:
-    explicit JobLoading(EventLog& log) : log_(log) {}
+    JobLoading(EventLog& log, std::function<void(SettingsChange)> noted)
+        : log_(log), noted_(std::move(noted)) {}
 
     // Starts loading `path` into the database that `databaseString` names, with the barcode
     // length and the hole limits of `variables`; throws while another load runs.
@@ -39,6 +42,7 @@ class JobLoading : public QObject {
     void finished();
 
     EventLog& log_;
+    std::function<void(SettingsChange)> noted_;
     std::unique_ptr<JobLoad> load_;
 };
 

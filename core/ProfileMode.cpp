@@ -8,9 +8,9 @@
 
 namespace velkor {
 
-void ProfileMode::toggle() {
+std::optional<SequenceEnd> ProfileMode::toggle(std::vector<std::string>& acknowledged) {
     if (toggling_) {
-        return;
+        return std::nullopt;
     }
     const MachineVariables& v = variables_;
     const int target = shownMode_ == 1 ? 0 : 1;
@@ -40,17 +40,20 @@ void ProfileMode::toggle() {
             }
         }
     } ending{*this, confirmed};
-    sender_.runSequence([&] {
-        for (const std::string& c : commands) {
-            sender_.send(c, wait);
-        }
-        confirmed = true;
-    });
-    if (!confirmed) {
-        return;
+    const SequenceEnd end = sender_.runSequence(
+        [&] {
+            for (const std::string& c : commands) {
+                sender_.send(c, wait);
+            }
+        },
+        &acknowledged);
+    if (end != SequenceEnd::Completed) {
+        return end;
     }
+    confirmed = true;
     confirmed_ = target;
     log_.append(toLaminated ? "IMPORT lam!!!" : "IMPORT White!!!");
+    return end;
 }
 
 void ProfileMode::show(int mode) {

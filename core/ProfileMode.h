@@ -1,6 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "ConfirmedSend.h"
 #include "EventLog.h"
@@ -21,9 +24,11 @@ class ProfileMode {
                 std::function<void(int)> shown)
         : sender_(sender), variables_(variables), log_(log), shown_(std::move(shown)) {}
 
-    // Toggles between white and laminated profiles; a call while a toggle runs starts nothing.
-    // Throws, sending nothing, when a shifted length is beyond what the controller can hold.
-    void toggle();
+    // Toggles between white and laminated profiles and says how the toggle ended, the commands
+    // the controller acknowledged going to `acknowledged`; a call while a toggle runs starts
+    // nothing (and says nothing). Throws, sending nothing, when a shifted length is beyond what
+    // the controller can hold, and at a failed write.
+    std::optional<SequenceEnd> toggle(std::vector<std::string>& acknowledged);
     // The mode shown: the target while a toggle runs, else what the controller confirmed.
     int shown() const { return shownMode_; }
 

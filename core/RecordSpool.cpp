@@ -67,8 +67,39 @@ std::optional<std::int64_t> optionalNumber(const std::string& field) {
     return field.empty() ? std::nullopt : std::optional(std::stoll(field));
 }
 
+std::string millisecondsField(std::chrono::system_clock::time_point at) {
+    return std::to_string(
+        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count());
+}
+std::chrono::system_clock::time_point timeOf(const std::string& field) {
+    return std::chrono::system_clock::time_point(std::chrono::milliseconds(std::stoll(field)));
+}
+
+SettingsChange changeOf(const std::vector<std::string>& f) {
+    SettingsChange change;
+    change.key = f[1];
+    change.made = timeOf(f[2]);
+    change.workstation = f[3];
+    change.account = f[4];
+    change.kind = kindOfCode(f[5]).value_or(ChangeKind::Setting);
+    change.outcome = changeOutcomeOfCode(f[6]).value_or(ChangeOutcome::Failed);
+    change.subject = f[7];
+    change.before = optionalText(f[8]);
+    change.after = optionalText(f[9]);
+    for (std::size_t at = 0; at < f[10].size();) {
+        const std::size_t blank = std::min(f[10].find(' ', at), f[10].size());
+        change.sent.push_back(f[10].substr(at, blank - at));
+        at = blank + 1;
+    }
+    change.message = f[11];
+    change.contentHash = optionalText(f[12]);
+    change.pieces = optionalNumber(f[13]);
+    change.superseded = optionalNumber(f[14]);
+    return change;
+}
+
 VelkorError spoolError(const std::string& path, const char* what) {
-    return VelkorError(cp1251("Файл записей о производстве ") + utf8ToCp1251(path) + ": " + what +
+    return VelkorError(cp1251("Файл записей о работе машины ") + utf8ToCp1251(path) + ": " + what +
                        " (" + std::strerror(errno) + ")");
 }
 
@@ -101,8 +132,7 @@ void RecordSpool::read() {
             if (f[0] == "B" && f.size() == 10) {
                 DispatchRecord record;
                 record.key = f[1];
-                record.begun = std::chrono::system_clock::time_point(
-                    std::chrono::milliseconds(std::stoll(f[2])));
+                record.begun = timeOf(f[2]);
                 record.workstation = f[3];
                 record.account = f[4];
                 record.scan = optionalText(f[5]);
@@ -115,10 +145,15 @@ void RecordSpool::read() {
                 if (unwritten_.emplace(record.key, record).second) {
                     order_.push_back(record.key);
                 }
-            } else if (f[0] == "C" && f.size() == 3 && unwritten_.contains(f[1])) {
-                unwritten_[f[1]].commands.push_back(f[2]);
-            } else if (f[0] == "E" && f.size() == 6 && unwritten_.contains(f[1])) {
-                DispatchRecord& record = unwritten_[f[1]];
+            } else if (f[0] == "H" && f.size() == 15) {
+                if (unwritten_.emplace(f[1], changeOf(f)).second) {
+                    order_.push_back(f[1]);
+                }
+            } else if (DispatchRecord* dispatch = f.size() > 1 ? dispatchOf(f[1]) : nullptr;
+                       dispatch != nullptr && f[0] == "C" && f.size() == 3) {
+                dispatch->commands.push_back(f[2]);
+            } else if (dispatch != nullptr && f[0] == "E" && f.size() == 6) {
+                DispatchRecord& record = *dispatch;
                 record.outcome = outcomeOfCode(f[2]).value_or(DispatchOutcome::Cut);
                 record.stoppedAt = std::stoi(f[3]);
                 record.counter = optionalNumber(f[4]);
@@ -134,8 +169,13 @@ void RecordSpool::read() {
     waiting_ = order_.size();
 }
 
-std::vector<DispatchRecord> RecordSpool::takeUnwritten() {
-    std::vector<DispatchRecord> records;
+DispatchRecord* RecordSpool::dispatchOf(const std::string& key) {
+    const auto found = unwritten_.find(key);
+    return found == unwritten_.end() ? nullptr : std::get_if<DispatchRecord>(&found->second);
+}
+
+std::vector<RecordEntry> RecordSpool::takeUnwritten() {
+    std::vector<RecordEntry> records;
     for (const std::string& key : order_) {
         records.push_back(std::move(unwritten_[key]));
     }
@@ -163,12 +203,8 @@ void RecordSpool::append(const std::vector<std::string>& fields) {
 
 void RecordSpool::begun(const DispatchRecord& record) {
     ++waiting_;
-    append({"B", record.key,
-            std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                               record.begun.time_since_epoch())
-                               .count()),
-            record.workstation, record.account, optionalField(record.scan),
-            numberField(record.barcode), numberField(record.piece),
+    append({"B", record.key, millisecondsField(record.begun), record.workstation, record.account,
+            optionalField(record.scan), numberField(record.barcode), numberField(record.piece),
             std::to_string(record.profileMode), numberField(record.counter)});
 }
 
@@ -179,6 +215,19 @@ void RecordSpool::sent(const std::string& key, const std::string& command) {
 void RecordSpool::ended(const DispatchRecord& record) {
     append({"E", record.key, outcomeCode(record.outcome), std::to_string(record.stoppedAt),
             numberField(record.counter), record.message});
+}
+
+void RecordSpool::noted(const SettingsChange& change) {
+    ++waiting_;
+    append({"H", change.key, millisecondsField(change.made), change.workstation, change.account,
+            kindCode(change.kind), outcomeCode(change.outcome), change.subject,
+            optionalField(change.before), optionalField(change.after), commandsText(change.sent),
+            change.message, optionalField(change.contentHash), numberField(change.pieces),
+            numberField(change.superseded)});
+}
+
+const std::string& keyOf(const RecordEntry& entry) {
+    return std::visit([](const auto& record) -> const std::string& { return record.key; }, entry);
 }
 
 // Once nothing waits, the file starts over: it never holds more than what waits and what went

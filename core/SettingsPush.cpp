@@ -23,22 +23,24 @@ std::vector<std::string> settingsPushCommands(const MachineVariables& v) {
     return commands;
 }
 
-void runSettingsPush(ConfirmedSender& sender, const MachineVariables& variables, EventLog& log) {
+SequenceEnd runSettingsPush(ConfirmedSender& sender, const MachineVariables& variables,
+                            EventLog& log, std::vector<std::string>& acknowledged) {
     sender.clock().pause(300);
     const std::vector<std::string> commands = settingsPushCommands(variables);
-    bool completed = false;
-    sender.runSequence([&] {
-        for (const auto& c : commands) {
-            sender.send(c, 100);
-        }
-        completed = true;
-    });
-    if (!completed) {
-        return;  // ended by the operator; the event log says where
+    const SequenceEnd end = sender.runSequence(
+        [&] {
+            for (const auto& c : commands) {
+                sender.send(c, 100);
+            }
+        },
+        &acknowledged);
+    if (end != SequenceEnd::Completed) {
+        return end;  // the event log says where
     }
     log.clear();
     log.append("IMPORT GOOD!!!");
     sender.clock().pause(150);
+    return end;
 }
 
 }  // namespace velkor

@@ -15,8 +15,9 @@ std::vector<std::string> settingsPushCommands(const MachineVariables& variables)
 
 // The settings push, on the sender's clock: 300 ms, the fourteen commands as confirmed sends of 100
 // ms each (built once, before the first is written), then the event log cleared down to "IMPORT
-// GOOD!!!" and 150 ms. Ends early, without "IMPORT GOOD!!!", when a write fails or the operator
-// ends it.
-void runSettingsPush(ConfirmedSender& sender, const MachineVariables& variables, EventLog& log);
+// GOOD!!!" and 150 ms. Ends early, without "IMPORT GOOD!!!", when a write fails (throwing) or
+// the operator ends it. The commands the controller acknowledged go to `acknowledged`.
+SequenceEnd runSettingsPush(ConfirmedSender& sender, const MachineVariables& variables,
+                            EventLog& log, std::vector<std::string>& acknowledged);
 
 }  // namespace velkor

@@ -45,8 +45,9 @@ class ConsoleDatabase {
         return readPiece(barcode).positions;
     }
     // Sets VAR_STR of the rows whose upper-cased key equals `upperKey`; no row, no change.
-    // Durable when it returns.
-    virtual void updateVariable(std::string_view upperKey, std::string_view value) = 0;
+    // Durable when it returns. Returns the value it replaced (nothing for no row, or none).
+    virtual std::optional<std::string> updateVariable(std::string_view upperKey,
+                                                      std::string_view value) = 0;
     // The longest value text VARIABLES holds, as readVariables found it; unlimited before.
     virtual std::size_t variableValueLimit() const = 0;
 };

@@ -165,34 +165,82 @@ FoundPiece JobDatabase::readPiece(std::string_view barcode) {
     return piece;
 }
 
-void JobDatabase::updateVariable(std::string_view upperKey, std::string_view value) {
-    write("update VARIABLES s set s.VAR_STR = ? where upper(s.KODS) = ?",
-          {std::string(value), std::string(upperKey)});
+// The value stored before is read in the update's own transaction, so that what it returns is
+// what this update replaced, also when another workstation changed it since start-up.
+std::optional<std::string> JobDatabase::updateVariable(std::string_view upperKey,
+                                                       std::string_view value) {
+    return retried([&] {
+        startWriteTransaction();
+        const std::vector<Row> before =
+            prepared("select first 1 s.VAR_STR from VARIABLES s where upper(s.KODS) = ?")
+                .run({std::string(upperKey)}, 1);
+        prepared("update VARIABLES s set s.VAR_STR = ? where upper(s.KODS) = ?")
+            .execute({std::string(value), std::string(upperKey)});
+        session_.commit();
+        return before.empty() || before[0][0].isNull() ? std::nullopt
+                                                       : std::optional(before[0][0].asText());
+    });
 }
 
-// The table and its indexes as the schema script defines them; what is missing is made, each
-// in a transaction of its own, so that a table made by a run that ended before its indexes gets
-// them the next time. Two workstations that make one at the same moment: the second finds it.
+namespace {
+
+// An object the schema script makes, how the engine's catalogue knows it, and the table it
+// belongs to: a table, its indexes and triggers, and its exceptions (named after it).
+struct SchemaObject {
+    const char* catalogue;  // "rdb$relations rdb$relation_name", ...
+    std::string name;
+    std::string table;
+};
+
+std::optional<SchemaObject> schemaObjectOf(const std::string& statement) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (words.size() < 5 && at < statement.size()) {
+        const std::size_t end = statement.find_first_of(" \t\r\n(", at);
+        words.push_back(statement.substr(at, end - at));
+        at = end == std::string::npos ? end : statement.find_first_not_of(" \t\r\n(", end);
+    }
+    if (words.size() < 3 || words[0] != "CREATE") {
+        return std::nullopt;
+    }
+    const std::string& kind = words[1];
+    const std::string& name = words[2];
+    if (kind == "TABLE") {
+        return SchemaObject{"rdb$relations where rdb$relation_name", name, name};
+    }
+    if (kind == "INDEX" && words.size() == 5 && words[3] == "ON") {
+        return SchemaObject{"rdb$indices where rdb$index_name", name, words[4]};
+    }
+    if (kind == "TRIGGER" && words.size() == 5 && words[3] == "FOR") {
+        return SchemaObject{"rdb$triggers where rdb$trigger_name", name, words[4]};
+    }
+    if (kind == "EXCEPTION" && name.find('_') != std::string::npos) {
+        return SchemaObject{"rdb$exceptions where rdb$exception_name", name,
+                            name.substr(0, name.find('_'))};
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+// The table with its indexes, triggers and exceptions as the schema script defines them; what
+// is missing is made, each in a transaction of its own, so that a table made by a run that
+// ended before its indexes gets them the next time. Two workstations that make one at the same
+// moment: the second finds it.
 void JobDatabase::ensureTable(std::string_view table) {
     if (tablesSeen_.contains(table)) {
         return;
     }
-    const std::string tableStatement = "CREATE TABLE " + std::string(table) + " ";
-    const std::string indexOn = " ON " + std::string(table) + " (";
     for (const std::string& statement : splitSqlScript(jobDatabaseSchema())) {
-        std::string there;
-        std::string name;
-        if (statement.starts_with(tableStatement)) {
-            there = "select count(*) from rdb$relations where rdb$relation_name = ?";
-            name = table;
-        } else if (statement.starts_with("CREATE INDEX ") &&
-                   statement.find(indexOn) != std::string::npos) {
-            there = "select count(*) from rdb$indices where rdb$index_name = ?";
-            name = statement.substr(13, statement.find(' ', 13) - 13);
-        } else {
+        const std::optional<SchemaObject> object = schemaObjectOf(statement);
+        if (!object || object->table != table) {
             continue;
         }
-        const auto found = [&] { return read(there, {name})[0][0].asInteger() > 0; };
+        const auto found = [&] {
+            return read(std::string("select count(*) from ") + object->catalogue + " = ?",
+                        {object->name})[0][0]
+                       .asInteger() > 0;
+        };
         if (found()) {
             continue;
         }

@@ -67,13 +67,14 @@ class JobDatabase final : public ConsoleDatabase {
     std::vector<VariableRow> readVariables() override;
     FoundPiece readPiece(std::string_view barcode) override;
     // Sets VAR_STR of the rows whose upper-cased key equals `upperKey`; no row, no change.
-    void updateVariable(std::string_view upperKey, std::string_view value) override;
+    std::optional<std::string> updateVariable(std::string_view upperKey,
+                                              std::string_view value) override;
     // The longest value text VARIABLES holds (characters of VAR_STR), as readVariables found
     // it; unlimited before.
     std::size_t variableValueLimit() const override { return variableValueLimit_; }
 
-    // Makes a table of the schema (JOBFILES, PRODUCTION) and its indexes in an older database
-    // that lacks them.
+    // Makes a table of the schema (JOBFILES, PRODUCTION, SETTINGSHISTORY) with its indexes and
+    // triggers in an older database that lacks them.
     void ensureTable(std::string_view table);
 
     // A read in the read transaction, and a write committed at once (see above): each connects

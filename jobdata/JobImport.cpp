@@ -467,6 +467,7 @@ JobImportReport loadRows(JobDatabase& database, std::ifstream& file, const std::
     const FileState opened = stateOf(path, fileName);
     report.bytesTotal = opened.size;
     const std::string hash = contentHash(path);
+    report.contentHash = hash;
     database.ensureTable("JOBFILES");
     JobRowWriter rows(database);
     refuseLoadedBefore(rows, hash, fileName);

@@ -76,6 +76,7 @@ struct JobImportReport {
     long pieces = 0;                   // piece records loaded
     long holes = 0;                    // hole records loaded
     long superseded = 0;               // pieces of earlier loads with a barcode of this file's
+    std::string contentHash;           // SHA-256 of the file, in hex, once it is known
     std::vector<std::string> notices;  // for the event log: holes beyond their piece
 };
 

@@ -103,6 +103,45 @@ CREATE INDEX PRODUCTION_BARCODE ON PRODUCTION (BARCODE);
 CREATE INDEX PRODUCTION_BATCH ON PRODUCTION (GRORDERSID);
 CREATE INDEX PRODUCTION_WORKSTATION ON PRODUCTION (WORKSTATION);
 
+-- The history of the machine's settings: one row for each change made through a console (a
+-- setting applied, a settings push, SaveFlash, a profile mode toggle), each opening of the
+-- settings window and each refused password, and each job file loaded. Rows are only ever
+-- added: the trigger below refuses to change or delete one, so that the history stands as
+-- evidence. CHANGED is the database server's time; KIND is SETTING, PUSH, SAVEFLASH, MODE,
+-- OPENED, PASSWORD or JOBFILE; SUBJECT is the VARIABLES key of a setting or the job file's name;
+-- BEFORE and AFTER are the values as stored (the mode, 0 white or 1 laminated, for MODE); SENT
+-- the commands the controller got (for PUSH and MODE: those it acknowledged).
+CREATE TABLE SETTINGSHISTORY (
+  RECORDKEY   CHAR(32) NOT NULL PRIMARY KEY,
+  CHANGED     TIMESTAMP NOT NULL,
+  WORKSTATION VARCHAR(64) NOT NULL,
+  ACCOUNT     VARCHAR(32) NOT NULL,
+  KIND        VARCHAR(10) NOT NULL,
+  SUBJECT     VARCHAR(255),
+  BEFORE      VARCHAR(255),
+  AFTER       VARCHAR(255),
+  SENT        VARCHAR(400),
+  OUTCOME     VARCHAR(10) NOT NULL,
+  MESSAGE     VARCHAR(255),
+  CONTENTHASH CHAR(64),
+  PIECES      INTEGER,
+  SUPERSEDED  INTEGER
+);
+CREATE INDEX SETTINGSHISTORY_CHANGED ON SETTINGSHISTORY (CHANGED);
+CREATE INDEX SETTINGSHISTORY_SUBJECT ON SETTINGSHISTORY (SUBJECT);
+CREATE EXCEPTION SETTINGSHISTORY_KEPT
+  'SETTINGSHISTORY is evidence: its rows are never changed or deleted';
+
+SET TERM ^ ;
+
+CREATE TRIGGER SETTINGSHISTORY_BUD FOR SETTINGSHISTORY ACTIVE BEFORE UPDATE OR DELETE
+POSITION 0 AS
+BEGIN
+  EXCEPTION SETTINGSHISTORY_KEPT;
+END^
+
+SET TERM ; ^
+
 -- The barcode lookup: without this index every scan reads OPTDETAIL in full. The foreign key
 -- above already indexes PERFORATION.OPTDETAILID, the other half of the lookup.
 CREATE INDEX OPTDETAIL_BARCODE ON OPTDETAIL (OPTDETAILID_IN);

@@ -82,7 +82,7 @@ TEST_F(EndToEnd, TheProductionWindowShowsTheDaysRecordsAndTheirBatchAndExportsTh
     scan(window, "200000001");
     scan(window, "200000001");
     scan(window, "300000009");
-    ASSERT_TRUE(test::waitUntil([&] { return console.productionRecord().unwritten() == 0; }));
+    ASSERT_TRUE(test::waitUntil([&] { return console.workRecord().unwritten() == 0; }));
     window.findChild<QAction*>(QStringLiteral("N6"))->trigger();
     auto* production = window.findChild<ProductionWindow*>();
     ASSERT_EQ(production, nullptr);  // a window of its own, not a child

@@ -14,7 +14,7 @@
 #include "FirebirdServer.h"
 #include "JobDatabase.h"
 #include "MessageBoxWatcher.h"
-#include "ProductionBook.h"
+#include "RecordBook.h"
 #include "SimulatorProcess.h"
 #include "Text.h"
 #include "WaitUntil.h"
@@ -164,7 +164,7 @@ TEST_F(Workstations, APieceAnotherWorkstationSentGoesOutShownAsSuchAndOnRecord) 
         elsewhere.scan = "720000001";
         elsewhere.barcode = 720000001;
         elsewhere.piece = database.readPiece("720000001").id;
-        const auto book = makeFirebirdProductionBook();
+        const auto book = makeFirebirdRecordBook();
         book->open(shared);
         book->enter(elsewhere, std::chrono::hours(1));
     }
@@ -205,11 +205,10 @@ TEST_F(Workstations, AServerGoneDuringADispatchGetsItsRecordOnceItIsBack) {
         });
     };
     ASSERT_TRUE(test::waitUntil([&] { return told() == 1; }, 10000));
-    EXPECT_EQ(console.productionRecord().unwritten(), 1u);
+    EXPECT_EQ(console.workRecord().unwritten(), 1u);
 
     test::FirebirdServer::shared().start();
-    ASSERT_TRUE(
-        test::waitUntil([&] { return console.productionRecord().unwritten() == 0; }, 30000));
+    ASSERT_TRUE(test::waitUntil([&] { return console.workRecord().unwritten() == 0; }, 30000));
     EXPECT_EQ(told(), 1);
     const auto records = recordsOnTheServer();
     ASSERT_EQ(records.size(), 1u);

@@ -64,7 +64,7 @@ class ApplySettingTest : public ::testing::Test {
     // Applies a value and returns what reached the controller once the line fell quiet.
     std::vector<std::string> apply(std::string_view key, std::string_view typed) {
         const std::size_t before = controller.commands().size();
-        applySetting(machineParameter(key), cp1251(typed), variables, line, database);
+        applySetting(machineParameter(key), cp1251(typed), variables, line, database, change);
         clock.run(50ms);
         const auto commands = controller.commands();
         return {commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()};
@@ -86,6 +86,7 @@ class ApplySettingTest : public ::testing::Test {
     std::shared_ptr<test::MemoryDatabase::Contents> contents =
         std::make_shared<test::MemoryDatabase::Contents>();
     test::MemoryDatabase database{contents};
+    SettingsChange change;  // what the history would keep of the last apply
     MachineVariables variables;
     TComPort port{controller.driverFactory()()};
     ControllerLine line{port, clock};
@@ -214,7 +215,7 @@ TEST_F(ApplySettingTest, EveryRowComesBackAtTheNextStartUp) {
                          row.isText()     ? "a,b"
                          : row.isLength() ? "-12,5"
                                           : "-42",
-                         applied, line, database);
+                         applied, line, database, change);
             clock.run(50ms);
         }
     }

@@ -112,6 +112,7 @@ class Sequences : public ::testing::Test {
     TComPort port{std::make_unique<test::RecordingDriver>(log)};
     ControllerLine line{port, clock};
     ConfirmedSender sender{line, replies, eventLog, clock};
+    std::vector<std::string> acknowledged;  // by the controller, in the sequence under test
 };
 
 TEST_F(Sequences, ADispatchReadsEveryFieldFirstAndSendsTheFilledOnesBetweenItsPauses) {
@@ -170,7 +171,8 @@ TEST_F(Sequences, AConfirmedSendRepeatsUntilConfirmedAndEscEndsOnlyItsSequence) 
 
 TEST_F(Sequences, ThePushSendsTheFourteenSettingsConfirmedAndEndsWithImportGood) {
     eventLog.append("before the push");
-    runSettingsPush(sender, variables, eventLog);
+    EXPECT_EQ(runSettingsPush(sender, variables, eventLog, acknowledged), SequenceEnd::Completed);
+    EXPECT_EQ(acknowledged, timeline.sent());
     EXPECT_EQ(timeline.sent(),
               (std::vector<std::string>{"SH_S5000", "setSpeed900", "setAccel40", "S_SH_S200",
                                         "stToR150", "L1headPaz1956", "STP_OUT300", "setS_OUT300",
@@ -189,7 +191,11 @@ TEST_F(Sequences, ThePushSendsTheFourteenSettingsConfirmedAndEndsWithImportGood)
             sender.cancelInnermost();
         }
     };
-    runSettingsPush(sender, variables, eventLog);
+    acknowledged.clear();
+    EXPECT_EQ(runSettingsPush(sender, variables, eventLog, acknowledged),
+              SequenceEnd::EndedByOperator);
+    EXPECT_EQ(acknowledged,
+              (std::vector<std::string>{"SH_S5000", "setSpeed900", "setAccel40", "S_SH_S200"}));
     EXPECT_EQ(eventLog.lines().back(), "CANCEL stToR150");
     EXPECT_EQ(timeline.sent().back(), "stToR150");
 }
@@ -197,8 +203,10 @@ TEST_F(Sequences, ThePushSendsTheFourteenSettingsConfirmedAndEndsWithImportGood)
 TEST_F(Sequences, TheToggleShiftsLengthsByTheStrokeAndShowsOnlyWhatTheControllerConfirmed) {
     std::vector<int> shown;
     ProfileMode mode{sender, variables, eventLog, [&](int m) { shown.push_back(m); }};
-    timeline.meanwhile = [&] { mode.toggle(); };  // clicks during a toggle start nothing
-    mode.toggle();
+    timeline.meanwhile = [&] {
+        mode.toggle(acknowledged);
+    };  // clicks during a toggle start nothing
+    mode.toggle(acknowledged);
     EXPECT_EQ(timeline.sent(),
               (std::vector<std::string>{"Lamin1", "SH_S4800", "head_DELTA1900", "STP_OUT400"}));
     EXPECT_EQ(clock.pauses, (std::vector<int>{500, 500, 500, 500}));
@@ -206,7 +214,7 @@ TEST_F(Sequences, TheToggleShiftsLengthsByTheStrokeAndShowsOnlyWhatTheController
 
     timeline.entries.clear();
     clock.pauses.clear();
-    mode.toggle();
+    mode.toggle(acknowledged);
     EXPECT_EQ(timeline.sent(),
               (std::vector<std::string>{"Lamin0", "SH_S5000", "head_DELTA2000", "STP_OUT300"}));
     EXPECT_EQ(clock.pauses, (std::vector<int>{100, 100, 100, 100}));
@@ -219,13 +227,13 @@ TEST_F(Sequences, TheToggleShiftsLengthsByTheStrokeAndShowsOnlyWhatTheController
             sender.cancelInnermost();
         }
     };
-    mode.toggle();
+    mode.toggle(acknowledged);
     EXPECT_EQ(shown, (std::vector<int>{1, 0, 1, 0}));
     EXPECT_EQ(mode.shown(), 0);
     withheld.clear();
     timeline.meanwhile = {};
     timeline.entries.clear();
-    mode.toggle();
+    mode.toggle(acknowledged);
     EXPECT_EQ(timeline.sent().size(), 4u);
     EXPECT_EQ(mode.shown(), 1);
 }

@@ -74,7 +74,7 @@ ConsoleRig::~ConsoleRig() {
 ConsoleOptions ConsoleRig::options() {
     ConsoleOptions options;
     options.database = MemoryDatabase::factory(database);
-    options.productionBook = MemoryDatabase::productionBooks(database);
+    options.recordBook = MemoryDatabase::recordBooks(database);
     options.recordRetry = std::chrono::milliseconds(20);
     options.serialDriver = serialDriver_;
     options.clock = &clock;

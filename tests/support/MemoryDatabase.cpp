@@ -72,16 +72,20 @@ FoundPiece MemoryDatabase::readPiece(std::string_view barcode) {
     return {std::stoll(piece->first), positions};
 }
 
-void MemoryDatabase::updateVariable(std::string_view upperKey, std::string_view value) {
+std::optional<std::string> MemoryDatabase::updateVariable(std::string_view upperKey,
+                                                          std::string_view value) {
     requireConnection();
     if (!contents_->writeFails.empty()) {
         throw VelkorError(contents_->writeFails);
     }
+    std::optional<std::string> before;
     for (VariableRow& row : contents_->variables) {
         if (upper(row.key) == upperKey) {
+            before = before.value_or(row.value);
             row.value = std::string(value);
         }
     }
+    return before;
 }
 
 std::size_t MemoryDatabase::variableValueLimit() const {
@@ -93,11 +97,16 @@ std::vector<DispatchRecord> MemoryDatabase::Production::records() const {
     return entered;
 }
 
+std::vector<SettingsChange> MemoryDatabase::Production::changes() const {
+    const std::lock_guard lock(mutex);
+    return history;
+}
+
 namespace {
 
-class MemoryProductionBook final : public ProductionBook {
+class MemoryRecordBook final : public RecordBook {
   public:
-    explicit MemoryProductionBook(std::shared_ptr<MemoryDatabase::Production> production)
+    explicit MemoryRecordBook(std::shared_ptr<MemoryDatabase::Production> production)
         : production_(std::move(production)) {}
 
     void open(const std::string& /*databaseString*/) override { failIfTold(); }
@@ -109,6 +118,12 @@ class MemoryProductionBook final : public ProductionBook {
                          [&](const DispatchRecord& in) { return in.key == record.key; })) {
             production_->entered.push_back(record);
         }
+    }
+
+    void enterChange(const SettingsChange& change, std::chrono::milliseconds /*age*/) override {
+        failIfTold();
+        const std::lock_guard lock(production_->mutex);
+        production_->history.push_back(change);
     }
 
     std::optional<EarlierDispatch> latestSentOf(std::int64_t barcode) override {
@@ -156,10 +171,10 @@ class MemoryProductionBook final : public ProductionBook {
 
 }  // namespace
 
-std::function<std::unique_ptr<ProductionBook>()> MemoryDatabase::productionBooks(
+std::function<std::unique_ptr<RecordBook>()> MemoryDatabase::recordBooks(
     const std::shared_ptr<Contents>& contents) {
     return [production = contents->production] {
-        return std::unique_ptr<ProductionBook>(std::make_unique<MemoryProductionBook>(production));
+        return std::unique_ptr<RecordBook>(std::make_unique<MemoryRecordBook>(production));
     };
 }
 

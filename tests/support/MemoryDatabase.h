@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "ConsoleDatabase.h"
-#include "ProductionBook.h"
+#include "RecordBook.h"
 
 namespace velkor::test {
 
@@ -19,13 +19,15 @@ namespace velkor::test {
 // console that used them, so that the next start-up reads what the last run wrote.
 class MemoryDatabase final : public ConsoleDatabase {
   public:
-    // The production record, shared with the thread that writes it.
+    // The record of the machine's work, shared with the thread that writes it.
     struct Production {
         std::vector<DispatchRecord> records() const;
         std::size_t count() const { return records().size(); }
+        std::vector<SettingsChange> changes() const;
 
         mutable std::mutex mutex;  // everything below
         std::vector<DispatchRecord> entered;
+        std::vector<SettingsChange> history;
         // The barcodes of each batch's pieces (a memory piece's number is its barcode's).
         std::map<std::string, std::vector<std::int64_t>> batches;
         std::string fails;  // what entering a record fails with; empty: nothing fails
@@ -57,13 +59,14 @@ class MemoryDatabase final : public ConsoleDatabase {
         };
     }
     // Makes production books over `contents`, likewise.
-    static std::function<std::unique_ptr<ProductionBook>()> productionBooks(
+    static std::function<std::unique_ptr<RecordBook>()> recordBooks(
         const std::shared_ptr<Contents>& contents);
 
     void connect(std::string databaseString) override;
     std::vector<VariableRow> readVariables() override;
     FoundPiece readPiece(std::string_view barcode) override;
-    void updateVariable(std::string_view upperKey, std::string_view value) override;
+    std::optional<std::string> updateVariable(std::string_view upperKey,
+                                              std::string_view value) override;
     std::size_t variableValueLimit() const override;
 
   private:

@@ -14,9 +14,9 @@
 #include "ComMainForm.h"
 #include "JobRowWriter.h"
 #include "MessageBoxWatcher.h"
-#include "ProductionBook.h"
 #include "ProgramRun.h"
 #include "ReadBack.h"
+#include "RecordBook.h"
 #include "RecordingDriver.h"
 #include "Text.h"
 #include "Version.h"
@@ -72,7 +72,7 @@ TEST(Programs, TheReportPrintsTheChosenRecordsAsCsvWithTheirCyrillicIntact) {
             rows.insertPiece(rows.insertBatch(cp1251("Окна-7")),
                              {"1000.0", "45.0", "45.0", "1", "1", "1", "700000001", std::nullopt});
         rows.commit();
-        const auto book = makeFirebirdProductionBook();
+        const auto book = makeFirebirdRecordBook();
         book->open(workspace.file("KV.GDB"));
         for (const char* workstation : {"ws-1", "ws-2"}) {
             DispatchRecord record;

@@ -17,9 +17,9 @@ namespace {
 
 using test::ConsoleRig;
 
-class ProductionRecordTest : public ::testing::Test {
+class WorkRecordTest : public ::testing::Test {
   protected:
-    ProductionRecordTest() {
+    WorkRecordTest() {
         rig.addPiece("400000001", {110, 120});
         rig.addPiece("400000002", {210});
         rig.database->production->batches["B-117"] = {400000001, 400000002, 400000003};
@@ -40,7 +40,7 @@ class ProductionRecordTest : public ::testing::Test {
     ConsoleRig rig{{.variables = {{"L_upor", "50"}, {"Qty_Imp_mm", "10"}, {"L_BarCode", "9"}}}};
 };
 
-TEST_F(ProductionRecordTest, ABadLabelBetweenTwoGoodOnesIsOnRecordAsFailedAndTheyAsSent) {
+TEST_F(WorkRecordTest, ABadLabelBetweenTwoGoodOnesIsOnRecordAsFailedAndTheyAsSent) {
     TForm1& window = rig.window();
     const auto start = rig.clock.now();
     rig.clock.at(start + std::chrono::milliseconds(300), [&] { test::scanner(window, "abc"); });
@@ -68,7 +68,7 @@ TEST_F(ProductionRecordTest, ABadLabelBetweenTwoGoodOnesIsOnRecordAsFailedAndThe
     EXPECT_EQ(withImport.back().counter, 0);
 }
 
-TEST_F(ProductionRecordTest, APieceScannedAgainGoesOutAndTheStatusLineSaysWhenItWasSentBefore) {
+TEST_F(WorkRecordTest, APieceScannedAgainGoesOutAndTheStatusLineSaysWhenItWasSentBefore) {
     TForm1& window = rig.window();
     test::scan(window, "400000001");
     recordsOnceThereAre(1);
@@ -96,7 +96,7 @@ TEST_F(ProductionRecordTest, APieceScannedAgainGoesOutAndTheStatusLineSaysWhenIt
     }));
 }
 
-TEST_F(ProductionRecordTest, RecordsTheDatabaseRefusesWaitOnDiskThroughAKillAndGoInAtTheNextStart) {
+TEST_F(WorkRecordTest, RecordsTheDatabaseRefusesWaitOnDiskThroughAKillAndGoInAtTheNextStart) {
     production().fails = cp1251("нет связи с сервером");
     TForm1& window = rig.window();
     test::scan(window, "400000001");
@@ -106,7 +106,7 @@ TEST_F(ProductionRecordTest, RecordsTheDatabaseRefusesWaitOnDiskThroughAKillAndG
         return line.find(cp1251("не записываются в базу данных")) != std::string::npos;
     });
     EXPECT_EQ(told, 1);  // once, not at every scan
-    EXPECT_EQ(rig.console().productionRecord().unwritten(), 2u);
+    EXPECT_EQ(rig.console().workRecord().unwritten(), 2u);
     rig.endWithoutShutdown();  // killed: only the file has them
 
     production().fails.clear();

@@ -14,7 +14,7 @@
 
 #include "DispatchLedger.h"
 #include "EventLog.h"
-#include "ProductionBook.h"
+#include "RecordBook.h"
 #include "RecordSpool.h"
 
 namespace velkor {
@@ -27,30 +27,31 @@ struct PieceNotice {
     std::optional<BatchProgress> progress;
 };
 
-// The production record: every dispatch of positions, written whole to the job database beside
-// the window, on a thread and a connection of its own, so that no position ever waits for it.
-// Until the database has a record, the workstation's disk keeps it (RecordSpool): a database
-// that is away, a full disk on the server, the console killed or restarted lose none. The
-// operator is told once when records stop going in and once when they go in again.
+// The record of the machine's work: every dispatch of positions and every change to the
+// machine's settings, written whole to the job database beside the window, on a thread and a
+// connection of its own, so that no position and no change ever waits for it. Until the
+// database has a record, the workstation's disk keeps it (RecordSpool): a database that is away,
+// a full disk on the server, the console killed or restarted lose none. The operator is told
+// once when records stop going in and once when they go in again.
 //
 // It also finds, beside the window, when a scanned piece was sent before and how far its batch
 // is, and tells the window (noticed).
-class ProductionRecord : public QObject, public DispatchLedger {
+class WorkRecord : public QObject, public DispatchLedger {
     Q_OBJECT
 
   public:
     struct Parts {
         EventLog& log;
-        std::function<std::unique_ptr<ProductionBook>()> book;
+        std::function<std::unique_ptr<RecordBook>()> book;
         std::function<int()> profileMode;
         std::function<std::optional<std::int64_t>()> counter;
         // How long after a failed write the next try comes.
         std::chrono::milliseconds retryEvery;
     };
-    explicit ProductionRecord(Parts parts);
-    ~ProductionRecord() override;
-    ProductionRecord(const ProductionRecord&) = delete;
-    ProductionRecord& operator=(const ProductionRecord&) = delete;
+    explicit WorkRecord(Parts parts);
+    ~WorkRecord() override;
+    WorkRecord(const WorkRecord&) = delete;
+    WorkRecord& operator=(const WorkRecord&) = delete;
 
     // Start-up claimed `folder`: the records an earlier run left there go in first, and the
     // record goes to the database that `databaseString` names.
@@ -66,6 +67,10 @@ class ProductionRecord : public QObject, public DispatchLedger {
     void end(const std::string& key, DispatchOutcome outcome, int stoppedAt,
              const std::string& message) override;
     void dropped(const std::optional<std::string>& scan, const std::string& why) override;
+
+    // A change to the settings, as the settings history keeps it: when, where and by whom are
+    // filled in here.
+    void note(SettingsChange change);
 
   signals:
     void noticed(const velkor::PieceNotice& notice);
@@ -89,7 +94,7 @@ class ProductionRecord : public QObject, public DispatchLedger {
     std::condition_variable wake_;
     std::unique_ptr<RecordSpool> spool_;
     std::map<std::string, DispatchRecord> open_;  // begun, not ended
-    std::deque<DispatchRecord> toWrite_;
+    std::deque<RecordEntry> toWrite_;
     std::optional<Question> question_;
     bool ending_ = false;
     std::chrono::steady_clock::time_point endBy_;

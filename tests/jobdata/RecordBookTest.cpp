@@ -1,6 +1,6 @@
 // The production record on the embedded engine: the table in an older database, a record that
 // goes in whole and once, the server's time, and what two workstations' records add up to.
-#include "ProductionBook.h"
+#include "RecordBook.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ DispatchRecord recordOf(const std::string& key, const std::string& workstation,
     return record;
 }
 
-class ProductionBookTest : public ::testing::Test {
+class RecordBookTest : public ::testing::Test {
   protected:
     void SetUp() override {
         workspace.createDatabase();
@@ -48,9 +48,9 @@ class ProductionBookTest : public ::testing::Test {
     std::vector<std::int64_t> pieces;
 };
 
-TEST_F(ProductionBookTest, AnOlderDatabaseGetsTheTableAndARecordGoesInWholeAndOnce) {
+TEST_F(RecordBookTest, AnOlderDatabaseGetsTheTableAndARecordGoesInWholeAndOnce) {
     database.write("drop table PRODUCTION", {});
-    const auto book = makeFirebirdProductionBook();
+    const auto book = makeFirebirdRecordBook();
     book->open(workspace.file("KV.GDB"));
     EXPECT_EQ(database
                   .read("select count(*) from rdb$indices where rdb$relation_name = "
@@ -93,8 +93,8 @@ TEST_F(ProductionBookTest, AnOlderDatabaseGetsTheTableAndARecordGoesInWholeAndOn
     EXPECT_EQ(rows[1][9].asText(), "DROPPED");
 }
 
-TEST_F(ProductionBookTest, ABatchCountsEachSentPieceOnceWhicheverWorkstationSentIt) {
-    const auto book = makeFirebirdProductionBook();
+TEST_F(RecordBookTest, ABatchCountsEachSentPieceOnceWhicheverWorkstationSentIt) {
+    const auto book = makeFirebirdRecordBook();
     book->open(workspace.file("KV.GDB"));
     EXPECT_FALSE(book->latestSentOf(700000001));
     book->enter(recordOf("a", "ws-1", pieces[0], DispatchOutcome::Sent), 60s);

@@ -1,4 +1,4 @@
-#include "ProductionRecord.h"
+#include "WorkRecord.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -39,22 +39,27 @@ std::string newKey() {
     return key;
 }
 
+std::chrono::milliseconds ageOf(std::chrono::system_clock::time_point made) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now() -
+                                                                 made);
+}
+
 }  // namespace
 
-ProductionRecord::ProductionRecord(Parts parts)
+WorkRecord::WorkRecord(Parts parts)
     : parts_(std::move(parts)), workstation_(hostName()), account_(accountName()) {}
 
-ProductionRecord::~ProductionRecord() {
+WorkRecord::~WorkRecord() {
     close(std::chrono::milliseconds(0));
 }
 
-void ProductionRecord::post(std::function<void()> onWindowThread) {
+void WorkRecord::post(std::function<void()> onWindowThread) {
     QMetaObject::invokeMethod(this, std::move(onWindowThread), Qt::QueuedConnection);
 }
 
 // With the lock held. A spool that cannot be written is said once; the record goes on in
 // memory and is written all the same while the console runs.
-void ProductionRecord::keep(const std::function<void(RecordSpool&)>& entry) {
+void WorkRecord::keep(const std::function<void(RecordSpool&)>& entry) {
     if (!spool_) {
         return;
     }
@@ -68,23 +73,22 @@ void ProductionRecord::keep(const std::function<void(RecordSpool&)>& entry) {
     }
 }
 
-void ProductionRecord::open(const std::string& folder, const std::string& databaseString) {
+void WorkRecord::open(const std::string& folder, const std::string& databaseString) {
     std::unique_ptr<RecordSpool> spool;
     try {
         spool = std::make_unique<RecordSpool>(folder);
     } catch (const std::exception& error) {
         parts_.log.append(error.what() +
-                          cp1251(": записи о производстве хранятся только в памяти до записи "
+                          cp1251(": записи о работе машины хранятся только в памяти до записи "
                                  "в базу"));
     }
     {
         const std::lock_guard lock(mutex_);
         spool_ = std::move(spool);
         if (spool_) {
-            std::vector<DispatchRecord> earlier = spool_->takeUnwritten();
+            std::vector<RecordEntry> earlier = spool_->takeUnwritten();
             if (!earlier.empty()) {
-                parts_.log.append(cp1251("Записей о производстве прошлого запуска ещё не в "
-                                         "базе: ") +
+                parts_.log.append(cp1251("Записей прошлого запуска ещё не в базе: ") +
                                   std::to_string(earlier.size()) +
                                   cp1251("; они записываются сейчас"));
             }
@@ -95,7 +99,7 @@ void ProductionRecord::open(const std::string& folder, const std::string& databa
     worker_ = std::thread([this, databaseString] { work(databaseString); });
 }
 
-void ProductionRecord::close(std::chrono::milliseconds limit) {
+void WorkRecord::close(std::chrono::milliseconds limit) {
     {
         const std::lock_guard lock(mutex_);
         ending_ = true;
@@ -107,12 +111,12 @@ void ProductionRecord::close(std::chrono::milliseconds limit) {
     }
 }
 
-std::size_t ProductionRecord::unwritten() const {
+std::size_t WorkRecord::unwritten() const {
     const std::lock_guard lock(mutex_);
     return toWrite_.size();
 }
 
-std::string ProductionRecord::begin(Begun dispatch) {
+std::string WorkRecord::begin(Begun dispatch) {
     DispatchRecord record;
     record.key = newKey();
     record.begun = std::chrono::system_clock::now();
@@ -135,14 +139,14 @@ std::string ProductionRecord::begin(Begun dispatch) {
     return record.key;
 }
 
-void ProductionRecord::sent(const std::string& key, const std::string& command) {
+void WorkRecord::sent(const std::string& key, const std::string& command) {
     const std::lock_guard lock(mutex_);
     keep([&](RecordSpool& spool) { spool.sent(key, command); });
     open_.at(key).commands.push_back(command);
 }
 
-void ProductionRecord::end(const std::string& key, DispatchOutcome outcome, int stoppedAt,
-                           const std::string& message) {
+void WorkRecord::end(const std::string& key, DispatchOutcome outcome, int stoppedAt,
+                     const std::string& message) {
     const std::optional<std::int64_t> counter = parts_.counter();
     {
         const std::lock_guard lock(mutex_);
@@ -158,13 +162,26 @@ void ProductionRecord::end(const std::string& key, DispatchOutcome outcome, int 
     wake_.notify_one();
 }
 
-void ProductionRecord::dropped(const std::optional<std::string>& scan, const std::string& why) {
+void WorkRecord::dropped(const std::optional<std::string>& scan, const std::string& why) {
     const std::string key = begin({scan, std::nullopt, std::nullopt});
     end(key, DispatchOutcome::Dropped, 0, why);
 }
 
-void ProductionRecord::troubleBegan(const std::string& error) {
-    parts_.log.append(cp1251("Записи о производстве не записываются в базу данных: ") + error +
+void WorkRecord::note(SettingsChange change) {
+    change.key = newKey();
+    change.made = std::chrono::system_clock::now();
+    change.workstation = workstation_;
+    change.account = account_;
+    {
+        const std::lock_guard lock(mutex_);
+        keep([&](RecordSpool& spool) { spool.noted(change); });
+        toWrite_.emplace_back(std::move(change));
+    }
+    wake_.notify_one();
+}
+
+void WorkRecord::troubleBegan(const std::string& error) {
+    parts_.log.append(cp1251("Записи о работе машины не записываются в базу данных: ") + error +
                       cp1251(". Они хранятся в ") + RecordSpool::kFileName +
                       cp1251(" и будут записаны, как только база их примет"));
 }
@@ -173,8 +190,8 @@ void ProductionRecord::troubleBegan(const std::string& error) {
 // record goes in, so that it finds only earlier ones), then the records in the order they
 // ended. A failure waits `retryEvery` and tries again; once the console ends, what could not be
 // written in time stays on disk.
-void ProductionRecord::work(const std::string& databaseString) {
-    std::unique_ptr<ProductionBook> book;
+void WorkRecord::work(const std::string& databaseString) {
+    std::unique_ptr<RecordBook> book;
     bool opened = false;
     bool troubled = false;
     std::size_t writtenSinceTrouble = 0;
@@ -185,7 +202,7 @@ void ProductionRecord::work(const std::string& databaseString) {
             return;
         }
         const std::optional<Question> question = std::exchange(question_, std::nullopt);
-        const std::optional<DispatchRecord> record =
+        const std::optional<RecordEntry> entry =
             toWrite_.empty() ? std::nullopt : std::optional(toWrite_.front());
         lock.unlock();
         try {
@@ -211,9 +228,11 @@ void ProductionRecord::work(const std::string& databaseString) {
                     emit noticed(notice);
                 });
             }
-            if (record) {
-                book->enter(*record, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::system_clock::now() - record->begun));
+            if (const auto* change = entry ? std::get_if<SettingsChange>(&*entry) : nullptr) {
+                book->enterChange(*change, ageOf(change->made));
+            }
+            if (const auto* record = entry ? std::get_if<DispatchRecord>(&*entry) : nullptr) {
+                book->enter(*record, ageOf(record->begun));
                 if (record->piece && record->outcome == DispatchOutcome::Sent) {
                     if (auto progress = book->progressOfPiece(*record->piece)) {
                         post([this, notice = PieceNotice{record->scan.value_or(""), std::nullopt,
@@ -224,15 +243,15 @@ void ProductionRecord::work(const std::string& databaseString) {
                 }
             }
             lock.lock();
-            if (record) {
+            if (entry) {
                 toWrite_.pop_front();
-                keep([&](RecordSpool& spool) { spool.written(record->key); });
+                keep([&](RecordSpool& spool) { spool.written(keyOf(*entry)); });
                 ++writtenSinceTrouble;
             }
             if (troubled && toWrite_.empty()) {
                 troubled = false;
                 post([this, written = writtenSinceTrouble] {
-                    parts_.log.append(cp1251("Записи о производстве снова записываются в базу "
+                    parts_.log.append(cp1251("Записи о работе машины снова записываются в базу "
                                              "данных; записано из ожидавших: ") +
                                       std::to_string(written));
                 });
