@@ -37,20 +37,6 @@ std::string whereOf(JobDatabase& database, const ProductionFilter& filter,
     return where;
 }
 
-std::string csvField(const std::string& text) {
-    if (text.find_first_of(";\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string quoted = "\"";
-    for (char c : text) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + "\"";
-}
-
 }  // namespace
 
 const std::array<const char*, ProductionLine::kColumns>& productionHeadings() {
@@ -76,10 +62,7 @@ std::vector<ProductionLine> readProductionLines(JobDatabase& database,
     std::vector<ProductionLine> lines;
     lines.reserve(rows.size());
     for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-        ProductionLine& line = lines.emplace_back();
-        for (std::size_t column = 0; column < ProductionLine::kColumns; ++column) {
-            line.columns[column] = trimmed((*row)[column].asText());
-        }
+        lines.push_back(reportLineOf<ProductionLine::kColumns>(*row));
     }
     return lines;
 }
@@ -141,24 +124,6 @@ std::vector<BatchLine> readBatchLines(JobDatabase& database, const ProductionFil
             {batch[1].asText(), piecesSentOfBatch(database, id), piecesOfBatch(database, id)});
     }
     return batches;
-}
-
-void writeProductionCsv(std::ostream& out, const std::vector<ProductionLine>& lines,
-                        bool forSpreadsheet) {
-    if (forSpreadsheet) {
-        out << "\xEF\xBB\xBF";
-    }
-    const auto& headings = productionHeadings();
-    for (std::size_t column = 0; column < headings.size(); ++column) {
-        out << (column == 0 ? "" : ";") << headings[column];
-    }
-    out << "\r\n";
-    for (const ProductionLine& line : lines) {
-        for (std::size_t column = 0; column < line.columns.size(); ++column) {
-            out << (column == 0 ? "" : ";") << csvField(cp1251ToUtf8(line.columns[column]));
-        }
-        out << "\r\n";
-    }
 }
 
 }  // namespace velkor

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "JobDatabase.h"
+#include "ReportLines.h"
 
 namespace velkor {
 
@@ -21,11 +22,8 @@ struct ProductionFilter {
     std::optional<std::int64_t> barcode;
 };
 
-// One record as reports show it, every column as text (an empty one for SQL null).
-struct ProductionLine {
-    static constexpr std::size_t kColumns = 13;
-    std::array<std::string, kColumns> columns;
-};
+// One record as reports show it.
+using ProductionLine = ReportLine<13>;
 // The columns' headings, in the order of ProductionLine (UTF-8).
 const std::array<const char*, ProductionLine::kColumns>& productionHeadings();
 
@@ -58,11 +56,5 @@ std::optional<PieceBatch> batchOfPiece(JobDatabase& database, std::int64_t piece
 // The batch's pieces sent whole, each once, by any workstation; and its pieces in all.
 std::int64_t piecesSentOfBatch(JobDatabase& database, std::int64_t batch);
 std::int64_t piecesOfBatch(JobDatabase& database, std::int64_t batch);
-
-// Writes the lines as CSV in UTF-8 (with its byte order mark when `forSpreadsheet`, so that an
-// office spreadsheet reads the Cyrillic letters as such): a heading line, ";" between fields,
-// CR LF line ends, a field quoted when it holds ";", a quote or a line end.
-void writeProductionCsv(std::ostream& out, const std::vector<ProductionLine>& lines,
-                        bool forSpreadsheet);
 
 }  // namespace velkor

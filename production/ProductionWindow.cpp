@@ -7,7 +7,6 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QDateEdit>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -18,12 +17,12 @@
 #include <QTableWidget>
 #include <QValueAxis>
 #include <array>
-#include <fstream>
 
 #include "Controls.h"
 #include "ErrorBox.h"
 #include "JobDatabase.h"
 #include "ProductionReport.h"
+#include "ReportTable.h"
 #include "Text.h"
 #include "VelkorError.h"
 
@@ -56,7 +55,7 @@ std::optional<std::string> textOf(const QLineEdit& edit) {
 
 ProductionWindow::ProductionWindow(std::string databaseString, std::string folder, QWidget* parent)
     : QWidget(parent, Qt::Window),
-      databaseString_(std::move(databaseString)),
+      connection_(std::move(databaseString), {"PRODUCTION"}),
       folder_(std::move(folder)) {
     setObjectName(QStringLiteral("ProductionWindow"));
     setWindowTitle(ru("Производство"));
@@ -91,20 +90,9 @@ void ProductionWindow::buildControls() {
     Chart_Hours = named(new QChartView(chart), "Chart_Hours");
     Chart_Hours->setMinimumHeight(220);
 
-    Table_Records =
-        named(new QTableWidget(0, static_cast<int>(ProductionLine::kColumns)), "Table_Records");
-    QStringList headings;
-    for (const char* heading : productionHeadings()) {
-        headings << QString::fromUtf8(heading);
-    }
-    Table_Records->setHorizontalHeaderLabels(headings);
-    Table_Records->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Table_Records->verticalHeader()->hide();
-    Table_Records->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    Table_Batches = named(new QTableWidget(0, 3), "Table_Batches");
-    Table_Batches->setHorizontalHeaderLabels({ru("Партия"), ru("Сделано"), ru("Всего")});
-    Table_Batches->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Table_Batches->verticalHeader()->hide();
+    Table_Records = reportTable("Table_Records", productionHeadings());
+    static constexpr std::array<const char*, 3> kBatchHeadings{"Партия", "Сделано", "Всего"};
+    Table_Batches = reportTable("Table_Batches", kBatchHeadings);
     Table_Batches->setMinimumWidth(260);
 
     auto* filters = new QHBoxLayout;
@@ -165,20 +153,11 @@ ProductionFilter ProductionWindow::filter() const {
 
 void ProductionWindow::refresh() {
     const ProductionFilter chosen = filter();
-    if (!database_) {
-        database_ = std::make_unique<JobDatabase>(JobDatabase::kConsoleAnswerLimit);
-        try {
-            database_->connect(databaseString_);
-            database_->ensureTable("PRODUCTION");
-        } catch (...) {
-            database_.reset();  // the next refresh tries again
-            throw;
-        }
-    }
-    lines_ = readProductionLines(*database_, chosen, kRecordsShown);
-    showHours(piecesPerHour(*database_, chosen.from.value(), chosen.to.value()));
+    JobDatabase& database = connection_.database();
+    lines_ = readProductionLines(database, chosen, kRecordsShown);
+    showHours(piecesPerHour(database, chosen.from.value(), chosen.to.value()));
     showRecords();
-    showBatches(readBatchLines(*database_, chosen));
+    showBatches(readBatchLines(database, chosen));
 }
 
 // One bar an hour of the day or shift, the hours without pieces included.
@@ -227,11 +206,8 @@ void ProductionWindow::showRecords() {
     Table_Records->setRowCount(static_cast<int>(lines_.size()));
     // Newest on top.
     for (std::size_t row = 0; row < lines_.size(); ++row) {
-        const ProductionLine& line = lines_[lines_.size() - 1 - row];
-        for (std::size_t column = 0; column < line.columns.size(); ++column) {
-            Table_Records->setItem(static_cast<int>(row), static_cast<int>(column),
-                                   new QTableWidgetItem(fromCp1251(line.columns[column])));
-        }
+        showReportRow(*Table_Records, static_cast<int>(row),
+                      lines_[lines_.size() - 1 - row].columns);
     }
     Table_Records->resizeColumnsToContents();
     Label_Summary->setText(ru("Записей: ") + QString::number(lines_.size()) +
@@ -253,19 +229,12 @@ void ProductionWindow::showBatches(const std::vector<BatchLine>& batches) {
 }
 
 void ProductionWindow::exportTo(const QString& path) const {
-    std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-    writeProductionCsv(out, lines_, true);
-    out.flush();
-    if (!out) {
-        throw VelkorError(cp1251("Не удалось записать ") + toCp1251(path));
-    }
+    writeCsvFile(path.toStdString(),
+                 [this](std::ostream& out) { writeCsv(out, productionHeadings(), lines_, true); });
 }
 
 void ProductionWindow::ExportClick() {
-    const QString path = QFileDialog::getSaveFileName(
-        this, ru("Экспорт в CSV"), QString::fromStdString(folder_ + "/production.csv"),
-        ru("Таблицы CSV (*.csv)"));
-    if (!path.isEmpty()) {
+    if (const QString path = askCsvPath(this, folder_, "production.csv"); !path.isEmpty()) {
         exportTo(path);
     }
 }

@@ -19,8 +19,6 @@ class QTableWidget;
 
 namespace velkor {
 
-class JobDatabase;
-
 // The production window, for a shift supervisor: the pieces sent whole in each hour of a chosen
 // day or shift as a chart, the records of that time (filtered by batch, barcode and
 // workstation; the newest kRecordsShown of them), the batches they belong to with their pieces
@@ -60,9 +58,8 @@ class ProductionWindow : public QWidget {
     void showBatches(const std::vector<BatchLine>& batches);
     void ExportClick();
 
-    std::string databaseString_;
+    ReportConnection connection_;
     std::string folder_;
-    std::unique_ptr<JobDatabase> database_;
     std::vector<ProductionLine> lines_;  // the records shown
 
     QDateEdit* Date_Day = nullptr;

@@ -124,6 +124,9 @@ void TSet_Form::buildControls() {
                     "BitBtn1");
     BitBtn1->setGeometry(424, 8, 75, 25);
     connect(BitBtn1, &QPushButton::clicked, this, &QWidget::close);
+    Button_History = named(new QPushButton(ru("История изменений..."), Panel2), "Button_History");
+    Button_History->setGeometry(kRowLeft, 8, 160, 25);
+    connect(Button_History, &QPushButton::clicked, this, guarded([this] { showHistory(); }));
 
     buildPortTools();
 
@@ -191,8 +194,22 @@ void TSet_Form::resizeEvent(QResizeEvent* event) {
     Panel2->setGeometry(0, above, event->size().width(), kCloseStripHeight);
 }
 
+void TSet_Form::showHistory() {
+    if (!history_) {
+        history_ = new HistoryWindow(console_.databaseString(),
+                                     console_.startUpState().directory().path, this);
+        history_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    history_->show();
+    history_->raise();
+}
+
+// What was opened behind the password closes with the window.
 void TSet_Form::hideEvent(QHideEvent* event) {
     idle_->stop();
+    if (history_) {
+        history_->close();
+    }
     QWidget::hideEvent(event);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPalette>
+#include <QPointer>
 #include <QWidget>
 #include <chrono>
 #include <functional>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "Console.h"
+#include "HistoryWindow.h"
 
 class QFrame;
 class QGroupBox;
@@ -47,6 +49,7 @@ class TSet_Form : public QWidget {
     void FormShow();
     void applyRow(std::size_t index);
     void SpeedButton1Click();
+    void showHistory();
 
     Console& console_;
 
@@ -58,12 +61,14 @@ class TSet_Form : public QWidget {
     QGroupBox* GroupBoxPort = nullptr;
     QLabel* Label_Port = nullptr;
     QPushButton* BitBtn1 = nullptr;
-    QPushButton* SpeedButton1 = nullptr;   // "СОХРАНИТЬ" of the white group
-    QPushButton* SpeedButton19 = nullptr;  // "СОХРАНИТЬ" of the laminated group
-    std::vector<QLineEdit*> edits_;        // one per row of settingControls(), in its order
+    QPushButton* Button_History = nullptr;  // opens the settings history
+    QPushButton* SpeedButton1 = nullptr;    // "СОХРАНИТЬ" of the white group
+    QPushButton* SpeedButton19 = nullptr;   // "СОХРАНИТЬ" of the laminated group
+    std::vector<QLineEdit*> edits_;         // one per row of settingControls(), in its order
     QPalette normalPalette_;
     QPalette appliedPalette_;             // pure green: applied since the window was last shown
     std::unique_ptr<Clock::Timer> idle_;  // ticks once the window has been left alone
+    QPointer<HistoryWindow> history_;     // goes with this window when it closes
 };
 
 }  // namespace velkor

@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
                      : std::string()));
         }
         jobs.ensureTable("PRODUCTION");
-        velkor::writeProductionCsv(std::cout, velkor::readProductionLines(jobs, filter), bom);
+        velkor::writeCsv(std::cout, velkor::productionHeadings(),
+                         velkor::readProductionLines(jobs, filter), bom);
         std::cout.flush();
     } catch (const std::exception& error) {
         status = fail(velkor::cp1251ToUtf8(error.what()));

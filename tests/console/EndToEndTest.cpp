@@ -164,6 +164,20 @@ TEST_F(EndToEnd, AJobFileLoadedFromTheMenuCanBeScanned) {
     scan(window, "300000001");
     EXPECT_EQ(simulator.commandsOnceThereAre(3),
               (std::vector<std::string>{"CLR_CNT", "R_POS500", "R2_POS2500"}));
+    // The load is in the settings history: the file, its content's hash and what it brought.
+    JobDatabase db;
+    db.connect(workspace.file("KV.GDB"));
+    std::vector<Row> loads;
+    ASSERT_TRUE(test::waitUntil([&] {
+        loads = db.read(
+            "select h.subject, h.outcome, char_length(h.contenthash), h.pieces, h.superseded "
+            "from SETTINGSHISTORY h where h.kind = 'JOBFILE'",
+            {});
+        return !loads.empty();
+    }));
+    EXPECT_EQ(loads[0][0].asText() + " " + loads[0][1].asText() + " " + loads[0][2].asText() + " " +
+                  loads[0][3].asText() + " " + loads[0][4].asText(),
+              "menu.kv LOADED 64 1 0");
 }
 
 // A large job file loads beside the window: the status bar shows how far it is, a scan made

@@ -45,6 +45,17 @@ class OperatorCommandsTest : public ::testing::Test {
         return commands;
     }
     std::vector<std::string> log() { return rig.logLines(); }
+    // The settings history, once it holds `count` rows: kind, outcome and what was sent of each.
+    std::vector<std::string> history(std::size_t count) {
+        auto& record = *rig.database->production;
+        EXPECT_TRUE(test::waitUntil([&] { return record.changes().size() >= count; }));
+        std::vector<std::string> rows;
+        for (const SettingsChange& change : record.changes()) {
+            rows.push_back(std::string(kindCode(change.kind)) + " " + outcomeCode(change.outcome) +
+                           " " + commandsText(change.sent));
+        }
+        return rows;
+    }
 
     ConsoleRig rig;
 };
@@ -186,6 +197,47 @@ TEST_F(WithAnsweringController, TheSettingsGateIsMaskedAndEachWrongPasswordShuts
     test::scan(rig.window(), "200000001");  // the main window's work does not keep it open
     rig.clock.run(1min + 1s);
     EXPECT_FALSE(settings.isVisible());
+    EXPECT_EQ(history(6), (std::vector<std::string>{"PASSWORD REFUSED ", "PASSWORD REFUSED ",
+                                                    "PASSWORD REFUSED ", "OPENED DONE ",
+                                                    "PASSWORD REFUSED ", "OPENED DONE "}));
+    EXPECT_EQ(rig.database->production->changes()[2].message,
+              cp1251("Неверный пароль окна настроек, подряд раз: 3"));
+}
+
+// Behind the password every change goes in the history however it ends: stored (with the value
+// it replaced), refused before anything went out, sent but not stored, refused on a closed port,
+// and SaveFlash.
+TEST_F(WithAnsweringController, EachAppliedSettingIsInTheHistoryWithHowItEnded) {
+    TSet_Form settings(rig.console());
+    settings.show();
+    const auto apply = [&](const char* typed) {
+        settings.findChild<QLineEdit*>(QStringLiteral("Edit_L_protyaj"))
+            ->setText(QString::fromLatin1(typed));
+        QTest::mouseClick(settings.findChild<QPushButton*>(QStringLiteral("L_Protyajki")),
+                          Qt::LeftButton);
+    };
+    apply("510");
+    apply("5x");
+    rig.database->writeFails = "Unable to complete network request to host \"server\"";
+    apply("520");
+    rig.database->writeFails.clear();
+    QTest::mouseClick(settings.findChild<QPushButton*>(QStringLiteral("Button_PortOpen")),
+                      Qt::LeftButton);  // closes the port
+    apply("530");
+    QTest::mouseClick(settings.findChild<QPushButton*>(QStringLiteral("Button_PortOpen")),
+                      Qt::LeftButton);
+    QTest::mouseClick(settings.findChild<QPushButton*>(QStringLiteral("SpeedButton1")),
+                      Qt::LeftButton);
+    EXPECT_EQ(history(5), (std::vector<std::string>{"SETTING STORED SH_S5100", "SETTING REFUSED ",
+                                                    "SETTING UNSTORED SH_S5200", "SETTING REFUSED ",
+                                                    "SAVEFLASH SENT SaveFlash"}));
+    const auto changes = rig.database->production->changes();
+    EXPECT_EQ(changes[0].subject, "SH_S");
+    EXPECT_EQ(changes[0].after, "510");
+    EXPECT_EQ(changes[2].before, std::nullopt);  // the database never said
+    EXPECT_EQ(changes[2].after, "520");
+    EXPECT_EQ(changes[3].message, "Port Not Open");  // as the box said it
+    EXPECT_EQ(rig.database->value("SH_S"), "510");
 }
 
 // A controller whose replies come late, each after junk bytes and in two or three pieces a few
@@ -217,6 +269,7 @@ TEST_F(WithSilentController, AToggleEndedByEscShowsTheModeTheControllerLastConfi
     EXPECT_EQ(control("Button_Lamin")->text(), QString::fromUtf8("Белый"));
     EXPECT_EQ(rig.console().laminationMode(), 0);
     EXPECT_EQ(control("Button_Lamin")->styleSheet(), QStringLiteral("color: #008080;"));
+    EXPECT_EQ(history(1), std::vector<std::string>{"MODE ESC Lamin1 SH_S4800"});
 }
 
 // The status line says what the console waits for, how often it has asked, and how to end it.
@@ -238,6 +291,8 @@ TEST_F(WithSilentController, APushStuckOnItsSixthCommandRepeatsItUntilEscEndsIt)
     EXPECT_EQ(log().back(), "CANCEL L1headPaz1205");
     EXPECT_EQ(std::ranges::count(log(), "IMPORT GOOD!!!"), 0);
     EXPECT_EQ(std::ranges::count(log(), "->STP_OUT300"), 0);
+    EXPECT_EQ(history(1), std::vector<std::string>{"PUSH ESC SH_S5000 setSpeed800 setAccel400 "
+                                                   "S_SH_S2500 stToR600"});
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QtTest/QTest>
 #include <algorithm>
 #include <filesystem>
 
@@ -101,12 +103,13 @@ TEST_F(WorkRecordTest, RecordsTheDatabaseRefusesWaitOnDiskThroughAKillAndGoInAtT
     TForm1& window = rig.window();
     test::scan(window, "400000001");
     test::scan(window, "400000002");
+    QTest::mouseClick(test::control<QPushButton>(window, "Button_Lamin"), Qt::LeftButton);
     EXPECT_TRUE(test::waitUntil([&] { return logSays("не записываются в базу данных"); }));
     const auto told = std::ranges::count_if(rig.logLines(), [](const std::string& line) {
         return line.find(cp1251("не записываются в базу данных")) != std::string::npos;
     });
     EXPECT_EQ(told, 1);  // once, not at every scan
-    EXPECT_EQ(rig.console().workRecord().unwritten(), 2u);
+    EXPECT_EQ(rig.console().workRecord().unwritten(), 3u);
     rig.endWithoutShutdown();  // killed: only the file has them
 
     production().fails.clear();
@@ -115,7 +118,12 @@ TEST_F(WorkRecordTest, RecordsTheDatabaseRefusesWaitOnDiskThroughAKillAndGoInAtT
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].scan, "400000001");
     EXPECT_EQ(records[1].commandText(), "R_POS1600");
-    EXPECT_TRUE(logSays("прошлого запуска ещё не в базе: 2"));
+    EXPECT_TRUE(logSays("прошлого запуска ещё не в базе: 3"));
+    ASSERT_TRUE(test::waitUntil([&] { return production().changes().size() == 1; }));
+    const SettingsChange toggle = production().changes()[0];
+    EXPECT_EQ(toggle.kind, ChangeKind::Mode);
+    EXPECT_EQ(toggle.before.value_or("") + toggle.after.value_or(""), "01");
+    EXPECT_EQ(toggle.sent.size(), 4u);
     EXPECT_TRUE(test::waitUntil([&] {
         return std::filesystem::file_size(rig.workspace.path() + "/" + RecordSpool::kFileName) == 0;
     }));

@@ -2,9 +2,11 @@
 // scans at once.
 #include <gtest/gtest.h>
 
+#include <QDateTimeEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QTableWidget>
 #include <QtTest/QTest>
 #include <csignal>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include "BigJob.h"
 #include "ComMainForm.h"
 #include "FirebirdServer.h"
+#include "HistoryWindow.h"
 #include "JobDatabase.h"
 #include "MessageBoxWatcher.h"
 #include "RecordBook.h"
@@ -184,6 +187,64 @@ TEST_F(Workstations, APieceAnotherWorkstationSentGoesOutShownAsSuchAndOnRecord) 
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0][0].asText(), "SENT");
     EXPECT_EQ(records[0][1].asText(), "R_POS4000");
+    EXPECT_TRUE(boxes.seen().empty());
+}
+
+// Two workstations change one parameter on one server: each change replaced what the other had
+// stored, whatever the console read at start-up, and is on record with its workstation. The
+// settings history window shows the three newest first, the value now, and exports them.
+TEST_F(Workstations, TwoWorkstationsChangingOneParameterEachReplaceWhatTheOtherStored) {
+    JobDatabase elsewhere;  // workstation B
+    elsewhere.connect(shared);
+    elsewhere.write("insert into VARIABLES (KODS, VAR_STR) values ('SH_S', '500')", {});
+    Console console(ConsoleOptions{shared});
+    TForm1 window(console);
+    const MachineParameter& length = machineParameter("SH_S");
+    console.applySetting(length, "510");
+    {  // B applies it as its console does
+        SettingsChange change;
+        change.key = "ws-2 change";
+        change.workstation = "ws-2";
+        change.account = "service";
+        change.subject = "SH_S";
+        change.before = elsewhere.updateVariable("SH_S", "520");
+        change.after = "520";
+        change.outcome = ChangeOutcome::Stored;
+        const auto book = makeFirebirdRecordBook();
+        book->open(shared);
+        book->enterChange(change, std::chrono::milliseconds(0));
+    }
+    console.applySetting(length, "530");
+
+    HistoryWindow history(shared, workstation.path());
+    auto* rows = history.findChild<QTableWidget*>(QStringLiteral("Table_History"));
+    ASSERT_TRUE(test::waitUntil([&] {
+        history.refresh();
+        return rows->rowCount() == 3;
+    }));
+    const auto cell = [&](int row, int column) { return rows->item(row, column)->text(); };
+    EXPECT_EQ(cell(0, 5) + " " + cell(0, 6), QStringLiteral("520 530"));  // before, after
+    EXPECT_EQ(cell(1, 1) + " " + cell(1, 5) + " " + cell(1, 6), QStringLiteral("ws-2 510 520"));
+    EXPECT_EQ(cell(2, 5) + " " + cell(2, 6), QStringLiteral("500 510"));
+    EXPECT_EQ(cell(0, 1), cell(2, 1));
+    EXPECT_NE(cell(0, 1), QStringLiteral("ws-2"));
+    const auto valuesAt = [&](int secondsFromNow) {
+        history.findChild<QDateTimeEdit*>(QStringLiteral("Date_Moment"))
+            ->setDateTime(QDateTime::currentDateTime().addSecs(secondsFromNow));
+        history.refresh();
+        auto* values = history.findChild<QTableWidget*>(QStringLiteral("Table_Values"));
+        QStringList shown;
+        for (int row = 0; row < values->rowCount(); ++row) {
+            shown << values->item(row, 0)->text() + "=" + values->item(row, 1)->text();
+        }
+        return shown;
+    };
+    EXPECT_TRUE(valuesAt(60).contains(QStringLiteral("SH_S=530")));
+    EXPECT_TRUE(valuesAt(-60).contains(QStringLiteral("SH_S=500")));
+    history.exportTo(QString::fromStdString(workstation.file("history.csv")));
+    const std::string csv = workstation.readFile("history.csv");
+    EXPECT_TRUE(csv.starts_with("\xEF\xBB\xBFВремя;Рабочее место;Учётная запись;Что;"));
+    EXPECT_NE(csv.find(";service;SETTING;SH_S;510;520;;STORED;"), std::string::npos) << csv;
     EXPECT_TRUE(boxes.seen().empty());
 }
 

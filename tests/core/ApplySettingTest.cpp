@@ -95,6 +95,11 @@ class ApplySettingTest : public ::testing::Test {
 TEST_F(ApplySettingTest, LengthsGoOutAsImpulsesTruncatedInExtendedPrecision) {
     EXPECT_EQ(apply("SH_S", "300"), Commands{"SH_S4890"});
     EXPECT_EQ(storedRows()["SH_S"], "300");
+    // The history learns the row's key, the stored value it replaced and what was sent.
+    EXPECT_EQ(change.subject, "SH_S");
+    EXPECT_EQ(change.before, "500");
+    EXPECT_EQ(change.after, "300");
+    EXPECT_EQ(change.sent, Commands{"SH_S4890"});
     EXPECT_EQ(variables.SH_S, 300.0L);
     // 16,3 is a hair below 16.3 in extended precision: 100 mm make 1629.99... impulses.
     EXPECT_EQ(apply("SH_S", "100"), Commands{"SH_S1629"});
@@ -193,6 +198,8 @@ TEST_F(ApplySettingTest, AFailedWriteComesAfterTheSend) {
     EXPECT_EQ(controller.commands(), Commands{"setSpeed900"});
     EXPECT_EQ(variables.setSpeed, 900);
     EXPECT_EQ(storedRows()["setSpeed"], "700");
+    EXPECT_EQ(change.sent, Commands{"setSpeed900"});
+    EXPECT_EQ(change.before, std::nullopt);
 }
 
 TEST_F(ApplySettingTest, AParameterWithoutARowLivesInMemoryWithoutComplaint) {

@@ -1,11 +1,14 @@
-// The production record on the embedded engine: the table in an older database, a record that
-// goes in whole and once, the server's time, and what two workstations' records add up to.
+// The record on the embedded engine: the tables in an older database, a record that goes in
+// whole and once, the server's time, what two workstations' records add up to, and the settings
+// history as evidence.
 #include "RecordBook.h"
 
 #include <gtest/gtest.h>
 
+#include "ErrorText.h"
 #include "JobDatabase.h"
 #include "JobRowWriter.h"
+#include "SettingsHistory.h"
 #include "Workspace.h"
 
 namespace velkor {
@@ -110,6 +113,64 @@ TEST_F(RecordBookTest, ABatchCountsEachSentPieceOnceWhicheverWorkstationSentIt) 
     EXPECT_EQ(earlier->workstation, "ws-2");
     EXPECT_EQ(earlier->when.size(), std::string("09.12 14:32").size());
     EXPECT_FALSE(book->progressOfPiece(999999));
+}
+
+// An older database gets the history with the trigger that keeps it; a row goes in once and
+// can then be neither changed nor deleted; a parameter's value at a past moment follows from the
+// changes stored, whoever made them, and not from one the database refused.
+TEST_F(RecordBookTest, TheSettingsHistoryIsKeptAsEvidenceAndGivesEachPastValue) {
+    database.write("drop table SETTINGSHISTORY", {});
+    database.write("insert into VARIABLES (KODS, VAR_STR) values ('SH_S', '500')", {});
+    database.write("insert into VARIABLES (KODS, VAR_STR) values ('setSpeed', '700')", {});
+    EXPECT_EQ(database.updateVariable("SH_S", "530"), "500");  // what an apply replaced
+    const auto book = makeFirebirdRecordBook();
+    book->open(workspace.file("KV.GDB"));
+    const auto enter = [&](const char* key, const char* workstation, const char* before,
+                           const char* after, ChangeOutcome outcome, std::chrono::hours age) {
+        SettingsChange change;
+        change.key = key;
+        change.workstation = workstation;
+        change.account = "service";
+        change.subject = "SH_S";
+        change.before = before;
+        change.after = after;
+        change.sent = {"SH_S5100"};
+        change.outcome = outcome;
+        book->enterChange(change, age);
+    };
+    enter("first", "ws-1", "500", "510", ChangeOutcome::Stored, 3h);
+    enter("first", "ws-1", "500", "510", ChangeOutcome::Stored, 3h);  // after a crash: once
+    enter("refused", "ws-2", "510", "520", ChangeOutcome::Unstored, 2h);
+    enter("second", "ws-2", "510", "530", ChangeOutcome::Stored, 1h);
+
+    const auto lines = readHistoryLines(database, {.subject = "SH_S"});
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].columns[13], "second");  // newest first
+    EXPECT_EQ(lines[2].columns[13], "first");
+    EXPECT_EQ(lines[2].columns[7], "SH_S5100");
+    EXPECT_EQ(readHistoryLines(database, {.workstation = "ws-1"}).size(), 1u);
+    for (const char* change :
+         {"delete from SETTINGSHISTORY", "update SETTINGSHISTORY set AFTER = '999'"}) {
+        EXPECT_NE(test::errorOf([&] { database.write(change, {}); }).find("SETTINGSHISTORY_KEPT"),
+                  std::string::npos)
+            << change;
+    }
+    EXPECT_EQ(readHistoryLines(database, {}).size(), 3u);
+
+    const auto at = [&](const char* minutesAgo) {
+        const std::string moment =
+            database
+                .read(std::string("select cast(dateadd(-") + minutesAgo +
+                          " minute to current_timestamp) as varchar(24)) from rdb$database",
+                      {})[0][0]
+                .asText();
+        return settingsAt(database, moment, {"SH_S", "SETSPEED"});
+    };
+    using Values = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(at("240"), (Values{{"SH_S", "500"}, {"SETSPEED", "700"}}));
+    EXPECT_EQ(at("150"), (Values{{"SH_S", "510"}, {"SETSPEED", "700"}}));
+    EXPECT_EQ(at("90"), (Values{{"SH_S", "510"}, {"SETSPEED", "700"}}));
+    EXPECT_EQ(at("0"), (Values{{"SH_S", "530"}, {"SETSPEED", "700"}}));
 }
 
 }  // namespace
