@@ -263,6 +263,11 @@ void Console::applySetting(const MachineParameter& parameter, std::string_view t
     databaseWatch_.require();
     onRecord(changeOf(ChangeKind::Setting), [&](SettingsChange& change) {
         velkor::applySetting(parameter, text, variables_, line_, *database_, change);
+        if (!change.before) {  // the value lives in memory only, as it always has
+            change.message = cp1251("В VARIABLES нет строки ") + change.subject +
+                             cp1251(": значение не сохранено");
+            return ChangeOutcome::Unstored;
+        }
         return ChangeOutcome::Stored;
     });
 }

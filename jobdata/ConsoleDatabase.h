@@ -45,7 +45,8 @@ class ConsoleDatabase {
         return readPiece(barcode).positions;
     }
     // Sets VAR_STR of the rows whose upper-cased key equals `upperKey`; no row, no change.
-    // Durable when it returns. Returns the value it replaced (nothing for no row, or none).
+    // Durable when it returns. Returns the value it replaced (empty for SQL null; nothing when
+    // there is no row, so that nothing was stored).
     virtual std::optional<std::string> updateVariable(std::string_view upperKey,
                                                       std::string_view value) = 0;
     // The longest value text VARIABLES holds, as readVariables found it; unlimited before.

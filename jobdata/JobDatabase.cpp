@@ -177,8 +177,7 @@ std::optional<std::string> JobDatabase::updateVariable(std::string_view upperKey
         prepared("update VARIABLES s set s.VAR_STR = ? where upper(s.KODS) = ?")
             .execute({std::string(value), std::string(upperKey)});
         session_.commit();
-        return before.empty() || before[0][0].isNull() ? std::nullopt
-                                                       : std::optional(before[0][0].asText());
+        return before.empty() ? std::nullopt : std::optional(before[0][0].asText());
     });
 }
 

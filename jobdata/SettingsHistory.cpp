@@ -6,9 +6,9 @@ namespace velkor {
 
 const std::array<const char*, HistoryLine::kColumns>& historyHeadings() {
     static const std::array<const char*, HistoryLine::kColumns> headings{
-        "Время",      "Рабочее место", "Учётная запись", "Что",        "Параметр или файл",
-        "Было",       "Стало",         "Отправлено",     "Итог",       "Сообщение",
-        "Хэш файла",  "Деталей",       "Заменено",       "Ключ записи"};
+        "Время",     "Рабочее место", "Учётная запись", "Что",        "Параметр или файл",
+        "Было",      "Стало",         "Отправлено",     "Итог",       "Сообщение",
+        "Хэш файла", "Деталей",       "Заменено",       "Ключ записи"};
     return headings;
 }
 
@@ -50,7 +50,9 @@ std::vector<std::pair<std::string, std::string>> settingsAt(
     for (const Row& row : database.read(
              std::string("select upper(v.kods), coalesce((select first 1 h.after ") + stored +
                  "<= ? order by h.changed desc, h.recordkey desc), (select first 1 h.before " +
-                 stored + "> ? order by h.changed, h.recordkey), v.var_str) from VARIABLES v",
+                 stored +
+                 "> ? and h.before is not null order by h.changed, h.recordkey), "
+                 "v.var_str) from VARIABLES v",
              {moment, moment})) {
         values.emplace(row[0].asText(), row[1].asText());
     }

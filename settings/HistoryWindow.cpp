@@ -104,8 +104,10 @@ void HistoryWindow::buildControls() {
     fitOnScreen(*this, QSize(1180, 640));
 }
 
+// Each showing starts at the values as they are now.
 void HistoryWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    Date_Moment->setDateTime(QDateTime::currentDateTime());
     guarded([this] { refresh(); })();
 }
 

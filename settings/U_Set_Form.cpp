@@ -216,11 +216,14 @@ void TSet_Form::hideEvent(QHideEvent* event) {
 // Only input meant for this window counts: scans keep coming to the main window meanwhile.
 bool TSet_Form::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    // This window, or one opened from it (a box, the history, a file dialog over the history).
     const auto* widget = qobject_cast<const QWidget*>(watched);
-    const QWidget* inWindow = widget != nullptr ? widget->window() : nullptr;
-    const bool ours =
-        inWindow == this || (inWindow != nullptr && inWindow->parentWidget() != nullptr &&
-                             inWindow->parentWidget()->window() == this);
+    bool ours = false;
+    for (const QWidget* window = widget != nullptr ? widget->window() : nullptr;
+         window != nullptr && !ours;
+         window = window->parentWidget() != nullptr ? window->parentWidget()->window() : nullptr) {
+        ours = window == this;
+    }
     if (ours && idle_->active() &&
         (type == QEvent::KeyPress || type == QEvent::MouseButtonPress || type == QEvent::Wheel)) {
         idle_->stop();

@@ -19,13 +19,17 @@ QTableWidget* reportTable(const char* name, std::span<const char* const> heading
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->verticalHeader()->hide();
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    // A long column (commands, a message) leaves room for the others; its cells say it whole
+    // on hover.
+    table->horizontalHeader()->setMaximumSectionSize(280);
     return table;
 }
 
 void showReportRow(QTableWidget& table, int row, std::span<const std::string> columns) {
     for (std::size_t column = 0; column < columns.size(); ++column) {
-        table.setItem(row, static_cast<int>(column),
-                      new QTableWidgetItem(fromCp1251(columns[column])));
+        auto* item = new QTableWidgetItem(fromCp1251(columns[column]));
+        item->setToolTip(item->text());
+        table.setItem(row, static_cast<int>(column), item);
     }
 }
 

@@ -205,8 +205,8 @@ TEST_F(WithAnsweringController, TheSettingsGateIsMaskedAndEachWrongPasswordShuts
 }
 
 // Behind the password every change goes in the history however it ends: stored (with the value
-// it replaced), refused before anything went out, sent but not stored, refused on a closed port,
-// and SaveFlash.
+// it replaced), refused before anything went out, sent but not stored (the database failed, or
+// has no row for it), refused on a closed port, and SaveFlash.
 TEST_F(WithAnsweringController, EachAppliedSettingIsInTheHistoryWithHowItEnded) {
     TSet_Form settings(rig.console());
     settings.show();
@@ -226,17 +226,24 @@ TEST_F(WithAnsweringController, EachAppliedSettingIsInTheHistoryWithHowItEnded) 
     apply("530");
     QTest::mouseClick(settings.findChild<QPushButton*>(QStringLiteral("Button_PortOpen")),
                       Qt::LeftButton);
+    std::erase_if(rig.database->variables,
+                  [](const VariableRow& row) { return row.key == "SH_S_L"; });
+    settings.findChild<QLineEdit*>(QStringLiteral("Edit_L_protyaj_L"))->setText("540");
+    QTest::mouseClick(settings.findChild<QPushButton*>(QStringLiteral("SpeedButton2")),
+                      Qt::LeftButton);  // no row to store it in
     QTest::mouseClick(settings.findChild<QPushButton*>(QStringLiteral("SpeedButton1")),
                       Qt::LeftButton);
-    EXPECT_EQ(history(5), (std::vector<std::string>{"SETTING STORED SH_S5100", "SETTING REFUSED ",
-                                                    "SETTING UNSTORED SH_S5200", "SETTING REFUSED ",
-                                                    "SAVEFLASH SENT SaveFlash"}));
+    EXPECT_EQ(history(6),
+              (std::vector<std::string>{"SETTING STORED SH_S5100", "SETTING REFUSED ",
+                                        "SETTING UNSTORED SH_S5200", "SETTING REFUSED ",
+                                        "SETTING UNSTORED SH_S5400", "SAVEFLASH SENT SaveFlash"}));
     const auto changes = rig.database->production->changes();
     EXPECT_EQ(changes[0].subject, "SH_S");
     EXPECT_EQ(changes[0].after, "510");
     EXPECT_EQ(changes[2].before, std::nullopt);  // the database never said
     EXPECT_EQ(changes[2].after, "520");
     EXPECT_EQ(changes[3].message, "Port Not Open");  // as the box said it
+    EXPECT_EQ(changes[4].message, cp1251("В VARIABLES нет строки SH_S_L: значение не сохранено"));
     EXPECT_EQ(rig.database->value("SH_S"), "510");
 }
 
