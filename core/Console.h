@@ -222,7 +222,7 @@ class Console : public QObject {
     LineWatch lineWatch_;
     WorkRecord records_;
     DispatchQueue dispatches_;
-    JobLoading loads_{record_.log(), [this](SettingsChange change) { records_.note(change); }};
+    JobLoading loads_{record_.log(), [this](SettingsChange change) { records_.note(std::move(change)); }};
     SettingsGate gate_{clock_};
     std::optional<ConfirmedSender::Waiting> unconfirmed_;
     std::string activity_;

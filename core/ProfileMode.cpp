@@ -27,19 +27,17 @@ std::optional<SequenceEnd> ProfileMode::toggle(std::vector<std::string>& acknowl
     }
     toggling_ = true;
     show(target);
-    bool confirmed = false;
     // However the toggle ends (confirmed, ended by Esc or closing, a send error), the next
     // one may start; unconfirmed, the mode goes back to the last confirmed one.
     struct Ending {
         ProfileMode& mode;
-        const bool& confirmed;
         ~Ending() {
             mode.toggling_ = false;
-            if (!confirmed) {
+            if (mode.shownMode_ != mode.confirmed_) {
                 mode.show(mode.confirmed_);
             }
         }
-    } ending{*this, confirmed};
+    } ending{*this};
     const SequenceEnd end = sender_.runSequence(
         [&] {
             for (const std::string& c : commands) {
@@ -50,7 +48,6 @@ std::optional<SequenceEnd> ProfileMode::toggle(std::vector<std::string>& acknowl
     if (end != SequenceEnd::Completed) {
         return end;
     }
-    confirmed = true;
     confirmed_ = target;
     log_.append(toLaminated ? "IMPORT lam!!!" : "IMPORT White!!!");
     return end;
