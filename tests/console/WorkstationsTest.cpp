@@ -13,6 +13,7 @@
 
 #include "BigJob.h"
 #include "ComMainForm.h"
+#include "ErrorText.h"
 #include "FirebirdServer.h"
 #include "HistoryWindow.h"
 #include "JobDatabase.h"
@@ -249,7 +250,8 @@ TEST_F(Workstations, TwoWorkstationsChangingOneParameterEachReplaceWhatTheOtherS
 }
 
 // The server's machine goes down while a piece goes out: every position goes out on its time,
-// the operator is told once that records wait, and the record arrives once the server is back.
+// the operator is told once that records wait, and the record arrives once the server is back;
+// a setting applied meanwhile arrives too, as sent but not stored.
 TEST_F(Workstations, AServerGoneDuringADispatchGetsItsRecordOnceItIsBack) {
     loadElsewhere("one.kv", "PB-8\r\nC001730000001012000450004500  1  1\r\nWSCREW/4000\r\n");
     ConsoleOptions options{shared};
@@ -267,6 +269,11 @@ TEST_F(Workstations, AServerGoneDuringADispatchGetsItsRecordOnceItIsBack) {
     };
     ASSERT_TRUE(test::waitUntil([&] { return told() == 1; }, 10000));
     EXPECT_EQ(console.workRecord().unwritten(), 1u);
+    // A setting applied meanwhile reaches the controller but not the database, and says so.
+    const std::string refused =
+        test::errorOf([&] { console.applySetting(machineParameter("SH_S"), "510"); });
+    EXPECT_NE(refused.find(cp1251("в базе значение не сохранено")), std::string::npos) << refused;
+    EXPECT_EQ(console.workRecord().unwritten(), 2u);
 
     test::FirebirdServer::shared().start();
     ASSERT_TRUE(test::waitUntil([&] { return console.workRecord().unwritten() == 0; }, 30000));
@@ -275,6 +282,13 @@ TEST_F(Workstations, AServerGoneDuringADispatchGetsItsRecordOnceItIsBack) {
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0][1].asText(), "R_POS4000");
     EXPECT_EQ(records[0][2].asText(), "B-8");
+    JobDatabase database;
+    database.connect(shared);
+    const auto changes = database.read(
+        "select h.outcome, h.sent, h.message from SETTINGSHISTORY h where h.kind = 'SETTING'", {});
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0][0].asText() + " " + changes[0][1].asText(), "UNSTORED SH_S5100");
+    EXPECT_EQ(changes[0][2].asText(), refused.substr(0, 255));
 }
 
 }  // namespace
