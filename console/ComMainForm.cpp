@@ -1,6 +1,7 @@
 #include "ComMainForm.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -161,10 +162,15 @@ void TForm1::buildControls() {
     Edit_BarCode->setFont(sized(font(), 20, true));
     // The edit's own text only: its context menu keeps the normal colours.
     Edit_BarCode->setStyleSheet(QStringLiteral("QLineEdit { color: red; }"));
+    // The labels beside the scan field keep their widths, so that the field keeps its own
+    // whatever they say.
     Label_Bar_Code = named(new ElidedLabel(QStringLiteral("0"), 320), "Label_Bar_Code");
     Label_Bar_Code->setFont(sized(font(), 12, false));
+    Label_Bar_Code->setFixedWidth(
+        QFontMetrics(Label_Bar_Code->font()).horizontalAdvance(QStringLiteral("0000000000000")));
     Label_Batch = named(new ElidedLabel(QString(), 360), "Label_Batch");
     Label_Batch->setFont(sized(font(), 12, true));
+    Label_Batch->setFixedWidth(360);
 
     SpeedButton2 = speedButton("SpeedButton2", ru("Показать"));
     Speed_step = speedButton("Speed_step", QStringLiteral("STEP"));
@@ -322,9 +328,23 @@ void TForm1::buildMenu() {
 }
 
 // What a support call needs first: which program and which version.
+// What a support call asks for, in text that can be selected and copied.
 void TForm1::AboutItemClick() {
-    QMessageBox::about(this, ru("О программе"),
-                       ru("Пульт оператора Velkor QN704\nверсия ") + QString::fromLatin1(kVersion));
+    const QString text =
+        ru("Пульт оператора Velkor QN704\nверсия ") + QString::fromLatin1(kVersion) +
+        ru(", сборка ") + QString::fromLatin1(kBuildDate) + ru("\nQt ") +
+        QString::fromLatin1(qVersion()) + ru("\nFirebird ") +
+        QString::fromStdString(Console::databaseClientVersion()) + ru("\nРабочая папка: ") +
+        QString::fromStdString(console_.startUpState().directory().path) + ru("\nБаза данных: ") +
+        QString::fromStdString(console_.databaseString());
+    QMessageBox about(QMessageBox::Information, ru("О программе"), text, QMessageBox::Ok, this);
+    about.setObjectName(QStringLiteral("AboutBox"));
+    about.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    const QAbstractButton* copy = about.addButton(ru("Копировать"), QMessageBox::ActionRole);
+    about.exec();
+    if (about.clickedButton() == copy) {
+        QGuiApplication::clipboard()->setText(text);
+    }
 }
 
 // The window shows what the console holds as it changes: the event log (at most its newest

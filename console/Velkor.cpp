@@ -2,12 +2,15 @@
 // main window over it (whose creation runs the start-up sequence), the hidden settings window,
 // and the event loop until the main window closes. See kUsage for the command line.
 
+#include <pwd.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,7 +39,22 @@ constexpr const char* kUsage =
     "  -h, --help           print this text and exit\n"
     "  --version            print the version and exit\n"
     "\n"
-    "An option's value may also follow it after \"=\" (--database=DATABASE).\n";
+    "An option's value may also follow it after \"=\" (--database=DATABASE). Qt's own\n"
+    "options (-platform, -style, -session, -display, -qwindowgeometry, ...) are taken\n"
+    "as by any Qt program.\n";
+
+// Qt's own options, which QApplication takes from the command line itself, as any Qt program
+// does (a session manager restarts the console with -session): the console lets them through.
+constexpr std::array kQtOptionsWithValue{"-platform",        "-platformpluginpath",
+                                         "-platformtheme",   "-plugin",
+                                         "-qwindowgeometry", "-qwindowicon",
+                                         "-qwindowtitle",    "-geometry",
+                                         "-title",           "-display",
+                                         "-session",         "-style",
+                                         "-stylesheet",      "-name",
+                                         "-visual",          "-ncols",
+                                         "-dialogs",         "-fontengine"};
+constexpr std::array kQtFlags{"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync", "-cmap"};
 
 // What the command line asks for; read before anything opens a window.
 struct Invocation {
@@ -48,10 +66,16 @@ struct Invocation {
 Invocation readCommandLine(int argc, char** argv) {
     Invocation line;
     std::optional<std::string> database;
-    const auto outcome = velkor::CommandLine()
-                             .option("--database", database)
-                             .option("--workspace", line.workspace)
-                             .read(std::vector<std::string>(argv + 1, argv + argc));
+    velkor::CommandLine reader;
+    reader.option("--database", database).option("--workspace", line.workspace);
+    for (const char* qtOption : kQtOptionsWithValue) {
+        reader.option(qtOption, [](const std::string&) { return true; });
+    }
+    bool qtFlag = false;
+    for (const char* qtOption : kQtFlags) {
+        reader.flag(qtOption, qtFlag);
+    }
+    const auto outcome = reader.read(std::vector<std::string>(argv + 1, argv + argc));
     line.exitAtOnce = velkor::answerCommandLine(outcome, "velkor", kUsage, velkor::kVersion);
     line.options.databaseString = std::move(database);
     return line;
@@ -114,6 +138,24 @@ class StopSignalHandler {
     bool requested_ = false;
 };
 
+// A session without a runtime directory (a service, a remote shell, a headless run) gets the
+// one Qt would use, made as Qt makes it, so that Qt has nothing to warn about on standard
+// error. Made after the engine's lock folder is chosen, which must not move with it.
+void provideRuntimeDirectory() {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        return;
+    }
+    const passwd* account = ::getpwuid(::geteuid());
+    const std::string folder = "/tmp/runtime-" + (account != nullptr ? std::string(account->pw_name)
+                                                                     : std::to_string(::geteuid()));
+    ::mkdir(folder.c_str(), 0700);
+    struct stat made {};
+    if (::lstat(folder.c_str(), &made) == 0 && S_ISDIR(made.st_mode) &&
+        made.st_uid == ::geteuid() && (made.st_mode & 0777U) == 0700U) {
+        ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,6 +165,7 @@ int main(int argc, char** argv) {
     }
     const int stopSignals = blockStopSignals();  // before any thread starts
     velkor::Console::prepareProcess();
+    provideRuntimeDirectory();
     velkor::ConsoleApplication application(argc, argv);
     velkor::ConsoleOptions& options = commandLine.options;
     if (commandLine.workspace) {

@@ -54,13 +54,24 @@ void Console::endProcess() {
     shutDownFirebirdEngine();
 }
 
+std::string Console::databaseClientVersion() {
+    return firebirdClientVersion();
+}
+
+// The command stands on a line of its own, so that the box never breaks it where the technician
+// is to type it.
 void Console::enterWorkspace(const std::string& folder) {
     if (::chdir(folder.c_str()) != 0) {
-        throw VelkorError(cp1251("Нет рабочей папки консоли ") + folder + " (" +
-                          std::strerror(errno) +
-                          cp1251("). Сервисный инженер создаёт её командой velkor-makedb "
-                                 "--workspace ") +
-                          folder);
+        const int reason = errno;
+        const std::string why = reason == ENOENT    ? cp1251("её нет")
+                                : reason == EACCES  ? cp1251("нет доступа")
+                                : reason == ENOTDIR ? cp1251("это не папка")
+                                                    : std::string(std::strerror(reason));
+        const std::string shown = utf8ToCp1251(folder);
+        throw VelkorError(cp1251("Нет рабочей папки консоли ") + shown + " (" + why +
+                          cp1251("). Сервисный инженер создаёт её командой\n\n"
+                                 "velkor-makedb --workspace ") +
+                          shown);
     }
 }
 

@@ -63,6 +63,8 @@ class Console : public QObject {
     // Makes `folder` the start-up directory; throws, telling how a workspace is made, when
     // there is none (the menu entry on a workstation where nobody has made one yet).
     static void enterWorkspace(const std::string& folder);
+    // The database client library's version, for the About box.
+    static std::string databaseClientVersion();
 
     explicit Console(ConsoleOptions options = {}, QObject* parent = nullptr);
     ~Console() override;
@@ -222,7 +224,8 @@ class Console : public QObject {
     LineWatch lineWatch_;
     WorkRecord records_;
     DispatchQueue dispatches_;
-    JobLoading loads_{record_.log(), [this](SettingsChange change) { records_.note(std::move(change)); }};
+    JobLoading loads_{record_.log(),
+                      [this](SettingsChange change) { records_.note(std::move(change)); }};
     SettingsGate gate_{clock_};
     std::optional<ConfirmedSender::Waiting> unconfirmed_;
     std::string activity_;

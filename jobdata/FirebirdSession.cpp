@@ -330,6 +330,11 @@ FirebirdSession::PreparedQuery FirebirdSession::prepare(std::string_view sql) {
     });
 }
 
+std::string firebirdClientVersion() {
+    const unsigned version = master()->getUtilInterface()->getClientVersion();
+    return std::to_string(version >> 8U) + "." + std::to_string(version & 0xFFU);
+}
+
 void stopWaitingForDatabase() {
     stopWaitingForAnswers();
 }

@@ -124,6 +124,9 @@ void prepareFirebirdEnvironment();
 // are logged: at this point there is nothing left to do about them.
 void shutDownFirebirdEngine();
 
+// The Firebird client library's version, such as "3.0".
+std::string firebirdClientVersion();
+
 // The process is ending: every statement of every session that waits for the database's
 // answer, now or from now on, gets a second at most rather than its limit.
 void stopWaitingForDatabase();

@@ -88,6 +88,31 @@ TEST(Program, AStopSignalClosesTheConsoleLikeItsCloseBoxAndSavesTheCounter) {
     }
 }
 
+// Qt's own options are taken as by any Qt program, a session manager's -session too, and a
+// headless run (no display, no runtime folder) says nothing on standard error.
+TEST(Program, QtsOwnOptionsAreTakenAndAHeadlessRunIsQuiet) {
+    test::PseudoTerminal controller;
+    test::Workspace workspace;
+    workspace.createDatabase({{"Port", controller.path()}});
+    workspace.writeFile("Morvel.INI", test::counterIni(0));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* unset : {"QT_QPA_PLATFORM", "DISPLAY", "XDG_RUNTIME_DIR"}) {
+        environment.remove(QString::fromLatin1(unset));
+    }
+    QProcess console;
+    console.setProcessEnvironment(environment);
+    console.start(
+        QStringLiteral(VELKOR_PROGRAM),
+        {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("-style=Fusion"),
+         QStringLiteral("-session"), QStringLiteral("1234abcd"), QStringLiteral("-qwindowgeometry"),
+         QStringLiteral("640x480+0+0"), QStringLiteral("--workspace"),
+         QString::fromStdString(workspace.path())});
+    ASSERT_TRUE(console.waitForStarted(10000));
+    EXPECT_EQ(controller.read(7, 10000), "CLR_CNT");
+    EXPECT_TRUE(endsOn(console, SIGTERM));
+    EXPECT_EQ(console.readAllStandardError().toStdString(), "");
+}
+
 // A controller that never acknowledges the settings push (the wrong device on the port, a
 // firmware fault) holds the push for ever; a stop still ends the console, with its shutdown.
 TEST(Program, AStopSignalEndsAPushThatIsNeverAcknowledged) {

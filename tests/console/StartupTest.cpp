@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QGroupBox>
 #include <QInputDialog>
 #include <QLabel>
@@ -286,14 +287,28 @@ TEST(Startup, TheWindowsSpeakRussianFitTheScreenAndTellTheVersion) {
     EXPECT_TRUE(screen.contains(settings.frameGeometry()));
     settings.close();
 
+    // About says what a support call asks for, and "Копировать" puts it on the clipboard.
     rig.boxes.answer(false);
     QString about;
     test::whenModalShows<QMessageBox>([&](QMessageBox& box) {
         about = box.text();
-        box.accept();
+        EXPECT_TRUE(box.textInteractionFlags() & Qt::TextSelectableByMouse);
+        for (QAbstractButton* button : box.buttons()) {
+            if (button->text() == QString::fromUtf8("Копировать")) {
+                button->click();
+            }
+        }
     });
     window.findChild<QAction*>(QStringLiteral("N5"))->trigger();
-    EXPECT_TRUE(about.endsWith(QString::fromLatin1(kVersion))) << about.toStdString();
+    const QStringList lines = about.split(u'\n');
+    ASSERT_EQ(lines.size(), 6) << about.toStdString();
+    EXPECT_TRUE(lines[1].startsWith(QString::fromUtf8("версия ") + QString::fromLatin1(kVersion) +
+                                    QString::fromUtf8(", сборка 20")));
+    EXPECT_EQ(lines[2], QStringLiteral("Qt ") + QString::fromLatin1(qVersion()));
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("Firebird 3.")));
+    EXPECT_EQ(lines[4],
+              QString::fromUtf8("Рабочая папка: ") + QString::fromStdString(rig.workspace.path()));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), about);
 }
 
 TEST(Startup, AFreshWorkspaceWithoutIniShowsTheMissingEntryAndReportsItsConversion) {

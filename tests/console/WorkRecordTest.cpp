@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QtTest/QTest>
@@ -72,6 +73,9 @@ TEST_F(WorkRecordTest, ABadLabelBetweenTwoGoodOnesIsOnRecordAsFailedAndTheyAsSen
 
 TEST_F(WorkRecordTest, APieceScannedAgainGoesOutAndTheStatusLineSaysWhenItWasSentBefore) {
     TForm1& window = rig.window();
+    window.show();
+    const auto* field = test::control<QLineEdit>(window, "Edit_BarCode");
+    const int fieldWidth = field->width();
     test::scan(window, "400000001");
     recordsOnceThereAre(1);
     EXPECT_TRUE(test::waitUntil([&] {
@@ -96,6 +100,9 @@ TEST_F(WorkRecordTest, APieceScannedAgainGoesOutAndTheStatusLineSaysWhenItWasSen
         return test::labelText(window, "Label_Batch") ==
                QString::fromUtf8("Партия B-117: 2 из 3 деталей");
     }));
+    test::scan(window, "1");  // a short one, and nothing of it found
+    QCoreApplication::processEvents();
+    EXPECT_EQ(field->width(), fieldWidth);  // whatever the labels beside it say
 }
 
 TEST_F(WorkRecordTest, RecordsTheDatabaseRefusesWaitOnDiskThroughAKillAndGoInAtTheNextStart) {

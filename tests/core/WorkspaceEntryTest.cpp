@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "Console.h"
@@ -22,9 +20,9 @@ TEST(WorkspaceEntry, AMissingWorkspaceSaysHowOneIsMadeAndAnExistingOneIsEntered)
         ADD_FAILURE() << "entered a folder that is not there";
     } catch (const VelkorError& error) {
         EXPECT_EQ(std::string(error.what()),
-                  cp1251("Нет рабочей папки консоли ") + missing + " (" + std::strerror(ENOENT) +
-                      "). " +
-                      cp1251("Сервисный инженер создаёт её командой velkor-makedb --workspace ") +
+                  cp1251("Нет рабочей папки консоли ") + missing +
+                      cp1251(" (её нет). Сервисный инженер создаёт её командой\n\nvelkor-makedb "
+                             "--workspace ") +
                       missing);
     }
     EXPECT_EQ(std::filesystem::current_path(), workspace.path());
