@@ -38,6 +38,17 @@ ChangeOutcome outcomeOf(SequenceEnd end) {
     return ChangeOutcome::Closed;
 }
 
+// A value written to VARIABLES: stored, or, where VARIABLES has no row for it, kept in memory
+// only (as it always has been), and the history says so.
+ChangeOutcome storedOutcome(SettingsChange& change) {
+    if (change.before) {
+        return ChangeOutcome::Stored;
+    }
+    change.message =
+        cp1251("В VARIABLES нет строки ") + change.subject + cp1251(": значение не сохранено");
+    return ChangeOutcome::Unstored;
+}
+
 SettingsChange changeOf(ChangeKind kind) {
     SettingsChange change;
     change.kind = kind;
@@ -274,12 +285,7 @@ void Console::applySetting(const MachineParameter& parameter, std::string_view t
     databaseWatch_.require();
     onRecord(changeOf(ChangeKind::Setting), [&](SettingsChange& change) {
         velkor::applySetting(parameter, text, variables_, line_, *database_, change);
-        if (!change.before) {  // the value lives in memory only, as it always has
-            change.message = cp1251("В VARIABLES нет строки ") + change.subject +
-                             cp1251(": значение не сохранено");
-            return ChangeOutcome::Unstored;
-        }
-        return ChangeOutcome::Stored;
+        return storedOutcome(change);
     });
 }
 
@@ -307,8 +313,22 @@ LineChoices Console::lineChoices() const {
     return lineChoicesOf(port_);
 }
 
+// A port chosen here is the controller's port from now on, also after a restart: it becomes
+// the Port machine variable, and the change goes in the history.
 void Console::applyLineChoices(const LineChoices& choices) {
+    const std::string before = port_.Port();
     velkor::applyLineChoices(port_, choices);
+    if (choices.port == before) {
+        return;
+    }
+    databaseWatch_.require();
+    onRecord(changeOf(ChangeKind::Setting), [&](SettingsChange& change) {
+        change.subject = machineParameter("Port").databaseKey();
+        change.after = choices.port;
+        change.before = database_->updateVariable(change.subject, choices.port);
+        variables_.Port = choices.port;
+        return storedOutcome(change);
+    });
 }
 
 void Console::loadPortSettings() {

@@ -176,6 +176,7 @@ class Console : public QObject {
     // loading the line settings.
     void openOrCloseLine();
     LineChoices lineChoices() const;
+    // A port chosen becomes the Port machine variable, so that the next start opens it too.
     void applyLineChoices(const LineChoices& choices);
     void loadPortSettings();
     void storePortSettings();

@@ -65,6 +65,24 @@ void ListSerialPorts(QStringList& list) {
     list = *names;
 }
 
+void ListSerialPortChoices(QStringList& list) {
+    ListSerialPorts(list);
+    const std::string byId = "/dev/serial/by-id";
+    DIR* folder = ::opendir(byId.c_str());
+    if (folder == nullptr) {
+        return;  // no adapter plugged in
+    }
+    QStringList links;
+    while (const dirent* entry = ::readdir(folder)) {
+        if (entry->d_name[0] != '.') {
+            links << QString::fromStdString(byId + "/" + entry->d_name);
+        }
+    }
+    ::closedir(folder);
+    links.sort();
+    list << links;
+}
+
 std::string serialDevicePath(const std::string& port) {
     return !port.empty() && port[0] == '/' ? port : "/dev/" + port;
 }

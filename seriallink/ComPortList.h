@@ -12,6 +12,11 @@ namespace velkor {
 inline constexpr const char* kSerialPortsVariable = "VELKOR_SERIAL_PORTS";
 void ListSerialPorts(QStringList& list);
 
+// What a service person may choose a port from: the system's ports as above, then the stable
+// links of /dev/serial/by-id (as paths), which keep naming the same adapter whichever socket it
+// is plugged into.
+void ListSerialPortChoices(QStringList& list);
+
 // The device a port name stands for: a name such as ttyUSB0 is /dev/ttyUSB0, a name that starts
 // with "/" is a path already (a pseudo-terminal, a link to one).
 std::string serialDevicePath(const std::string& port);

@@ -35,7 +35,7 @@ const PropertyBinding* bindingOf(TComProperty property) {
         {},  // cpNone
         {[] {
              QStringList ports;
-             ListSerialPorts(ports);
+             ListSerialPortChoices(ports);
              return ports;
          },
          [](const LineChoices& c) { return c.port; },
@@ -74,8 +74,11 @@ void TComComboBox::SetComPort(TCustomComPort* port) {
     UpdateSettings();
 }
 
+// A port may also be typed: a device path the lists do not show (a pseudo-terminal, a link of
+// the site's own).
 void TComComboBox::SetComProperty(TComProperty property) {
     comProperty_ = property;
+    setEditable(property == cpPort);
     fillEntries();
 }
 
@@ -95,14 +98,19 @@ void TComComboBox::ShowChoice(const LineChoices& choices) {
         return;
     }
     updating_ = true;
-    setCurrentIndex(findText(QString::fromStdString(binding->current(choices))));
+    const QString current = QString::fromStdString(binding->current(choices));
+    setCurrentIndex(findText(current));
+    if (isEditable()) {
+        setEditText(current);
+    }
     updating_ = false;
 }
 
 void TComComboBox::TakeChoice(LineChoices& choices) const {
     const PropertyBinding* binding = bindingOf(comProperty_);
-    if (binding != nullptr && currentIndex() >= 0) {
-        binding->choose(choices, currentText().toStdString());
+    const QString chosen = currentText().trimmed();
+    if (binding != nullptr && (currentIndex() >= 0 || (isEditable() && !chosen.isEmpty()))) {
+        binding->choose(choices, chosen.toStdString());
     }
 }
 

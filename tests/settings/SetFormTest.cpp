@@ -10,6 +10,7 @@
 #include <QtTest/QTest>
 #include <set>
 
+#include "ComSetupDialog.h"
 #include "ConsoleRig.h"
 #include "RegistryFile.h"
 #include "SettingControls.h"
@@ -211,6 +212,33 @@ TEST_F(SetFormTest, PortToolsCloseOpenStoreAndLoadTheMainWindowsPort) {
     press("Button_PortSetup");
     EXPECT_TRUE(rig.boxes.seen().empty());
     ::unsetenv("XDG_CONFIG_HOME");
+}
+
+// A port the lists do not show (a pseudo-terminal, a site's own link) is typed into the setup
+// dialog; it becomes the Port variable, on record, and the next start opens it.
+TEST_F(SetFormTest, APortTypedIntoTheSetupDialogIsKeptForTheNextStart) {
+    showSettings();
+    const std::string typed = rig.workspace.file("controller-link");
+    rig.controller.addAlias(typed);
+    test::whenModalShows<TComSetupFrm>([&](TComSetupFrm& dialog) {
+        auto* port = dialog.findChild<TComComboBox*>(QStringLiteral("Port"));
+        EXPECT_TRUE(port->isEditable());
+        EXPECT_EQ(port->currentText().toStdString(), test::ConsoleRig::kControllerPort);
+        port->setEditText(QString::fromStdString(typed));
+        dialog.accept();
+    });
+    QTest::mouseClick(test::control<QPushButton>(*settings, "Button_PortSetup"), Qt::LeftButton);
+    EXPECT_TRUE(rig.boxes.seen().empty());
+    EXPECT_EQ(rig.console().portName(), typed);
+    EXPECT_EQ(rig.database->value("Port"), typed);
+    ASSERT_TRUE(test::waitUntil([&] { return !rig.database->production->changes().empty(); }));
+    const SettingsChange change = rig.database->production->changes().back();
+    EXPECT_EQ(change.subject + " " + change.before.value_or("") + " " + change.after.value_or(""),
+              std::string("PORT ") + test::ConsoleRig::kControllerPort + " " + typed);
+
+    startConsole();
+    EXPECT_EQ(rig.console().portName(), typed);
+    EXPECT_EQ(rig.console().lineStatus(), TLineStatus::Open);
 }
 
 }  // namespace
