@@ -67,6 +67,9 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   xdotool type --delay 20 200000002
   xdotool key Return
   sleep 3
+  # "Показать": the controller reports its count, and "Циклов" shows the two pieces.
+  xdotool mousemove --window "$window" 48 205 click 1
+  sleep 1
   import -window root screenshot.png
   kill -TERM "$console"
   wait "$console"

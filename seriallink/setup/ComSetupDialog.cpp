@@ -142,6 +142,10 @@ TComSetupFrm::TComSetupFrm(const LineChoices& current, QWidget* parent)
         auto* list = new TComComboBox(group);
         list->setObjectName(QString::fromLatin1(lists[i].second).remove(QLatin1Char(' ')));
         list->SetComProperty(lists[i].first);
+        if (lists[i].first == cpPort) {  // wide enough for a /dev/serial/by-id path
+            list->setMinimumContentsLength(40);
+            list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        }
         list->ShowChoice(current_);
         rows->addRow(QString::fromLatin1(lists[i].second), list);
         lists_[i] = list;
