@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the console, its tools and its tests need.
+# Installs every Debian package the console, its tools and its tests need, and those that build
+# and check its Debian package (debhelper, lintian, appstream, autopkgtest).
 # Idempotent: quiet and quick when everything is already there.
 set -euo pipefail
 
@@ -12,7 +13,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-dejavu-core locales
   xvfb xauth xdotool imagemagick libxtst-dev
-  dpkg-dev file lintian desktop-file-utils devscripts
+  dpkg-dev debhelper file lintian desktop-file-utils appstream devscripts autopkgtest
 )
 
 # The workstation's Russian locale (decimal comma), so that tests can show that number reading
