@@ -194,4 +194,15 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string doubleQuoted(std::string_view text) {
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + "\"";
+}
+
 }  // namespace velkor

@@ -30,6 +30,10 @@ inline std::string cp1251(std::string_view utf8Literal) {
     return utf8ToCp1251(utf8Literal);
 }
 
+// The text in double quotes, a quote inside it doubled: as SQL quotes an identifier and CSV a
+// field.
+std::string doubleQuoted(std::string_view text);
+
 // Case folding for ASCII and the Cyrillic letters of Windows-1251, for names compared without
 // regard to case (INI sections and keys).
 bool equalsIgnoringCase(std::string_view a, std::string_view b);

@@ -299,18 +299,6 @@ JobTableNames namesOf(JobTable table) {
     return {"OPTDETAIL", "gen_optdetail_id"};
 }
 
-// An identifier from the engine's own catalogue, quoted as the SQL text needs it.
-std::string quotedIdentifier(const std::string& name) {
-    std::string quoted = "\"";
-    for (char c : name) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + "\"";
-}
-
 }  // namespace
 
 // The key column is the table's one-column primary key, whatever it is called. A database that
@@ -330,7 +318,7 @@ const JobDatabase::KeyColumn& JobDatabase::keyColumn(JobTable table) {
     });
     KeyColumn key;
     if (columns.size() == 1) {
-        const std::string column = quotedIdentifier(columns[0][0].asText());
+        const std::string column = doubleQuoted(columns[0][0].asText());
         key.returned = column;
         key.latest = "select max(" + column + ") from " + names.table;
     } else {

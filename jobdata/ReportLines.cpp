@@ -9,17 +9,7 @@ namespace velkor {
 namespace {
 
 std::string csvField(const std::string& text) {
-    if (text.find_first_of(";\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string quoted = "\"";
-    for (char c : text) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + "\"";
+    return text.find_first_of(";\"\r\n") == std::string::npos ? text : doubleQuoted(text);
 }
 
 }  // namespace
